@@ -1,0 +1,35 @@
+# Everyday entry points. Packages come from scripts/install-deps.sh (the README commands
+# run it first).
+
+.PHONY: all build run test test-logic bench format clean
+
+all: build
+
+build:
+	cmake --preset debug
+	cmake --build --preset debug
+
+# Builds the optimised application and starts it; Ctrl+C stops it.
+run:
+	cmake --preset release
+	cmake --build --preset release --target tessarine
+	./build/release/tessarine
+
+# The whole suite, inside a private desktop session (Xvfb, D-Bus, keyring).
+test: build
+	scripts/test-env.sh ctest --preset debug
+
+# Only the tests that need no display, D-Bus or keyring.
+test-logic: build
+	ctest --preset logic
+
+bench:
+	cmake --preset release
+	cmake --build --preset release
+	for b in build/release/bench/tessarine-bench-*; do "$$b"; done
+
+format:
+	git ls-files '*.cpp' '*.h' ':!:third_party' | xargs clang-format -i
+
+clean:
+	rm -rf build

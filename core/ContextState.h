@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+#include <array>
+#include <optional>
+
+// The five states of an open loop. Dismissal is not a state: it is a time plus a reason.
+enum class ContextState { Active, Backgrounded, Waiting, Ready, Stale };
+
+namespace ContextStates {
+inline constexpr std::array<ContextState, 5> allCases = {
+    ContextState::Active, ContextState::Backgrounded, ContextState::Waiting, ContextState::Ready,
+    ContextState::Stale};
+
+QString rawValue(ContextState state);
+// Only the five exact stored texts parse; anything else is absent, never a default.
+std::optional<ContextState> fromRawValue(const QString& raw);
+} // namespace ContextStates

@@ -1,0 +1,8 @@
+#include "core/Environment.h"
+
+#include <QtGlobal>
+
+bool Environment::isSwitchOn(const char* name)
+{
+    return qgetenv(name) == "1";
+}
