@@ -14,24 +14,21 @@ struct Fixture {
     QString path = dir.filePath(QStringLiteral("kestrune.db"));
     QByteArray key = EphemeralKeyProvider::developmentKey();
 
-    Fixture()
-    {
+    Fixture() {
         EphemeralKeyProvider provider(key);
         ContextStore store(path, provider);
-        store.seedDefaultExclusions(QStringLiteral(TESSARINE_SOURCE_DIR
-                                                   "/resources/default-exclusions.json"));
+        store.seedDefaultExclusions(
+            QStringLiteral(TESSARINE_SOURCE_DIR "/resources/default-exclusions.json"));
     }
 };
 
-Fixture& fixture()
-{
+Fixture& fixture() {
     static Fixture instance;
     return instance;
 }
 
 // The whole open of an existing store: passphrase key derivation, schema check, rule cache.
-void BM_OpenExistingStore(benchmark::State& state)
-{
+void BM_OpenExistingStore(benchmark::State& state) {
     EphemeralKeyProvider provider(fixture().key);
     for (auto _ : state) {
         ContextStore store(fixture().path, provider);
@@ -41,19 +38,18 @@ void BM_OpenExistingStore(benchmark::State& state)
 BENCHMARK(BM_OpenExistingStore)->Unit(benchmark::kMillisecond);
 
 // A raw connection up to its first answered query (the key is derived on that query).
-void BM_ConnectionFirstQuery(benchmark::State& state)
-{
+void BM_ConnectionFirstQuery(benchmark::State& state) {
     for (auto _ : state) {
         Database db(fixture().path);
         db.applyKey(fixture().key);
-        benchmark::DoNotOptimize(db.scalarInt(QStringLiteral("SELECT COUNT(*) FROM sqlite_master")));
+        benchmark::DoNotOptimize(
+            db.scalarInt(QStringLiteral("SELECT COUNT(*) FROM sqlite_master")));
     }
 }
 BENCHMARK(BM_ConnectionFirstQuery)->Unit(benchmark::kMillisecond);
 
 // A query on a store that is already open: what every later read costs.
-void BM_QueryOnOpenStore(benchmark::State& state)
-{
+void BM_QueryOnOpenStore(benchmark::State& state) {
     EphemeralKeyProvider provider(fixture().key);
     ContextStore store(fixture().path, provider);
     for (auto _ : state)
@@ -62,8 +58,7 @@ void BM_QueryOnOpenStore(benchmark::State& state)
 BENCHMARK(BM_QueryOnOpenStore)->Unit(benchmark::kMicrosecond);
 
 // Reference: reading the same file's bytes without any decryption.
-void BM_ReadFileReference(benchmark::State& state)
-{
+void BM_ReadFileReference(benchmark::State& state) {
     for (auto _ : state) {
         QFile file(fixture().path);
         file.open(QIODevice::ReadOnly);

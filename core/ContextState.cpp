@@ -2,8 +2,7 @@
 
 namespace ContextStates {
 
-QString rawValue(ContextState state)
-{
+QString rawValue(ContextState state) {
     switch (state) {
     case ContextState::Active:
         return QStringLiteral("active");
@@ -19,8 +18,7 @@ QString rawValue(ContextState state)
     Q_UNREACHABLE();
 }
 
-std::optional<ContextState> fromRawValue(const QString& raw)
-{
+std::optional<ContextState> fromRawValue(const QString& raw) {
     for (ContextState state : allCases) {
         if (rawValue(state) == raw)
             return state;

@@ -2,7 +2,6 @@
 
 #include <QtGlobal>
 
-bool Environment::isSwitchOn(const char* name)
-{
+bool Environment::isSwitchOn(const char* name) {
     return qgetenv(name) == "1";
 }

@@ -2,8 +2,7 @@
 
 #include <array>
 
-QString FocusEvent::rawValue(Kind kind)
-{
+QString FocusEvent::rawValue(Kind kind) {
     switch (kind) {
     case Kind::FocusGained:
         return QStringLiteral("focus_gained");
@@ -19,8 +18,7 @@ QString FocusEvent::rawValue(Kind kind)
     Q_UNREACHABLE();
 }
 
-std::optional<FocusEvent::Kind> FocusEvent::kindFromRawValue(const QString& raw)
-{
+std::optional<FocusEvent::Kind> FocusEvent::kindFromRawValue(const QString& raw) {
     static constexpr std::array kinds = {Kind::FocusGained, Kind::FocusLost, Kind::AppLaunched,
                                          Kind::AppTerminated, Kind::WindowTitleChanged};
     for (Kind kind : kinds) {

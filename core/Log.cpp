@@ -7,14 +7,12 @@ Q_LOGGING_CATEGORY(lcStore, "app.kestrune.store")
 Q_LOGGING_CATEGORY(lcFocus, "app.kestrune.focus")
 Q_LOGGING_CATEGORY(lcDetector, "app.kestrune.detector")
 
-QString Log::privateArg(const QString& value)
-{
+QString Log::privateArg(const QString& value) {
     if (Environment::isSwitchOn("KESTRUNE_DEBUG_TITLES"))
         return value;
     return QStringLiteral("<private>");
 }
 
-bool Log::verbose()
-{
+bool Log::verbose() {
     return Environment::isSwitchOn("KESTRUNE_VERBOSE");
 }

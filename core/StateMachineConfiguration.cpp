@@ -2,8 +2,7 @@
 
 StateMachineConfiguration
 StateMachineConfiguration::fromSettings(std::optional<long long> staleAfterMinutes,
-                                        std::optional<long long> engagementSeconds)
-{
+                                        std::optional<long long> engagementSeconds) {
     StateMachineConfiguration configuration;
     if (staleAfterMinutes)
         configuration.staleAfter = static_cast<double>(*staleAfterMinutes) * 60.0;

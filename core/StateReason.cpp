@@ -4,18 +4,15 @@
 
 namespace StateReason {
 
-static QString wholeSeconds(double seconds)
-{
+static QString wholeSeconds(double seconds) {
     return QString::number(static_cast<qint64>(std::trunc(seconds)));
 }
 
-QString staleAfter(double seconds)
-{
+QString staleAfter(double seconds) {
     return QStringLiteral("stale_after_") + wholeSeconds(seconds) + QLatin1Char('s');
 }
 
-QString workingStaleAfter(double seconds)
-{
+QString workingStaleAfter(double seconds) {
     return QStringLiteral("working_stale_after_") + wholeSeconds(seconds) + QLatin1Char('s');
 }
 

@@ -7,13 +7,11 @@ namespace {
 // Activity and unsaved-change markers that applications put into titles while they work.
 constexpr char16_t kActivityMarks[] = {u'\u25CF', u'\u2022', u'\u2733', u'\u25D0', u'*'};
 
-bool isSpaceOrTab(QChar c)
-{
+bool isSpaceOrTab(QChar c) {
     return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;
 }
 
-QString trimSpacesAndTabs(const QString& text)
-{
+QString trimSpacesAndTabs(const QString& text) {
     qsizetype begin = 0;
     qsizetype end = text.size();
     while (begin < end && isSpaceOrTab(text.at(begin)))
@@ -25,8 +23,7 @@ QString trimSpacesAndTabs(const QString& text)
 
 } // namespace
 
-std::optional<QString> TitleKey::normalize(const std::optional<QString>& title)
-{
+std::optional<QString> TitleKey::normalize(const std::optional<QString>& title) {
     if (!title)
         return std::nullopt;
     QString text = title->trimmed();

@@ -18,8 +18,7 @@ namespace {
 
 const QString kSeedResource = QStringLiteral(":/resources/default-exclusions.json");
 
-std::unique_ptr<ContextStore> openStore()
-{
+std::unique_ptr<ContextStore> openStore() {
     const QString path = ContextStore::defaultDatabaseURL();
     if (Environment::isSwitchOn("KESTRUNE_EPHEMERAL_KEY")) {
         EphemeralKeyProvider provider(EphemeralKeyProvider::developmentKey());
@@ -30,8 +29,7 @@ std::unique_ptr<ContextStore> openStore()
     return std::make_unique<ContextStore>(path, provider);
 }
 
-void seedDefaults(ContextStore& store)
-{
+void seedDefaults(ContextStore& store) {
     if (!QFile::exists(kSeedResource)) {
         qCCritical(lcApp) << "default-exclusions.json missing from bundle; no defaults seeded";
         return;
@@ -43,22 +41,21 @@ void seedDefaults(ContextStore& store)
     }
 }
 
-void logStore(ContextStore& store)
-{
+void logStore(ContextStore& store) {
     qCInfo(lcApp).noquote() << "Context store open at" << store.databasePath();
     QStringList applied = store.appliedMigrations().values();
     std::sort(applied.begin(), applied.end());
     const QStringList now = store.migrationsAppliedAtOpen();
     qCInfo(lcApp).noquote() << "Schema migrations applied:" << applied.join(QStringLiteral(", "))
                             << "(this run:"
-                            << (now.isEmpty() ? QStringLiteral("none") : now.join(QStringLiteral(", ")))
-                                   + QLatin1Char(')');
+                            << (now.isEmpty() ? QStringLiteral("none")
+                                              : now.join(QStringLiteral(", "))) +
+                                   QLatin1Char(')');
 }
 
 } // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_MESSAGE_PATTERN"))
         qSetMessagePattern(QStringLiteral("%{time yyyy-MM-dd hh:mm:ss.zzz} %{category} "
                                           "%{if-warning}warning: %{endif}%{if-critical}error: "

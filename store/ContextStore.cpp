@@ -19,21 +19,18 @@ namespace {
 
 const QString kSideFileSuffixes[] = {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")};
 
-QString newID()
-{
+QString newID() {
     return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
 }
 
-void restrictDatabaseFiles(const QString& path)
-{
+void restrictDatabaseFiles(const QString& path) {
     for (const QString& suffix : kSideFileSuffixes)
         FileSecurity::restrictToOwner(path + suffix);
 }
 
 } // namespace
 
-QString ContextStore::defaultDatabaseURL()
-{
+QString ContextStore::defaultDatabaseURL() {
     const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (dataHome.isEmpty())
         throw StoreFileError(QStringLiteral("No data folder for this user (set XDG_DATA_HOME)"));
@@ -43,8 +40,7 @@ QString ContextStore::defaultDatabaseURL()
 }
 
 ContextStore::ContextStore(const QString& databasePath, DatabaseKeyProviding& keyProvider)
-    : m_databasePath(databasePath)
-{
+    : m_databasePath(databasePath) {
     const QByteArray key = keyProvider.databaseKey();
     try {
         openAndMigrate(databasePath, key, m_db, m_migratedAtOpen);
@@ -61,8 +57,7 @@ ContextStore::ContextStore(const QString& databasePath, DatabaseKeyProviding& ke
 ContextStore::~ContextStore() = default;
 
 void ContextStore::openAndMigrate(const QString& path, const QByteArray& key,
-                                  std::unique_ptr<Database>& db, QStringList& migrated)
-{
+                                  std::unique_ptr<Database>& db, QStringList& migrated) {
     // Created owner-only up front: SQLite gives its -wal and -shm files the same mode.
     FileSecurity::ensurePrivateFile(path);
     db = std::make_unique<Database>(path);
@@ -74,8 +69,7 @@ void ContextStore::openAndMigrate(const QString& path, const QByteArray& key,
     restrictDatabaseFiles(path);
 }
 
-void ContextStore::quarantine(const QString& path)
-{
+void ContextStore::quarantine(const QString& path) {
     const QString stamp = QString::number(toMillis(std::chrono::system_clock::now()));
     for (const QString& suffix : kSideFileSuffixes) {
         const QString from = path + suffix;
@@ -84,14 +78,14 @@ void ContextStore::quarantine(const QString& path)
         const QString to = path + QStringLiteral(".unreadable-") + stamp + suffix;
         QFile file(from);
         if (!file.rename(to))
-            throw StoreFileError(QStringLiteral("Could not move the unreadable database %1 aside: %2")
-                                     .arg(from, file.errorString()));
+            throw StoreFileError(
+                QStringLiteral("Could not move the unreadable database %1 aside: %2")
+                    .arg(from, file.errorString()));
         qCWarning(lcStore).noquote() << "Moved unreadable database file to" << Log::privateArg(to);
     }
 }
 
-void ContextStore::seedDefaultExclusions(const QString& seedFilePath)
-{
+void ContextStore::seedDefaultExclusions(const QString& seedFilePath) {
     const SeedFile seed = SeedFile::read(seedFilePath);
     const qint64 now = toMillis(std::chrono::system_clock::now());
     {
@@ -113,8 +107,7 @@ void ContextStore::seedDefaultExclusions(const QString& seedFilePath)
     reloadPrivacyRules();
 }
 
-QSet<QString> ContextStore::appliedMigrations()
-{
+QSet<QString> ContextStore::appliedMigrations() {
     std::lock_guard lock(m_dbMutex);
     Transaction transaction(*m_db, Transaction::Kind::Read);
     QSet<QString> applied = Migrations::applied(*m_db);
@@ -122,12 +115,10 @@ QSet<QString> ContextStore::appliedMigrations()
     return applied;
 }
 
-std::vector<std::pair<QString, qint64>> ContextStore::tableCounts()
-{
-    static const char* const tables[] = {"source",        "event",          "context",
-                                         "detector_state", "return_action", "document_ref",
-                                         "privacy_rule",   "retention_rule", "user_correction",
-                                         "audit_log"};
+std::vector<std::pair<QString, qint64>> ContextStore::tableCounts() {
+    static const char* const tables[] = {
+        "source",       "event",        "context",        "detector_state",  "return_action",
+        "document_ref", "privacy_rule", "retention_rule", "user_correction", "audit_log"};
     std::lock_guard lock(m_dbMutex);
     Transaction transaction(*m_db, Transaction::Kind::Read);
     std::vector<std::pair<QString, qint64>> counts;
@@ -140,22 +131,19 @@ std::vector<std::pair<QString, qint64>> ContextStore::tableCounts()
     return counts;
 }
 
-PrivacyRules ContextStore::privacyRules() const
-{
+PrivacyRules ContextStore::privacyRules() const {
     std::lock_guard lock(m_rulesMutex);
     return m_cachedRules;
 }
 
-void ContextStore::reloadPrivacyRules()
-{
+void ContextStore::reloadPrivacyRules() {
     PrivacyRules rules = loadPrivacyRules();
     // Swapped only after the read has finished; the lock never spans database work.
     std::lock_guard lock(m_rulesMutex);
     m_cachedRules = std::move(rules);
 }
 
-PrivacyRules ContextStore::loadPrivacyRules()
-{
+PrivacyRules ContextStore::loadPrivacyRules() {
     std::lock_guard lock(m_dbMutex);
     Transaction transaction(*m_db, Transaction::Kind::Read);
     PrivacyRules rules;

@@ -26,16 +26,14 @@ public:
     void bind(int index, const char* value) { bind(index, QString::fromUtf8(value)); }
     void bind(int index, const QByteArray& blob);
     void bind(int index, std::nullopt_t);
-    template <typename T> void bind(int index, const std::optional<T>& value)
-    {
+    template <typename T> void bind(int index, const std::optional<T>& value) {
         if (value)
             bind(index, *value);
         else
             bind(index, std::nullopt);
     }
 
-    template <typename... Args> void bindAll(const Args&... args)
-    {
+    template <typename... Args> void bindAll(const Args&... args) {
         int index = 0;
         (bind(++index, args), ...);
     }
@@ -69,8 +67,7 @@ public:
     void applyKey(const QByteArray& passphrase);
 
     // Runs a statement that returns no rows of interest.
-    template <typename... Args> void execute(const QString& sql, const Args&... args)
-    {
+    template <typename... Args> void execute(const QString& sql, const Args&... args) {
         Statement statement(*this, sql);
         statement.bindAll(args...);
         while (statement.step()) {
@@ -78,8 +75,8 @@ public:
     }
 
     // The first column of the first row, or nothing when there is no row or it is NULL.
-    template <typename... Args> std::optional<qint64> scalarInt(const QString& sql, const Args&... args)
-    {
+    template <typename... Args>
+    std::optional<qint64> scalarInt(const QString& sql, const Args&... args) {
         Statement statement(*this, sql);
         statement.bindAll(args...);
         if (!statement.step())

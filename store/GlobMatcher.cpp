@@ -8,13 +8,11 @@ namespace {
 
 using CodePoints = QList<uint>; // what QString::toUcs4() gives
 
-char32_t fold(char32_t c)
-{
+char32_t fold(char32_t c) {
     return QChar::toCaseFolded(c);
 }
 
-bool inClass(const QString& name, char32_t c)
-{
+bool inClass(const QString& name, char32_t c) {
     const QChar::Category category = QChar::category(c);
     if (name == u"alpha")
         return QChar::isLetter(c);
@@ -51,8 +49,7 @@ struct BracketResult {
     bool matched;
 };
 
-std::optional<BracketResult> matchBracket(const CodePoints& pattern, qsizetype start, char32_t c)
-{
+std::optional<BracketResult> matchBracket(const CodePoints& pattern, qsizetype start, char32_t c) {
     qsizetype i = start + 1;
     const qsizetype n = pattern.size();
     bool negated = false;
@@ -104,8 +101,7 @@ std::optional<BracketResult> matchBracket(const CodePoints& pattern, qsizetype s
 
 } // namespace
 
-bool GlobMatcher::matches(const QString& patternText, const QString& textText)
-{
+bool GlobMatcher::matches(const QString& patternText, const QString& textText) {
     const CodePoints pattern = patternText.toUcs4();
     const CodePoints text = textText.toUcs4();
     const qsizetype m = pattern.size();

@@ -13,8 +13,7 @@
 
 namespace {
 
-QByteArray randomKey()
-{
+QByteArray randomKey() {
     std::array<quint32, KeychainKeyProvider::kKeyLength / sizeof(quint32)> words{};
     QRandomGenerator::system()->fillRange(words.data(), words.size());
     QByteArray key(reinterpret_cast<const char*>(words.data()), KeychainKeyProvider::kKeyLength);
@@ -25,29 +24,22 @@ QByteArray randomKey()
 } // namespace
 
 EphemeralKeyProvider::EphemeralKeyProvider(QByteArray key)
-    : m_key(std::move(key))
-{
-}
+    : m_key(std::move(key)) {}
 
-QByteArray EphemeralKeyProvider::developmentKey()
-{
+QByteArray EphemeralKeyProvider::developmentKey() {
     return QCryptographicHash::hash("tessarine development database key, not a secret",
                                     QCryptographicHash::Sha256);
 }
 
 KeychainKeyProvider::KeychainKeyProvider(SecretStore& secrets, QString databasePath)
     : m_secrets(secrets)
-    , m_databasePath(std::move(databasePath))
-{
-}
+    , m_databasePath(std::move(databasePath)) {}
 
-QString KeychainKeyProvider::keyFilePath(const QString& databasePath)
-{
+QString KeychainKeyProvider::keyFilePath(const QString& databasePath) {
     return databasePath + QStringLiteral(".key");
 }
 
-QByteArray KeychainKeyProvider::databaseKey()
-{
+QByteArray KeychainKeyProvider::databaseKey() {
     const QString service = QString::fromLatin1(kService);
     const QString account = QString::fromLatin1(kAccount);
     const SecretStore::ReadResult found = m_secrets.read(service, account);
@@ -78,13 +70,12 @@ QByteArray KeychainKeyProvider::databaseKey()
     return key;
 }
 
-QByteArray KeychainKeyProvider::keyWithoutKeychain(qint32 status)
-{
+QByteArray KeychainKeyProvider::keyWithoutKeychain(qint32 status) {
     const QString keyFile = keyFilePath(m_databasePath);
     if (QFileInfo::exists(keyFile)) {
-        qCWarning(lcStore).noquote()
-            << "No keychain service is reachable; the database is protected by file permissions only"
-            << "(key file" << Log::privateArg(keyFile) + QLatin1Char(')');
+        qCWarning(lcStore).noquote() << "No keychain service is reachable; the database is "
+                                        "protected by file permissions only"
+                                     << "(key file" << Log::privateArg(keyFile) + QLatin1Char(')');
         return readKeyFile();
     }
     // The existing database was keyed through the keychain: a new key would set it aside.
@@ -102,8 +93,7 @@ QByteArray KeychainKeyProvider::keyWithoutKeychain(qint32 status)
     return key;
 }
 
-QByteArray KeychainKeyProvider::readKeyFile() const
-{
+QByteArray KeychainKeyProvider::readKeyFile() const {
     const QString keyFile = keyFilePath(m_databasePath);
     FileSecurity::restrictToOwner(keyFile);
     QFile file(keyFile);

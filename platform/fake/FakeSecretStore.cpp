@@ -2,15 +2,13 @@
 
 namespace {
 
-QString entryKey(const QString& service, const QString& account)
-{
+QString entryKey(const QString& service, const QString& account) {
     return service + QLatin1Char('\n') + account;
 }
 
 } // namespace
 
-SecretStore::ReadResult FakeSecretStore::read(const QString& service, const QString& account)
-{
+SecretStore::ReadResult FakeSecretStore::read(const QString& service, const QString& account) {
     if (m_unavailable)
         return {Status::Unavailable, {}, 7};
     if (m_readFailure)
@@ -22,8 +20,7 @@ SecretStore::ReadResult FakeSecretStore::read(const QString& service, const QStr
 }
 
 SecretStore::WriteResult FakeSecretStore::write(const QString& service, const QString& account,
-                                                const QByteArray& data)
-{
+                                                const QByteArray& data) {
     if (m_unavailable)
         return {Status::Unavailable, 7};
     if (m_writeFailure)
@@ -34,8 +31,7 @@ SecretStore::WriteResult FakeSecretStore::write(const QString& service, const QS
 }
 
 std::optional<QByteArray> FakeSecretStore::entry(const QString& service,
-                                                 const QString& account) const
-{
+                                                 const QString& account) const {
     const auto found = m_entries.constFind(entryKey(service, account));
     if (found == m_entries.cend())
         return std::nullopt;

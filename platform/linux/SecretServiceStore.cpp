@@ -13,8 +13,7 @@ const QStringList kKeyringServices = {QStringLiteral("org.freedesktop.secrets"),
                                       QStringLiteral("org.kde.kwalletd6"),
                                       QStringLiteral("org.kde.kwalletd5")};
 
-void runToCompletion(QKeychain::Job& job)
-{
+void runToCompletion(QKeychain::Job& job) {
     job.setAutoDelete(false);
     job.setInsecureFallback(false);
     QEventLoop loop;
@@ -28,8 +27,7 @@ void runToCompletion(QKeychain::Job& job)
         loop.exec();
 }
 
-SecretStore::Status statusOf(QKeychain::Error error)
-{
+SecretStore::Status statusOf(QKeychain::Error error) {
     switch (error) {
     case QKeychain::NoError:
         return SecretStore::Status::Ok;
@@ -44,13 +42,13 @@ SecretStore::Status statusOf(QKeychain::Error error)
 
 } // namespace
 
-bool SecretServiceStore::serviceReachable()
-{
+bool SecretServiceStore::serviceReachable() {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected() || !bus.interface())
         return false;
     QDBusConnectionInterface* daemon = bus.interface();
-    const QDBusReply<QStringList> activatable = daemon->call(QStringLiteral("ListActivatableNames"));
+    const QDBusReply<QStringList> activatable =
+        daemon->call(QStringLiteral("ListActivatableNames"));
     for (const QString& name : kKeyringServices) {
         if (daemon->isServiceRegistered(name).value())
             return true;
@@ -60,8 +58,7 @@ bool SecretServiceStore::serviceReachable()
     return false;
 }
 
-SecretStore::ReadResult SecretServiceStore::read(const QString& service, const QString& account)
-{
+SecretStore::ReadResult SecretServiceStore::read(const QString& service, const QString& account) {
     if (!serviceReachable())
         return {Status::Unavailable, {}, QKeychain::NoBackendAvailable};
     QKeychain::ReadPasswordJob job(service);
@@ -71,8 +68,7 @@ SecretStore::ReadResult SecretServiceStore::read(const QString& service, const Q
 }
 
 SecretStore::WriteResult SecretServiceStore::write(const QString& service, const QString& account,
-                                                   const QByteArray& data)
-{
+                                                   const QByteArray& data) {
     if (!serviceReachable())
         return {Status::Unavailable, QKeychain::NoBackendAvailable};
     QKeychain::WritePasswordJob job(service);

@@ -13,8 +13,7 @@ namespace {
 int g_writeFd = -1; // async-signal-safe hand-off: the handler may only write a byte
 constexpr std::array kSignals = {SIGINT, SIGTERM, SIGHUP};
 
-void onSignal(int signalNumber)
-{
+void onSignal(int signalNumber) {
     const unsigned char byte = static_cast<unsigned char>(signalNumber);
     [[maybe_unused]] const ssize_t written = ::write(g_writeFd, &byte, 1);
 }
@@ -22,8 +21,7 @@ void onSignal(int signalNumber)
 } // namespace
 
 UnixSignalWatcher::UnixSignalWatcher(QObject* parent)
-    : QObject(parent)
-{
+    : QObject(parent) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, m_fds) != 0)
         throw std::runtime_error("socketpair failed");
     g_writeFd = m_fds[0];
@@ -41,8 +39,7 @@ UnixSignalWatcher::UnixSignalWatcher(QObject* parent)
         ::sigaction(signalNumber, &action, nullptr);
 }
 
-UnixSignalWatcher::~UnixSignalWatcher()
-{
+UnixSignalWatcher::~UnixSignalWatcher() {
     for (int signalNumber : kSignals)
         ::signal(signalNumber, SIG_DFL);
     g_writeFd = -1;

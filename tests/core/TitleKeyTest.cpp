@@ -4,15 +4,13 @@
 
 namespace {
 
-std::optional<QString> key(const QString& title)
-{
+std::optional<QString> key(const QString& title) {
     return TitleKey::normalize(title);
 }
 
 } // namespace
 
-TEST(TitleKeyTest, TitlesWithoutContentHaveNoKey)
-{
+TEST(TitleKeyTest, TitlesWithoutContentHaveNoKey) {
     EXPECT_EQ(TitleKey::normalize(std::nullopt), std::nullopt);
     EXPECT_EQ(key(u""_qs), std::nullopt);
     EXPECT_EQ(key(u"   \t\n "_qs), std::nullopt);
@@ -20,8 +18,7 @@ TEST(TitleKeyTest, TitlesWithoutContentHaveNoKey)
     EXPECT_EQ(key(u"● • ✳ ◐"_qs), std::nullopt);
 }
 
-TEST(TitleKeyTest, CountersMarksAndApplicationSuffixesAreRemoved)
-{
+TEST(TitleKeyTest, CountersMarksAndApplicationSuffixesAreRemoved) {
     EXPECT_EQ(key(u"(3) Inbox — Mail"_qs), u"inbox"_qs);
     EXPECT_EQ(key(u"[45%] Building — Xcode"_qs), u"building"_qs);
     EXPECT_EQ(key(u"● Claude"_qs), u"claude"_qs);
@@ -31,8 +28,7 @@ TEST(TitleKeyTest, CountersMarksAndApplicationSuffixesAreRemoved)
     EXPECT_EQ(key(u"  \n(7) Draft \n"_qs), u"draft"_qs);
 }
 
-TEST(TitleKeyTest, SeparatorsApplyInOrderToTheShortenedText)
-{
+TEST(TitleKeyTest, SeparatorsApplyInOrderToTheShortenedText) {
     EXPECT_EQ(key(u"Plan - Q3 — Browser"_qs), u"plan"_qs);
     EXPECT_EQ(key(u"a — b — c"_qs), u"a"_qs);
     EXPECT_EQ(key(u"A|B"_qs), u"a|b"_qs) << "a separator needs its spaces";
@@ -42,16 +38,14 @@ TEST(TitleKeyTest, SeparatorsApplyInOrderToTheShortenedText)
     EXPECT_EQ(key(u"(3) — Mail"_qs), u"— mail"_qs);
 }
 
-TEST(TitleKeyTest, CountersCountOnlyAtTheStartAndOnlyDigits)
-{
+TEST(TitleKeyTest, CountersCountOnlyAtTheStartAndOnlyDigits) {
     EXPECT_EQ(key(u"Release (beta)"_qs), u"release (beta)"_qs);
     EXPECT_EQ(key(u"Inbox (3)"_qs), u"inbox (3)"_qs);
     EXPECT_EQ(key(u"(x) Inbox"_qs), u"(x) inbox"_qs);
     EXPECT_EQ(key(u"(%) Inbox"_qs), u"(%) inbox"_qs);
 }
 
-TEST(TitleKeyTest, CaseIsFoldedForAnyScript)
-{
+TEST(TitleKeyTest, CaseIsFoldedForAnyScript) {
     EXPECT_EQ(key(u"ÜBERSICHT — Dateien"_qs), u"übersicht"_qs);
     EXPECT_EQ(key(u"ПЛАН"_qs), u"план"_qs);
     EXPECT_EQ(key(u"Inbox"_qs), key(u"(2) INBOX - Mail"_qs));

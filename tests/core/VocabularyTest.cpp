@@ -8,8 +8,7 @@
 
 #include <gtest/gtest.h>
 
-TEST(VocabularyTest, StatesParseOnlyFromTheirExactStoredText)
-{
+TEST(VocabularyTest, StatesParseOnlyFromTheirExactStoredText) {
     const QStringList expected = {u"active"_qs, u"backgrounded"_qs, u"waiting"_qs, u"ready"_qs,
                                   u"stale"_qs};
     QStringList raws;
@@ -23,8 +22,7 @@ TEST(VocabularyTest, StatesParseOnlyFromTheirExactStoredText)
     EXPECT_EQ(ContextStates::fromRawValue(u""_qs), std::nullopt);
 }
 
-TEST(VocabularyTest, FocusEventKindsRoundTripAndRejectUnknownText)
-{
+TEST(VocabularyTest, FocusEventKindsRoundTripAndRejectUnknownText) {
     const std::pair<FocusEvent::Kind, const char*> cases[] = {
         {FocusEvent::Kind::FocusGained, "focus_gained"},
         {FocusEvent::Kind::FocusLost, "focus_lost"},
@@ -38,16 +36,14 @@ TEST(VocabularyTest, FocusEventKindsRoundTripAndRejectUnknownText)
     EXPECT_EQ(FocusEvent::kindFromRawValue(u"focusGained"_qs), std::nullopt);
 }
 
-TEST(VocabularyTest, StaleReasonsCarryTheThresholdInWholeSeconds)
-{
+TEST(VocabularyTest, StaleReasonsCarryTheThresholdInWholeSeconds) {
     EXPECT_EQ(StateReason::staleAfter(1200), u"stale_after_1200s"_qs);
     EXPECT_EQ(StateReason::workingStaleAfter(2700), u"working_stale_after_2700s"_qs);
     EXPECT_EQ(StateReason::staleAfter(90.9), u"stale_after_90s"_qs);
     EXPECT_EQ(StateReason::staleAfter(0), u"stale_after_0s"_qs);
 }
 
-TEST(VocabularyTest, ConfigurationComesFromSettingsWithDefaults)
-{
+TEST(VocabularyTest, ConfigurationComesFromSettingsWithDefaults) {
     const auto defaults = StateMachineConfiguration::fromSettings(std::nullopt, std::nullopt);
     EXPECT_EQ(defaults.staleAfter, 1200);
     EXPECT_EQ(defaults.workingStaleAfter, 2700);
@@ -58,8 +54,7 @@ TEST(VocabularyTest, ConfigurationComesFromSettingsWithDefaults)
     EXPECT_EQ(custom.engagementThreshold, 0);
 }
 
-TEST(VocabularyTest, StoredTimesTruncateTowardZero)
-{
+TEST(VocabularyTest, StoredTimesTruncateTowardZero) {
     using namespace std::chrono;
     EXPECT_EQ(toMillis(TimePoint(microseconds(1'234'999))), 1234);
     EXPECT_EQ(toMillis(TimePoint(microseconds(-1'234'999))), -1234);

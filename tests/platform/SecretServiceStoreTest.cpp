@@ -17,8 +17,7 @@ const QString kAccount = QString::fromLatin1(KeychainKeyProvider::kAccount);
 } // namespace
 
 // Runs inside scripts/test-env.sh: a private D-Bus session with an unlocked gnome-keyring.
-TEST(SecretServiceKeyring, TheDatabaseKeyIsCreatedInTheKeyringAndReadBack)
-{
+TEST(SecretServiceKeyring, TheDatabaseKeyIsCreatedInTheKeyringAndReadBack) {
     ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1")
         << "this test writes to the keyring; run it through scripts/test-env.sh";
     QTemporaryDir dir;
@@ -38,13 +37,11 @@ TEST(SecretServiceKeyring, TheDatabaseKeyIsCreatedInTheKeyringAndReadBack)
     ContextStore reopened(path, again);
     EXPECT_TRUE(reopened.migrationsAppliedAtOpen().isEmpty()) << "the same database reopened";
 
-    EXPECT_EQ(secrets.read(kService, u"no-such-account"_qs).status,
-              SecretStore::Status::NotFound);
+    EXPECT_EQ(secrets.read(kService, u"no-such-account"_qs).status, SecretStore::Status::NotFound);
 }
 
 // Runs with a session bus address that leads nowhere.
-TEST(NoSecretService, TheKeyFallsBackToAPrivateFileBesideTheDatabase)
-{
+TEST(NoSecretService, TheKeyFallsBackToAPrivateFileBesideTheDatabase) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("kestrune.db"));
     SecretServiceStore secrets;

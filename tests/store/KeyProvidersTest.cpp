@@ -1,6 +1,6 @@
+#include "store/KeyProviders.h"
 #include "platform/fake/FakeSecretStore.h"
 #include "store/ContextStore.h"
-#include "store/KeyProviders.h"
 #include "store/StoreError.h"
 #include "store/StoreTestSupport.h"
 
@@ -26,8 +26,7 @@ protected:
 
 } // namespace
 
-TEST_F(KeychainKeyProviderTest, FirstUseStoresARandomKeyThatLaterRunsReadBack)
-{
+TEST_F(KeychainKeyProviderTest, FirstUseStoresARandomKeyThatLaterRunsReadBack) {
     const QByteArray key = provider.databaseKey();
     EXPECT_EQ(key.size(), 32);
     EXPECT_EQ(secrets.entry(kService, kAccount), key);
@@ -39,8 +38,7 @@ TEST_F(KeychainKeyProviderTest, FirstUseStoresARandomKeyThatLaterRunsReadBack)
     EXPECT_NE(KeychainKeyProvider(otherMachine, path).databaseKey(), key) << "keys are random";
 }
 
-TEST_F(KeychainKeyProviderTest, KeychainFailuresCarryTheirStatusAndCreateNoKey)
-{
+TEST_F(KeychainKeyProviderTest, KeychainFailuresCarryTheirStatusAndCreateNoKey) {
     secrets.failReadsWith(4);
     try {
         provider.databaseKey();
@@ -62,16 +60,13 @@ TEST_F(KeychainKeyProviderTest, KeychainFailuresCarryTheirStatusAndCreateNoKey)
     EXPECT_FALSE(QFile::exists(keyFile));
 }
 
-TEST_F(KeychainKeyProviderTest, WithoutAnyKeychainServiceTheKeyLivesInAPrivateFile)
-{
+TEST_F(KeychainKeyProviderTest, WithoutAnyKeychainServiceTheKeyLivesInAPrivateFile) {
     secrets.setUnavailable(true);
     const QByteArray key = provider.databaseKey();
     EXPECT_EQ(key.size(), 32);
     EXPECT_EQ(readBytes(keyFile), key);
     EXPECT_EQ(modeOf(keyFile), 0600);
-    {
-        ContextStore store(path, provider);
-    }
+    { ContextStore store(path, provider); }
     // Later runs, with or without a keychain service, keep using that file.
     EXPECT_EQ(provider.databaseKey(), key);
     secrets.setUnavailable(false);
@@ -81,11 +76,8 @@ TEST_F(KeychainKeyProviderTest, WithoutAnyKeychainServiceTheKeyLivesInAPrivateFi
     EXPECT_TRUE(reopened.migrationsAppliedAtOpen().isEmpty()) << "same database, not a fresh one";
 }
 
-TEST_F(KeychainKeyProviderTest, AKeychainKeyedDatabaseIsNotReplacedWhenTheKeychainIsAway)
-{
-    {
-        ContextStore store(path, provider);
-    }
+TEST_F(KeychainKeyProviderTest, AKeychainKeyedDatabaseIsNotReplacedWhenTheKeychainIsAway) {
+    { ContextStore store(path, provider); }
     secrets.setUnavailable(true);
     EXPECT_THROW(provider.databaseKey(), ContextStoreError);
     EXPECT_FALSE(QFile::exists(keyFile));
@@ -94,8 +86,7 @@ TEST_F(KeychainKeyProviderTest, AKeychainKeyedDatabaseIsNotReplacedWhenTheKeycha
     EXPECT_TRUE(reopened.migrationsAppliedAtOpen().isEmpty());
 }
 
-TEST(EphemeralKeyProviderTest, DevelopmentKeyIsFixedAndDiffersFromRandomKeys)
-{
+TEST(EphemeralKeyProviderTest, DevelopmentKeyIsFixedAndDiffersFromRandomKeys) {
     const QByteArray key = EphemeralKeyProvider::developmentKey();
     EXPECT_EQ(key.size(), 32);
     EXPECT_EQ(EphemeralKeyProvider(key).databaseKey(), EphemeralKeyProvider::developmentKey());

@@ -8,8 +8,7 @@
 
 using namespace TestSupport;
 
-TEST(GlobMatcherTest, WildcardsMatchTheWholeTextWithCaseFolding)
-{
+TEST(GlobMatcherTest, WildcardsMatchTheWholeTextWithCaseFolding) {
     EXPECT_TRUE(GlobMatcher::matches(u"*bank*"_qs, u"My BANK statement"_qs));
     EXPECT_FALSE(GlobMatcher::matches(u"bank"_qs, u"My bank statement"_qs)) << "whole text only";
     EXPECT_TRUE(GlobMatcher::matches(u"https://*/login"_qs, u"https://a.example/b/c/login"_qs))
@@ -24,8 +23,7 @@ TEST(GlobMatcherTest, WildcardsMatchTheWholeTextWithCaseFolding)
     EXPECT_FALSE(GlobMatcher::matches(u""_qs, u"x"_qs));
 }
 
-TEST(GlobMatcherTest, BracketExpressionsAndEscapes)
-{
+TEST(GlobMatcherTest, BracketExpressionsAndEscapes) {
     EXPECT_TRUE(GlobMatcher::matches(u"file[0-9].txt"_qs, u"FILE7.TXT"_qs));
     EXPECT_FALSE(GlobMatcher::matches(u"file[!0-9].txt"_qs, u"file7.txt"_qs));
     EXPECT_TRUE(GlobMatcher::matches(u"file[^0-9].txt"_qs, u"filex.txt"_qs));
@@ -40,8 +38,7 @@ TEST(GlobMatcherTest, BracketExpressionsAndEscapes)
     EXPECT_FALSE(GlobMatcher::matches(u"*\\[InPrivate\\]*"_qs, u"Docs - Edge"_qs));
 }
 
-TEST(GlobMatcherTest, NonAsciiTitlesMatchByCharacterAndFoldCase)
-{
+TEST(GlobMatcherTest, NonAsciiTitlesMatchByCharacterAndFoldCase) {
     EXPECT_TRUE(GlobMatcher::matches(u"*ÜBERWEISUNG*"_qs, u"Neue überweisung – Bank"_qs));
     EXPECT_TRUE(GlobMatcher::matches(u"Банк*"_qs, u"БАНК онлайн"_qs));
     EXPECT_TRUE(GlobMatcher::matches(u"?"_qs, u"é"_qs));
@@ -49,8 +46,7 @@ TEST(GlobMatcherTest, NonAsciiTitlesMatchByCharacterAndFoldCase)
     EXPECT_TRUE(GlobMatcher::matches(u"[α-ω]x"_qs, u"Λx"_qs));
 }
 
-TEST(PrivacyRulesTest, OnlyNeverTrackRulesAreEnforcedAndBundleIDsCompareExactly)
-{
+TEST(PrivacyRulesTest, OnlyNeverTrackRulesAreEnforcedAndBundleIDsCompareExactly) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("kestrune.db"));
     EphemeralKeyProvider key(testKey());
