@@ -8,20 +8,16 @@
 #include "store/Migrations.h"
 #include "store/SeedFile.h"
 #include "store/StoreError.h"
+#include "store/StoreIds.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QUuid>
 
 namespace {
 
 const QString kSideFileSuffixes[] = {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")};
-
-QString newID() {
-    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-}
 
 void restrictDatabaseFiles(const QString& path) {
     for (const QString& suffix : kSideFileSuffixes)
@@ -54,7 +50,12 @@ ContextStore::ContextStore(const QString& databasePath, DatabaseKeyProviding& ke
     m_cachedRules = loadPrivacyRules();
 }
 
-ContextStore::~ContextStore() = default;
+ContextStore::~ContextStore() {
+    // Deliveries still queued for the main thread are dropped with the store.
+    std::lock_guard lock(m_dbMutex);
+    for (const auto& observer : m_observers)
+        observer->cancelled = true;
+}
 
 void ContextStore::openAndMigrate(const QString& path, const QByteArray& key,
                                   std::unique_ptr<Database>& db, QStringList& migrated) {
@@ -88,47 +89,39 @@ void ContextStore::quarantine(const QString& path) {
 void ContextStore::seedDefaultExclusions(const QString& seedFilePath) {
     const SeedFile seed = SeedFile::read(seedFilePath);
     const qint64 now = toMillis(std::chrono::system_clock::now());
-    {
-        std::lock_guard lock(m_dbMutex);
-        Transaction transaction(*m_db, Transaction::Kind::Write);
+    write([&](Database& db) {
         for (const SeedFile::Rule& rule : seed.rules) {
-            const std::optional<qint64> exists = m_db->scalarInt(
+            const std::optional<qint64> exists = db.scalarInt(
                 QStringLiteral(
                     "SELECT EXISTS(SELECT 1 FROM privacy_rule WHERE scope = ? AND matcher = ?)"),
                 rule.scope, rule.matcher);
             if (exists.value_or(0) != 0)
                 continue;
-            m_db->execute(QStringLiteral("INSERT INTO privacy_rule (id, scope, matcher, mode, "
-                                         "is_default, created_at)\nVALUES (?, ?, ?, ?, 1, ?)"),
-                          newID(), rule.scope, rule.matcher, rule.mode, now);
+            db.execute(QStringLiteral("INSERT INTO privacy_rule (id, scope, matcher, mode, "
+                                      "is_default, created_at)\nVALUES (?, ?, ?, ?, 1, ?)"),
+                       newID(), rule.scope, rule.matcher, rule.mode, now);
         }
-        transaction.commit();
-    }
+    });
     reloadPrivacyRules();
 }
 
 QSet<QString> ContextStore::appliedMigrations() {
-    std::lock_guard lock(m_dbMutex);
-    Transaction transaction(*m_db, Transaction::Kind::Read);
-    QSet<QString> applied = Migrations::applied(*m_db);
-    transaction.commit();
-    return applied;
+    return read([](Database& db) { return Migrations::applied(db); });
 }
 
 std::vector<std::pair<QString, qint64>> ContextStore::tableCounts() {
     static const char* const tables[] = {
         "source",       "event",        "context",        "detector_state",  "return_action",
         "document_ref", "privacy_rule", "retention_rule", "user_correction", "audit_log"};
-    std::lock_guard lock(m_dbMutex);
-    Transaction transaction(*m_db, Transaction::Kind::Read);
-    std::vector<std::pair<QString, qint64>> counts;
-    for (const char* table : tables) {
-        const QString name = QString::fromLatin1(table);
-        counts.emplace_back(
-            name, m_db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM ") + name).value_or(0));
-    }
-    transaction.commit();
-    return counts;
+    return read([](Database& db) {
+        std::vector<std::pair<QString, qint64>> counts;
+        for (const char* table : tables) {
+            const QString name = QString::fromLatin1(table);
+            counts.emplace_back(
+                name, db.scalarInt(QStringLiteral("SELECT COUNT(*) FROM ") + name).value_or(0));
+        }
+        return counts;
+    });
 }
 
 PrivacyRules ContextStore::privacyRules() const {
@@ -144,21 +137,20 @@ void ContextStore::reloadPrivacyRules() {
 }
 
 PrivacyRules ContextStore::loadPrivacyRules() {
-    std::lock_guard lock(m_dbMutex);
-    Transaction transaction(*m_db, Transaction::Kind::Read);
-    PrivacyRules rules;
-    Statement statement(*m_db, QStringLiteral("SELECT scope, matcher FROM privacy_rule WHERE "
-                                              "mode = 'never_track'"));
-    while (statement.step()) {
-        const QString scope = statement.text(0).value_or(QString());
-        const QString matcher = statement.text(1).value_or(QString());
-        if (scope == u"app")
-            rules.excludedBundleIDs.insert(matcher);
-        else if (scope == u"window_pattern")
-            rules.neverTrackTitlePatterns.append(matcher);
-        else if (scope == u"url_pattern")
-            rules.neverTrackURLPatterns.append(matcher);
-    }
-    transaction.commit();
-    return rules;
+    return read([](Database& db) {
+        PrivacyRules rules;
+        Statement statement(db, QStringLiteral("SELECT scope, matcher FROM privacy_rule WHERE "
+                                               "mode = 'never_track'"));
+        while (statement.step()) {
+            const QString scope = statement.text(0).value_or(QString());
+            const QString matcher = statement.text(1).value_or(QString());
+            if (scope == u"app")
+                rules.excludedBundleIDs.insert(matcher);
+            else if (scope == u"window_pattern")
+                rules.neverTrackTitlePatterns.append(matcher);
+            else if (scope == u"url_pattern")
+                rules.neverTrackURLPatterns.append(matcher);
+        }
+        return rules;
+    });
 }

@@ -1,21 +1,33 @@
 #pragma once
 
+#include "core/ContextState.h"
+#include "core/FocusEvent.h"
+#include "core/Time.h"
+#include "store/ContextRecord.h"
+#include "store/Database.h"
+#include "store/GroupedLoops.h"
+#include "store/LoopObservation.h"
 #include "store/PrivacyRules.h"
+#include "surface/ReturnActionKind.h"
 
+#include <QList>
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
-class Database;
 class DatabaseKeyProviding;
 
 // The single owner of Tessarine's persistent data: one encrypted database file.
 // Every operation is one synchronous transaction on the one connection, serialised
-// across threads; errors are thrown unchanged and leave no partial change.
+// across threads; errors are thrown unchanged and leave no partial change. Writes that
+// concern an excluded application, title or address are silently skipped.
 class ContextStore {
 public:
     // $XDG_DATA_HOME/Kestrune/kestrune.db (a local path); creates the 0700 folder.
@@ -31,19 +43,89 @@ public:
 
     QString databasePath() const { return m_databasePath; }
 
+    // --- schema, seeding, diagnostics -------------------------------------------------
     // Inserts the shipped exclusions not yet stored (matched on scope and matcher), then
     // reloads the rule cache. A malformed file inserts nothing.
     void seedDefaultExclusions(const QString& seedFilePath);
-
     QSet<QString> appliedMigrations();
     // The migrations this process applied when it opened the database, in order.
     QStringList migrationsAppliedAtOpen() const { return m_migratedAtOpen; }
-    // Row counts of the ten data tables, in a fixed order (diagnostics).
+    // Row counts of the ten data tables, in a fixed order.
     std::vector<std::pair<QString, qint64>> tableCounts();
+    // The newest focus events as (application, event type), newest first.
+    QList<EventSummary> recentEventSummaries(int limit);
 
+    // --- privacy rules ------------------------------------------------------------------
     PrivacyRules privacyRules() const;
     // Reads the never-track rules again; on failure the previous rules stay.
     void reloadPrivacyRules();
+
+    // --- loops and what happened to them -------------------------------------------------
+    // A new active loop; nothing (and no id) for an excluded application or label.
+    std::optional<QString> createContext(const QString& bundleID,
+                                         const std::optional<QString>& label,
+                                         const std::optional<QString>& titleKey, bool isSession,
+                                         const std::optional<QString>& detectorKind, TimePoint at);
+    // The only way a loop's state changes; dismissed and unknown loops are left alone.
+    void transitionContext(const QString& id, ContextState to, const QString& reason, TimePoint at);
+    // Refreshes the ageing clock of a waiting loop whose work is still running.
+    void touchWorkingActivity(const QString& contextID, TimePoint at);
+    void dismissContext(const QString& id, const QString& reason, TimePoint at);
+    // Dismisses every open loop, pinned ones too; returns how many.
+    qint64 dismissAllOpenContexts(const QString& reason, TimePoint at);
+    void reopenDismissed(const QString& contextID);
+    void updateContextLabel(const QString& id, const QString& label);
+    // Trimmed; an absent or empty note clears it.
+    void setNote(const QString& contextID, const std::optional<QString>& note);
+    void setPinned(const QString& contextID, bool isPinned);
+    // An absent time ends the snooze.
+    void setSnooze(const QString& contextID, std::optional<TimePoint> until);
+    void setInterruptedBy(const QString& contextID, const QString& bundleID,
+                          const std::optional<QString>& displayName);
+    // Trimmed and cut to 200 / 80 characters; an absent or blank value changes nothing.
+    void setPromptLine(const QString& contextID, const std::optional<QString>& line);
+    void setTopic(const QString& contextID, const std::optional<QString>& topic);
+    // Only "data:image/…" URLs of at most 64 KiB.
+    void setContextIcon(const QString& contextID, const std::optional<QString>& favicon);
+    // Kind "url" or "file"; replaces the loop's earlier document.
+    void attachDocumentRef(const QString& contextID, const QString& kind, const QString& locator,
+                           const std::optional<QString>& title, TimePoint at);
+    std::optional<DocumentRefRecord> documentRef(const QString& contextID);
+    // Stores one focus event, attributed to the application's newest open loop.
+    void record(const FocusEvent& event);
+    void recordDetectorSignal(const QString& contextID, const QString& detectorKind,
+                              const QString& signal, const std::optional<QString>& detail,
+                              TimePoint at);
+    std::optional<DetectorSignalRecord> latestDetectorSignal(const QString& contextID);
+    void recordCorrection(const QString& contextID, const QString& kind,
+                          std::optional<ContextState> previousState,
+                          const std::optional<QString>& note, TimePoint at);
+
+    // --- reading loops back ------------------------------------------------------------------
+    // All open loops, most recently changed first.
+    QList<ContextRecord> openContexts();
+    // One loop, open or dismissed.
+    std::optional<ContextRecord> context(const QString& id);
+    // The newest open loop of an application (optionally with that exact title key).
+    std::optional<ContextRecord> openContext(const QString& bundleID);
+    std::optional<ContextRecord> openContext(const QString& bundleID, const QString& titleKey);
+    // The most recently changed active loop of an application.
+    std::optional<ContextRecord> activeContext(const QString& bundleID);
+    GroupedLoops openLoopsGroupedByState(TimePoint asOf);
+    std::optional<CapsuleRecord> capsule(const QString& contextID);
+    // Delivers a fresh grouping on the main thread after start and after every committed
+    // change to loops, applications or detector states, in commit order. Needs a running
+    // QCoreApplication.
+    LoopObservation observeOpenLoops(std::function<void(const GroupedLoops&)> callback);
+
+    // --- return actions ----------------------------------------------------------------------
+    // Cleans, filters, merges and stores suggestions, keeping the best three per loop.
+    void upsertReturnActions(const QString& contextID,
+                             const QList<ReturnActionSuggestion>& suggestions,
+                             const QString& provenance, TimePoint at);
+    // Best first.
+    QList<ReturnActionRecord> returnActions(const QString& contextID);
+    void setReturnActionValidity(const QString& id, bool isValid, TimePoint at);
 
 private:
     // The connection is handed out through `db` as soon as it exists, so that a failed
@@ -53,10 +135,52 @@ private:
     static void quarantine(const QString& path);
     PrivacyRules loadPrivacyRules();
 
+    template <typename Body> auto read(Body&& body) {
+        std::lock_guard lock(m_dbMutex);
+        Transaction transaction(*m_db, Transaction::Kind::Read);
+        if constexpr (std::is_void_v<std::invoke_result_t<Body, Database&>>) {
+            body(*m_db);
+            transaction.commit();
+        } else {
+            auto result = body(*m_db);
+            transaction.commit();
+            return result;
+        }
+    }
+
+    template <typename Body> auto write(Body&& body) {
+        std::lock_guard lock(m_dbMutex);
+        m_db->takeChangedTables();
+        Transaction transaction(*m_db, Transaction::Kind::Write);
+        if constexpr (std::is_void_v<std::invoke_result_t<Body, Database&>>) {
+            body(*m_db);
+            transaction.commit();
+            afterCommit();
+        } else {
+            auto result = body(*m_db);
+            transaction.commit();
+            afterCommit();
+            return result;
+        }
+    }
+
+    // Called with the connection locked, after each committed write.
+    void afterCommit();
+    // Fetches the open loops and posts them to the live observations (connection locked).
+    void deliverToObservers(const std::vector<std::shared_ptr<LoopObservationState>>& targets);
+
+    // Open-loop application lookup: the loop's bundle id while it exists and is open.
+    static std::optional<QString> openLoopApplication(Database& db, const QString& contextID);
+    static QString upsertSource(Database& db, const QString& bundleID,
+                                const std::optional<QString>& displayName, TimePoint at);
+    void setCappedText(const QString& contextID, const std::optional<QString>& value,
+                       qsizetype limit, const QString& sql);
+
     QString m_databasePath;
     QStringList m_migratedAtOpen;
     std::unique_ptr<Database> m_db;
     std::mutex m_dbMutex;
     PrivacyRules m_cachedRules;
     mutable std::mutex m_rulesMutex;
+    std::vector<std::shared_ptr<LoopObservationState>> m_observers; // guarded by m_dbMutex
 };

@@ -3,6 +3,7 @@
 #include "store/StoreError.h"
 
 #include <sqlcipher.h>
+#include <utility>
 
 Statement::Statement(Database& database, const QString& sql)
     : m_database(database) {
@@ -106,6 +107,18 @@ Database::Database(const QString& path)
         throw StoreError(rc, message);
     }
     sqlite3_extended_result_codes(m_db, 1);
+    sqlite3_update_hook(m_db, &Database::onRowChange, this);
+}
+
+void Database::onRowChange(void* self, int, const char*, const char* table, long long) {
+    auto* database = static_cast<Database*>(self);
+    const QString name = QString::fromUtf8(table);
+    if (!database->m_changedTables.contains(name))
+        database->m_changedTables.insert(name);
+}
+
+QSet<QString> Database::takeChangedTables() {
+    return std::exchange(m_changedTables, {});
 }
 
 Database::~Database() {

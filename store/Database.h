@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 #include <optional>
 
@@ -86,6 +87,11 @@ public:
 
     // Rows changed by the last INSERT, UPDATE or DELETE.
     qint64 changes() const;
+
+    // Tables in which rows were inserted, updated or deleted since the last call.
+    // (Deletes that SQLite performs as a whole-table truncation are not seen; with foreign
+    // keys on, the loop tables are never truncated that way.)
+    QSet<QString> takeChangedTables();
     bool inTransaction() const;
 
     [[noreturn]] void throwLastError() const;
@@ -94,8 +100,12 @@ public:
     QString path() const { return m_path; }
 
 private:
+    static void onRowChange(void* self, int operation, const char* database, const char* table,
+                            long long rowid);
+
     QString m_path;
     sqlite3* m_db = nullptr;
+    QSet<QString> m_changedTables;
 };
 
 // BEGIN on construction; rolls back unless commit() succeeded, also when an exception unwinds.

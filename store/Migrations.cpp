@@ -2,8 +2,8 @@
 
 #include "core/Time.h"
 #include "store/Database.h"
+#include "store/StoreIds.h"
 
-#include <QUuid>
 #include <functional>
 #include <vector>
 

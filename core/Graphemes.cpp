@@ -1,0 +1,32 @@
+#include "core/Graphemes.h"
+
+#include <QTextBoundaryFinder>
+
+qsizetype Graphemes::count(const QString& text)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype characters = 0;
+    while (finder.toNextBoundary() > 0)
+        ++characters;
+    return characters;
+}
+
+QString Graphemes::prefix(const QString& text, qsizetype limit)
+{
+    if (limit <= 0)
+        return QString();
+    // Each character is at least one UTF-16 unit, so short texts need no scan.
+    if (text.size() <= limit)
+        return text;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype characters = 0;
+    qsizetype end = 0;
+    while (characters < limit) {
+        const qsizetype next = finder.toNextBoundary();
+        if (next < 0)
+            return text;
+        end = next;
+        ++characters;
+    }
+    return text.left(end);
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "core/ContextState.h"
+#include "core/Time.h"
+#include "surface/ReturnActionKind.h"
+
+#include <QList>
+#include <QString>
+#include <optional>
+
+// One loop as read back, joined with its application.
+struct ContextRecord {
+    QString id;
+    QString bundleID;
+    std::optional<QString> displayName;
+    std::optional<QString> label;
+    std::optional<QString> titleKey;
+    std::optional<QString> note;
+    ContextState state = ContextState::Active;
+    bool isPinned = false;
+    TimePoint createdAt;
+    TimePoint stateChangedAt;
+    std::optional<TimePoint> backgroundedAt;
+    std::optional<TimePoint> readyAt;
+    std::optional<TimePoint> dismissedAt;
+    std::optional<TimePoint> snoozeUntil;
+    std::optional<QString> interruptedByBundle;
+    std::optional<QString> interruptedByName;
+    std::optional<QString> favicon;
+    std::optional<QString> topic;
+    std::optional<QString> promptLine;
+    bool hasWorkEvidence = false;
+    bool isSession = false;
+    std::optional<QString> detectorKind;
+};
+
+// The latest detector state of a loop.
+struct DetectorSignalRecord {
+    QString detectorKind;
+    QString signal;
+    std::optional<QString> detail;
+    TimePoint observedAt;
+};
+
+// The document or page a loop is about.
+struct DocumentRefRecord {
+    QString kind;
+    std::optional<QString> locator;
+    std::optional<QString> title;
+};
+
+// A stored return action.
+struct ReturnActionRecord {
+    QString id;
+    QString contextID;
+    ReturnActionKind kind;
+    QString payload;
+    std::optional<QString> label;
+    QString provenance;
+    qint64 rank = 0;
+    bool isValid = true;
+    std::optional<TimePoint> lastValidatedAt;
+    TimePoint createdAt;
+};
+
+// Everything the detail view of one loop needs.
+struct CapsuleRecord {
+    ContextRecord context;
+    std::optional<DetectorSignalRecord> latestSignal;
+    QList<ReturnActionRecord> returnActions;
+    std::optional<DocumentRefRecord> documentRef;
+};
+
+// One recent focus event, for diagnostics.
+struct EventSummary {
+    QString bundleID;
+    QString type;
+};
