@@ -19,6 +19,8 @@ inline constexpr auto detectorReadyAfterHide = "detector_ready_after_hide";
 inline constexpr auto userCorrectionNotReady = "user_correction_not_ready";
 inline constexpr auto reconciledStaleWaitingOnLaunch = "reconciled_stale_waiting_on_launch";
 inline constexpr auto reconciledOnLaunch = "reconciled_on_launch";
+// A pinned loop whose application quit.
+inline constexpr auto appTerminatedPinned = "app_terminated_pinned";
 
 // Dismissal reasons.
 inline constexpr auto revisitedAfterReady = "revisited_after_ready";

@@ -76,3 +76,10 @@ struct EventSummary {
     QString bundleID;
     QString type;
 };
+
+// The oldest state change among open loops that can age: those that go stale after the
+// stale threshold (backgrounded, ready) and those that go stale after the working one.
+struct AgeingClocks {
+    std::optional<TimePoint> oldestBackgroundedOrReady;
+    std::optional<TimePoint> oldestWaiting;
+};

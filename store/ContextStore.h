@@ -112,6 +112,8 @@ public:
     // The most recently changed active loop of an application.
     std::optional<ContextRecord> activeContext(const QString& bundleID);
     GroupedLoops openLoopsGroupedByState(TimePoint asOf);
+    // What the ageing timer needs of the open loops, without reading them all.
+    AgeingClocks ageingClocks();
     std::optional<CapsuleRecord> capsule(const QString& contextID);
     // Delivers a fresh grouping on the main thread after start and after every committed
     // change to loops, applications or detector states, in commit order. Needs a running

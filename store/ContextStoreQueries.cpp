@@ -138,6 +138,18 @@ GroupedLoops ContextStore::openLoopsGroupedByState(TimePoint asOf)
     return GroupedLoops::group(openContexts(), asOf);
 }
 
+AgeingClocks ContextStore::ageingClocks()
+{
+    return read([](Database& db) {
+        Statement statement(
+            db, QStringLiteral("SELECT MIN(CASE WHEN state IN ('backgrounded', 'ready') THEN "
+                               "state_changed_at END), MIN(CASE WHEN state = 'waiting' THEN "
+                               "state_changed_at END) FROM context WHERE dismissed_at IS NULL"));
+        statement.step();
+        return AgeingClocks{optionalTime(statement, 0), optionalTime(statement, 1)};
+    });
+}
+
 std::optional<DetectorSignalRecord> ContextStore::latestDetectorSignal(const QString& contextID)
 {
     return read([&](Database& db) -> std::optional<DetectorSignalRecord> {
