@@ -19,13 +19,11 @@ constexpr int kDetectorStates = 100'000;
 constexpr int kEvents = 1'000'000;
 constexpr qint64 kBase = 1'700'000'000'000;
 
-QString appID(int i)
-{
+QString appID(int i) {
     return QStringLiteral("org.example.App%1").arg(i % kApplications);
 }
 
-QString loopID(int i)
-{
+QString loopID(int i) {
     return QStringLiteral("LOOP-%1").arg(i, 6, 10, QLatin1Char('0'));
 }
 
@@ -35,8 +33,7 @@ struct Fixture {
     EphemeralKeyProvider key{EphemeralKeyProvider::developmentKey()};
     std::unique_ptr<ContextStore> store;
 
-    Fixture()
-    {
+    Fixture() {
         { ContextStore create(path, key); }
         Database db(path);
         db.applyKey(EphemeralKeyProvider::developmentKey());
@@ -47,16 +44,15 @@ struct Fixture {
                        QStringLiteral("SRC-%1").arg(a), appID(a), QStringLiteral("App %1").arg(a),
                        kBase, kBase);
         static const char* states[] = {"active", "backgrounded", "waiting", "ready", "stale"};
-        Statement context(db, QStringLiteral(
-                                  "INSERT INTO context (id, source_id, label, title_key, state, "
-                                  "state_reason, created_at, state_changed_at, dismissed_at) "
-                                  "VALUES (?, ?, ?, ?, ?, 'created_on_focus', ?, ?, ?)"));
+        Statement context(
+            db, QStringLiteral("INSERT INTO context (id, source_id, label, title_key, state, "
+                               "state_reason, created_at, state_changed_at, dismissed_at) "
+                               "VALUES (?, ?, ?, ?, ?, 'created_on_focus', ?, ?, ?)"));
         for (int i = 0; i < kOpenLoops + kDismissedLoops; ++i) {
             const bool open = i < kOpenLoops;
             context.bindAll(loopID(i), QStringLiteral("SRC-%1").arg(i % kApplications),
                             QStringLiteral("Window %1").arg(i), QStringLiteral("window %1").arg(i),
-                            QString::fromLatin1(states[i % 5]), kBase + i * 1000,
-                            kBase + i * 1500,
+                            QString::fromLatin1(states[i % 5]), kBase + i * 1000, kBase + i * 1500,
                             open ? std::optional<qint64>() : std::optional<qint64>(kBase + i));
             context.step();
             context.reset();
@@ -65,8 +61,8 @@ struct Fixture {
                                             "detector_kind, signal, observed_at) VALUES (?, ?, "
                                             "'browser', 'pending', ?)"));
         for (int i = 0; i < kDetectorStates; ++i) {
-            signal.bindAll(QStringLiteral("DS-%1").arg(i), loopID(i % (kOpenLoops + kDismissedLoops)),
-                           kBase + i);
+            signal.bindAll(QStringLiteral("DS-%1").arg(i),
+                           loopID(i % (kOpenLoops + kDismissedLoops)), kBase + i);
             signal.step();
             signal.reset();
         }
@@ -74,8 +70,9 @@ struct Fixture {
                                            "window_title, occurred_at) VALUES (?, ?, ?, "
                                            "'focus_gained', 'A window title', ?)"));
         for (int i = 0; i < kEvents; ++i) {
-            event.bindAll(QStringLiteral("EV-%1").arg(i), QStringLiteral("SRC-%1").arg(i % kApplications),
-                          loopID(i % kOpenLoops), kBase + i);
+            event.bindAll(QStringLiteral("EV-%1").arg(i),
+                          QStringLiteral("SRC-%1").arg(i % kApplications), loopID(i % kOpenLoops),
+                          kBase + i);
             event.step();
             event.reset();
         }
@@ -92,8 +89,7 @@ struct Fixture {
         store = std::make_unique<ContextStore>(path, key);
     }
 
-    static void printPlan(Database& db, const QString& name, const QString& sql)
-    {
+    static void printPlan(Database& db, const QString& name, const QString& sql) {
         Statement plan(db, QStringLiteral("EXPLAIN QUERY PLAN ") + sql);
         std::fprintf(stderr, "plan of %s:\n", qPrintable(name));
         while (plan.step())
@@ -101,14 +97,12 @@ struct Fixture {
     }
 };
 
-Fixture& fixture()
-{
+Fixture& fixture() {
     static Fixture instance;
     return instance;
 }
 
-void BM_OpenContextsAndGrouping(benchmark::State& state)
-{
+void BM_OpenContextsAndGrouping(benchmark::State& state) {
     ContextStore& store = *fixture().store;
     for (auto _ : state) {
         const GroupedLoops grouped =
@@ -120,8 +114,7 @@ void BM_OpenContextsAndGrouping(benchmark::State& state)
 BENCHMARK(BM_OpenContextsAndGrouping)->Unit(benchmark::kMillisecond);
 
 // Reference: the same open-loop statement stepped on a raw connection, nothing decoded.
-void BM_ReferenceOpenLoopStatementOnly(benchmark::State& state)
-{
+void BM_ReferenceOpenLoopStatementOnly(benchmark::State& state) {
     Database db(fixture().path);
     db.applyKey(EphemeralKeyProvider::developmentKey());
     for (auto _ : state) {
@@ -143,24 +136,21 @@ void BM_ReferenceOpenLoopStatementOnly(benchmark::State& state)
 }
 BENCHMARK(BM_ReferenceOpenLoopStatementOnly)->Unit(benchmark::kMillisecond);
 
-void BM_ContextByID(benchmark::State& state)
-{
+void BM_ContextByID(benchmark::State& state) {
     int i = 0;
     for (auto _ : state)
         benchmark::DoNotOptimize(fixture().store->context(loopID(++i % kOpenLoops)));
 }
 BENCHMARK(BM_ContextByID)->Unit(benchmark::kMicrosecond);
 
-void BM_OpenContextForBundleID(benchmark::State& state)
-{
+void BM_OpenContextForBundleID(benchmark::State& state) {
     int i = 0;
     for (auto _ : state)
         benchmark::DoNotOptimize(fixture().store->openContext(appID(++i)));
 }
 BENCHMARK(BM_OpenContextForBundleID)->Unit(benchmark::kMicrosecond);
 
-void BM_OpenContextForTitleKey(benchmark::State& state)
-{
+void BM_OpenContextForTitleKey(benchmark::State& state) {
     int i = 0;
     for (auto _ : state) {
         ++i;
@@ -170,24 +160,20 @@ void BM_OpenContextForTitleKey(benchmark::State& state)
 }
 BENCHMARK(BM_OpenContextForTitleKey)->Unit(benchmark::kMicrosecond);
 
-void BM_ActiveContext(benchmark::State& state)
-{
+void BM_ActiveContext(benchmark::State& state) {
     int i = 0;
     for (auto _ : state)
         benchmark::DoNotOptimize(fixture().store->activeContext(appID(++i)));
 }
 BENCHMARK(BM_ActiveContext)->Unit(benchmark::kMicrosecond);
 
-FocusEvent focusEvent(int i)
-{
+FocusEvent focusEvent(int i) {
     return FocusEvent{FocusEvent::Kind::FocusGained, appID(i), QStringLiteral("App"),
-                      QStringLiteral("A window title"),
-                      std::chrono::system_clock::now()};
+                      QStringLiteral("A window title"), std::chrono::system_clock::now()};
 }
 
 // One focus event written, with nobody observing the loop list.
-void BM_RecordEvent(benchmark::State& state)
-{
+void BM_RecordEvent(benchmark::State& state) {
     int i = 0;
     for (auto _ : state)
         fixture().store->record(focusEvent(++i));
@@ -196,8 +182,7 @@ BENCHMARK(BM_RecordEvent)->Unit(benchmark::kMicrosecond);
 
 // The same write as the application does it: the live loop list is re-read after the
 // commit and grouped on delivery.
-void BM_RecordEventWhileObserved(benchmark::State& state)
-{
+void BM_RecordEventWhileObserved(benchmark::State& state) {
     int deliveries = 0;
     LoopObservation observation =
         fixture().store->observeOpenLoops([&](const GroupedLoops&) { ++deliveries; });
@@ -212,8 +197,7 @@ BENCHMARK(BM_RecordEventWhileObserved)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

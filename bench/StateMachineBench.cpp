@@ -22,8 +22,7 @@ public:
     void cancel() override {}
 };
 
-void BM_IngestFocusEvents(benchmark::State& state)
-{
+void BM_IngestFocusEvents(benchmark::State& state) {
     const int openLoops = static_cast<int>(state.range(0));
     QTemporaryDir dir;
     EphemeralKeyProvider key(EphemeralKeyProvider::developmentKey());
@@ -35,8 +34,10 @@ void BM_IngestFocusEvents(benchmark::State& state)
     for (int i = 0; i < openLoops; ++i) {
         const QString app = QStringLiteral("org.example.App%1").arg(i % kApplications);
         const QString title = QStringLiteral("Window %1").arg(i);
-        const auto id = store.createContext(app, title, title.toLower(), false, std::nullopt, start);
-        store.transitionContext(*id, ContextState::Backgrounded, QStringLiteral("focus_lost"), start);
+        const auto id =
+            store.createContext(app, title, title.toLower(), false, std::nullopt, start);
+        store.transitionContext(*id, ContextState::Backgrounded, QStringLiteral("focus_lost"),
+                                start);
     }
 
     // The user walks through existing windows: focus gained on one (it becomes active),
@@ -46,10 +47,10 @@ void BM_IngestFocusEvents(benchmark::State& state)
     for (auto _ : state) {
         const int window = event / 2 % openLoops;
         const bool gaining = event % 2 == 0;
-        const FocusEvent focus{gaining ? FocusEvent::Kind::FocusGained : FocusEvent::Kind::FocusLost,
-                               QStringLiteral("org.example.App%1").arg(window % kApplications),
-                               QStringLiteral("App"), QStringLiteral("Window %1").arg(window),
-                               start + std::chrono::seconds(1 + event)};
+        const FocusEvent focus{
+            gaining ? FocusEvent::Kind::FocusGained : FocusEvent::Kind::FocusLost,
+            QStringLiteral("org.example.App%1").arg(window % kApplications), QStringLiteral("App"),
+            QStringLiteral("Window %1").arg(window), start + std::chrono::seconds(1 + event)};
         const auto before = std::chrono::steady_clock::now();
         machine.ingest(focus);
         latencies.push_back(
@@ -63,7 +64,11 @@ void BM_IngestFocusEvents(benchmark::State& state)
     state.counters["p50_us"] = latencies[latencies.size() / 2];
     state.counters["p99_us"] = latencies[latencies.size() * 99 / 100];
 }
-BENCHMARK(BM_IngestFocusEvents)->Arg(10)->Arg(1000)->Arg(10000)->Iterations(400)
+BENCHMARK(BM_IngestFocusEvents)
+    ->Arg(10)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Iterations(400)
     ->Unit(benchmark::kMicrosecond);
 
 } // namespace

@@ -2,8 +2,7 @@
 
 #include <QTextBoundaryFinder>
 
-qsizetype Graphemes::count(const QString& text)
-{
+qsizetype Graphemes::count(const QString& text) {
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
     qsizetype characters = 0;
     while (finder.toNextBoundary() > 0)
@@ -11,8 +10,7 @@ qsizetype Graphemes::count(const QString& text)
     return characters;
 }
 
-QString Graphemes::prefix(const QString& text, qsizetype limit)
-{
+QString Graphemes::prefix(const QString& text, qsizetype limit) {
     if (limit <= 0)
         return QString();
     // Each character is at least one UTF-16 unit, so short texts need no scan.

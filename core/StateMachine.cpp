@@ -11,8 +11,7 @@ namespace {
 
 constexpr auto kInterruptionWindow = std::chrono::seconds(5);
 
-QString reason(const char* text)
-{
+QString reason(const char* text) {
     return QString::fromLatin1(text);
 }
 
@@ -24,18 +23,14 @@ StateMachine::StateMachine(ContextStore& store, Configuration configuration, Tic
     , m_configuration(configuration)
     , m_timer(timer)
     , m_clock(std::move(clock))
-    , m_self(std::make_shared<StateMachine*>(this))
-{
-}
+    , m_self(std::make_shared<StateMachine*>(this)) {}
 
-StateMachine::~StateMachine()
-{
+StateMachine::~StateMachine() {
     if (m_timer)
         m_timer->cancel();
 }
 
-void StateMachine::ingest(const FocusEvent& event)
-{
+void StateMachine::ingest(const FocusEvent& event) {
     const PrivacyRules rules = m_store.privacyRules();
     if (rules.excludesBundleID(event.bundleID) ||
         (event.windowTitle && rules.excludesWindowTitle(*event.windowTitle)))
@@ -65,8 +60,7 @@ void StateMachine::ingest(const FocusEvent& event)
     rearmTimer(event.occurredAt);
 }
 
-void StateMachine::handleFocusGained(const FocusEvent& event)
-{
+void StateMachine::handleFocusGained(const FocusEvent& event) {
     if (m_lastLeft) {
         const LastLeft left = *std::exchange(m_lastLeft, std::nullopt);
         if (left.bundleID != event.bundleID && event.occurredAt - left.at <= kInterruptionWindow)
@@ -76,8 +70,7 @@ void StateMachine::handleFocusGained(const FocusEvent& event)
 }
 
 void StateMachine::focusIn(const QString& bundleID, const std::optional<QString>& title,
-                           TimePoint at)
-{
+                           TimePoint at) {
     const std::optional<QString> key = TitleKey::normalize(title);
     std::optional<ContextRecord> loop;
     if (key) {
@@ -117,8 +110,7 @@ void StateMachine::focusIn(const QString& bundleID, const std::optional<QString>
 }
 
 void StateMachine::startVisit(const QString& bundleID, const std::optional<QString>& title,
-                              const std::optional<QString>& titleKey, TimePoint at)
-{
+                              const std::optional<QString>& titleKey, TimePoint at) {
     if (m_configuration.engagementThreshold > 0) {
         m_pendingVisit = PendingVisit{bundleID, title, titleKey, at};
         return;
@@ -126,18 +118,15 @@ void StateMachine::startVisit(const QString& bundleID, const std::optional<QStri
     m_store.createContext(bundleID, title, titleKey, false, std::nullopt, at);
 }
 
-bool StateMachine::visitCounts(const PendingVisit& visit, TimePoint at) const
-{
+bool StateMachine::visitCounts(const PendingVisit& visit, TimePoint at) const {
     return std::chrono::duration<double>(at - visit.since).count() >=
            m_configuration.engagementThreshold;
 }
 
 void StateMachine::promoteLeftVisit(const PendingVisit& visit, const QString& why, TimePoint at,
-                                    bool rememberAsLeft)
-{
-    const std::optional<QString> id = m_store.createContext(visit.bundleID, visit.title,
-                                                            visit.titleKey, false, std::nullopt,
-                                                            visit.since);
+                                    bool rememberAsLeft) {
+    const std::optional<QString> id = m_store.createContext(
+        visit.bundleID, visit.title, visit.titleKey, false, std::nullopt, visit.since);
     if (!id)
         return;
     m_store.transitionContext(*id, ContextState::Backgrounded, why, at);
@@ -146,22 +135,20 @@ void StateMachine::promoteLeftVisit(const PendingVisit& visit, const QString& wh
     notifyObserver(*id, ContextState::Backgrounded);
 }
 
-std::optional<ContextRecord> StateMachine::legacyAppLevelContext(const QString& bundleID)
-{
+std::optional<ContextRecord> StateMachine::legacyAppLevelContext(const QString& bundleID) {
     std::optional<ContextRecord> loop = m_store.openContext(bundleID);
     if (loop && !loop->titleKey)
         return loop;
     return std::nullopt;
 }
 
-void StateMachine::relabelIfChanged(const ContextRecord& loop, const std::optional<QString>& title)
-{
+void StateMachine::relabelIfChanged(const ContextRecord& loop,
+                                    const std::optional<QString>& title) {
     if (title && loop.label != title)
         m_store.updateContextLabel(loop.id, *title);
 }
 
-void StateMachine::handleFocusLost(const FocusEvent& event)
-{
+void StateMachine::handleFocusLost(const FocusEvent& event) {
     if (m_pendingVisit && m_pendingVisit->bundleID == event.bundleID) {
         const PendingVisit visit = *std::exchange(m_pendingVisit, std::nullopt);
         if (visitCounts(visit, event.occurredAt)) {
@@ -174,16 +161,15 @@ void StateMachine::handleFocusLost(const FocusEvent& event)
         return;
     const bool hadPendingWork = m_pendingWhileActive.remove(loop->id);
     const ContextState next = hadPendingWork ? ContextState::Waiting : ContextState::Backgrounded;
-    m_store.transitionContext(loop->id, next,
-                              reason(hadPendingWork ? StateReason::leftWithPendingWork
-                                                    : StateReason::focusLost),
-                              event.occurredAt);
+    m_store.transitionContext(
+        loop->id, next,
+        reason(hadPendingWork ? StateReason::leftWithPendingWork : StateReason::focusLost),
+        event.occurredAt);
     notifyObserver(loop->id, next);
     m_lastLeft = LastLeft{loop->id, event.bundleID, event.occurredAt};
 }
 
-void StateMachine::handleTitleChanged(const FocusEvent& event)
-{
+void StateMachine::handleTitleChanged(const FocusEvent& event) {
     const std::optional<QString> newKey = TitleKey::normalize(event.windowTitle);
     if (m_pendingVisit && m_pendingVisit->bundleID == event.bundleID) {
         if (m_pendingVisit->titleKey == newKey) {
@@ -197,7 +183,8 @@ void StateMachine::handleTitleChanged(const FocusEvent& event)
             bool alreadyLooped = false;
             if (visit.titleKey) {
                 try {
-                    alreadyLooped = m_store.openContext(visit.bundleID, *visit.titleKey).has_value();
+                    alreadyLooped =
+                        m_store.openContext(visit.bundleID, *visit.titleKey).has_value();
                 } catch (const std::exception&) {
                     // counts as no loop
                 }
@@ -217,7 +204,8 @@ void StateMachine::handleTitleChanged(const FocusEvent& event)
     }
     if (loop->titleKey && newKey && loop->titleKey != newKey) {
         const bool hadPendingWork = m_pendingWhileActive.remove(loop->id);
-        const ContextState next = hadPendingWork ? ContextState::Waiting : ContextState::Backgrounded;
+        const ContextState next =
+            hadPendingWork ? ContextState::Waiting : ContextState::Backgrounded;
         m_store.transitionContext(loop->id, next,
                                   reason(hadPendingWork ? StateReason::switchedWithinAppPending
                                                         : StateReason::switchedWithinApp),
@@ -229,8 +217,7 @@ void StateMachine::handleTitleChanged(const FocusEvent& event)
     relabelIfChanged(*loop, event.windowTitle);
 }
 
-void StateMachine::handleTerminated(const FocusEvent& event)
-{
+void StateMachine::handleTerminated(const FocusEvent& event) {
     if (m_pendingVisit && m_pendingVisit->bundleID == event.bundleID)
         m_pendingVisit.reset();
     for (const ContextRecord& loop : m_store.openContexts()) {
@@ -248,8 +235,7 @@ void StateMachine::handleTerminated(const FocusEvent& event)
 }
 
 std::optional<QString> StateMachine::claimLoop(const QString& bundleID,
-                                               const std::optional<QString>& label, TimePoint at)
-{
+                                               const std::optional<QString>& label, TimePoint at) {
     const std::optional<QString> key = TitleKey::normalize(label);
     try {
         if (key) {
@@ -292,9 +278,8 @@ std::optional<QString> StateMachine::claimLoop(const QString& bundleID,
 
 std::optional<QString> StateMachine::claimLoop(const QString& bundleID,
                                                const std::optional<QString>& label,
-                                               const QString& identity,
-                                               const QString& detectorKind, TimePoint at)
-{
+                                               const QString& identity, const QString& detectorKind,
+                                               TimePoint at) {
     try {
         if (const auto existing = m_store.openContext(bundleID, identity))
             return existing->id;
@@ -311,8 +296,8 @@ std::optional<QString> StateMachine::claimLoop(const QString& bundleID,
     }
 }
 
-void StateMachine::reconcileOnLaunch(const std::optional<QString>& frontmostBundleID, TimePoint at)
-{
+void StateMachine::reconcileOnLaunch(const std::optional<QString>& frontmostBundleID,
+                                     TimePoint at) {
     const TimePoint cutOff =
         at - std::chrono::duration_cast<TimePoint::duration>(
                  std::chrono::duration<double>(m_configuration.workingStaleAfter));
@@ -331,8 +316,7 @@ void StateMachine::reconcileOnLaunch(const std::optional<QString>& frontmostBund
     rearmTimer(at);
 }
 
-void StateMachine::notifyObserver(const QString& contextID, ContextState state)
-{
+void StateMachine::notifyObserver(const QString& contextID, ContextState state) {
     const std::shared_ptr<TransitionObserver> observer = m_observer.lock();
     if (!observer)
         return;
@@ -346,8 +330,7 @@ void StateMachine::notifyObserver(const QString& contextID, ContextState state)
         observer->loopDidTransition(*record, state);
 }
 
-void StateMachine::notifyDismissed(const QString& contextID)
-{
+void StateMachine::notifyDismissed(const QString& contextID) {
     if (const std::shared_ptr<TransitionObserver> observer = m_observer.lock())
         observer->loopWasDismissed(contextID);
 }

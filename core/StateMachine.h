@@ -32,14 +32,17 @@ public:
 
     // `timer` may be null: loops then age only through events and commands. `clock` gives
     // the time for ticks the timer starts.
-    StateMachine(ContextStore& store, Configuration configuration, TickTimer* timer,
-                 Clock clock = [] { return std::chrono::system_clock::now(); });
+    StateMachine(
+        ContextStore& store, Configuration configuration, TickTimer* timer,
+        Clock clock = [] { return std::chrono::system_clock::now(); });
     ~StateMachine();
     StateMachine(const StateMachine&) = delete;
     StateMachine& operator=(const StateMachine&) = delete;
 
     // Held weakly: a released observer is no longer called.
-    void setObserver(std::weak_ptr<TransitionObserver> observer) { m_observer = std::move(observer); }
+    void setObserver(std::weak_ptr<TransitionObserver> observer) {
+        m_observer = std::move(observer);
+    }
     const Configuration& configuration() const { return m_configuration; }
 
     // --- focus and claiming -------------------------------------------------------------

@@ -9,13 +9,11 @@
 
 namespace {
 
-TimePoint::duration seconds(double value)
-{
+TimePoint::duration seconds(double value) {
     return std::chrono::duration_cast<TimePoint::duration>(std::chrono::duration<double>(value));
 }
 
-QString reason(const char* text)
-{
+QString reason(const char* text) {
     return QString::fromLatin1(text);
 }
 
@@ -23,8 +21,7 @@ QString reason(const char* text)
 
 void StateMachine::signalPending(const QString& contextID,
                                  const std::optional<QString>& detectorKind,
-                                 const std::optional<QString>& detail, TimePoint at)
-{
+                                 const std::optional<QString>& detail, TimePoint at) {
     std::optional<ContextRecord> loop;
     try {
         loop = m_store.context(contextID);
@@ -73,8 +70,7 @@ void StateMachine::signalPending(const QString& contextID,
 }
 
 void StateMachine::signalReady(const QString& contextID, const std::optional<QString>& detectorKind,
-                               const std::optional<QString>& detail, bool nudge, TimePoint at)
-{
+                               const std::optional<QString>& detail, bool nudge, TimePoint at) {
     std::optional<ContextRecord> loop;
     try {
         loop = m_store.context(contextID);
@@ -125,8 +121,7 @@ void StateMachine::signalReady(const QString& contextID, const std::optional<QSt
     rearmTimer(at);
 }
 
-void StateMachine::userDismiss(const QString& contextID, TimePoint at)
-{
+void StateMachine::userDismiss(const QString& contextID, TimePoint at) {
     m_pendingWhileActive.remove(contextID);
     try {
         const std::optional<ContextRecord> loop = m_store.context(contextID);
@@ -142,16 +137,14 @@ void StateMachine::userDismiss(const QString& contextID, TimePoint at)
     rearmTimer(at);
 }
 
-void StateMachine::userSnooze(const QString& contextID, double duration, TimePoint at)
-{
+void StateMachine::userSnooze(const QString& contextID, double duration, TimePoint at) {
     try {
         m_store.setSnooze(contextID, at + seconds(duration));
     } catch (const std::exception&) {
     }
 }
 
-void StateMachine::userTogglePin(const QString& contextID)
-{
+void StateMachine::userTogglePin(const QString& contextID) {
     try {
         if (const std::optional<ContextRecord> loop = m_store.context(contextID))
             m_store.setPinned(contextID, !loop->isPinned);
@@ -159,8 +152,7 @@ void StateMachine::userTogglePin(const QString& contextID)
     }
 }
 
-void StateMachine::userClearAll(TimePoint at)
-{
+void StateMachine::userClearAll(TimePoint at) {
     m_pendingWhileActive.clear();
     QList<ContextRecord> loops;
     try {
@@ -180,8 +172,7 @@ void StateMachine::userClearAll(TimePoint at)
     rearmTimer(at);
 }
 
-void StateMachine::userMarkNotReady(const QString& contextID, TimePoint at)
-{
+void StateMachine::userMarkNotReady(const QString& contextID, TimePoint at) {
     try {
         const std::optional<ContextRecord> loop = m_store.context(contextID);
         if (!loop || loop->dismissedAt || loop->state != ContextState::Ready)
@@ -196,11 +187,9 @@ void StateMachine::userMarkNotReady(const QString& contextID, TimePoint at)
     }
 }
 
-std::optional<TimePoint> StateMachine::tick(TimePoint now)
-{
-    if (m_pendingVisit &&
-        std::chrono::duration<double>(now - m_pendingVisit->since).count() >=
-            m_configuration.engagementThreshold) {
+std::optional<TimePoint> StateMachine::tick(TimePoint now) {
+    if (m_pendingVisit && std::chrono::duration<double>(now - m_pendingVisit->since).count() >=
+                              m_configuration.engagementThreshold) {
         // The user is still there: the loop is born active.
         const PendingVisit visit = *std::exchange(m_pendingVisit, std::nullopt);
         try {
@@ -231,8 +220,7 @@ std::optional<TimePoint> StateMachine::tick(TimePoint now)
     return rearmTimer(now);
 }
 
-std::optional<TimePoint> StateMachine::rearmTimer(TimePoint now)
-{
+std::optional<TimePoint> StateMachine::rearmTimer(TimePoint now) {
     std::optional<TimePoint> next;
     const auto consider = [&next](TimePoint deadline) {
         if (!next || deadline < *next)

@@ -19,24 +19,20 @@ const QString kLoopColumns = QStringLiteral(
     "FROM context c JOIN source s ON s.id = c.source_id ");
 
 const QString kOpenContextsSQL =
-    kLoopColumns +
-    QStringLiteral("WHERE c.dismissed_at IS NULL ORDER BY c.state_changed_at DESC");
+    kLoopColumns + QStringLiteral("WHERE c.dismissed_at IS NULL ORDER BY c.state_changed_at DESC");
 
-std::optional<TimePoint> optionalTime(const Statement& row, int column)
-{
+std::optional<TimePoint> optionalTime(const Statement& row, int column) {
     if (const auto millis = row.int64(column))
         return fromMillis(*millis);
     return std::nullopt;
 }
 
-bool flag(const Statement& row, int column)
-{
+bool flag(const Statement& row, int column) {
     return row.int64(column).value_or(0) != 0;
 }
 
 // A row of the loop column list; nothing when its state is not one of the five.
-std::optional<ContextRecord> contextRecord(const Statement& row)
-{
+std::optional<ContextRecord> contextRecord(const Statement& row) {
     const std::optional<ContextState> state =
         ContextStates::fromRawValue(row.text(6).value_or(QString()));
     if (!state)
@@ -67,8 +63,7 @@ std::optional<ContextRecord> contextRecord(const Statement& row)
     return record;
 }
 
-QList<ContextRecord> fetchOpenContexts(Database& db)
-{
+QList<ContextRecord> fetchOpenContexts(Database& db) {
     QList<ContextRecord> records;
     Statement statement(db, kOpenContextsSQL);
     while (statement.step()) {
@@ -79,8 +74,7 @@ QList<ContextRecord> fetchOpenContexts(Database& db)
 }
 
 template <typename... Args>
-std::optional<ContextRecord> fetchOne(Database& db, const QString& tail, const Args&... args)
-{
+std::optional<ContextRecord> fetchOne(Database& db, const QString& tail, const Args&... args) {
     Statement statement(db, kLoopColumns + tail);
     statement.bindAll(args...);
     if (!statement.step())
@@ -90,18 +84,15 @@ std::optional<ContextRecord> fetchOne(Database& db, const QString& tail, const A
 
 } // namespace
 
-QList<ContextRecord> ContextStore::openContexts()
-{
+QList<ContextRecord> ContextStore::openContexts() {
     return read([](Database& db) { return fetchOpenContexts(db); });
 }
 
-std::optional<ContextRecord> ContextStore::context(const QString& id)
-{
+std::optional<ContextRecord> ContextStore::context(const QString& id) {
     return read([&](Database& db) { return fetchOne(db, QStringLiteral("WHERE c.id = ?"), id); });
 }
 
-std::optional<ContextRecord> ContextStore::openContext(const QString& bundleID)
-{
+std::optional<ContextRecord> ContextStore::openContext(const QString& bundleID) {
     return read([&](Database& db) {
         return fetchOne(db,
                         QStringLiteral("WHERE s.bundle_id = ? AND c.dismissed_at IS NULL\n"
@@ -111,8 +102,7 @@ std::optional<ContextRecord> ContextStore::openContext(const QString& bundleID)
 }
 
 std::optional<ContextRecord> ContextStore::openContext(const QString& bundleID,
-                                                       const QString& titleKey)
-{
+                                                       const QString& titleKey) {
     return read([&](Database& db) {
         return fetchOne(db,
                         QStringLiteral("WHERE s.bundle_id = ? AND c.title_key = ? AND "
@@ -122,8 +112,7 @@ std::optional<ContextRecord> ContextStore::openContext(const QString& bundleID,
     });
 }
 
-std::optional<ContextRecord> ContextStore::activeContext(const QString& bundleID)
-{
+std::optional<ContextRecord> ContextStore::activeContext(const QString& bundleID) {
     return read([&](Database& db) {
         return fetchOne(db,
                         QStringLiteral("WHERE s.bundle_id = ? AND c.state = 'active' AND "
@@ -133,13 +122,11 @@ std::optional<ContextRecord> ContextStore::activeContext(const QString& bundleID
     });
 }
 
-GroupedLoops ContextStore::openLoopsGroupedByState(TimePoint asOf)
-{
+GroupedLoops ContextStore::openLoopsGroupedByState(TimePoint asOf) {
     return GroupedLoops::group(openContexts(), asOf);
 }
 
-AgeingClocks ContextStore::ageingClocks()
-{
+AgeingClocks ContextStore::ageingClocks() {
     return read([](Database& db) {
         Statement statement(
             db, QStringLiteral("SELECT MIN(CASE WHEN state IN ('backgrounded', 'ready') THEN "
@@ -150,8 +137,7 @@ AgeingClocks ContextStore::ageingClocks()
     });
 }
 
-std::optional<DetectorSignalRecord> ContextStore::latestDetectorSignal(const QString& contextID)
-{
+std::optional<DetectorSignalRecord> ContextStore::latestDetectorSignal(const QString& contextID) {
     return read([&](Database& db) -> std::optional<DetectorSignalRecord> {
         Statement statement(db, QStringLiteral("SELECT detector_kind, signal, signal_detail, "
                                                "observed_at\n"
@@ -166,8 +152,7 @@ std::optional<DetectorSignalRecord> ContextStore::latestDetectorSignal(const QSt
     });
 }
 
-std::optional<DocumentRefRecord> ContextStore::documentRef(const QString& contextID)
-{
+std::optional<DocumentRefRecord> ContextStore::documentRef(const QString& contextID) {
     return read([&](Database& db) -> std::optional<DocumentRefRecord> {
         Statement statement(db, QStringLiteral("SELECT d.kind, d.locator, d.title FROM "
                                                "document_ref d\n"
@@ -181,8 +166,7 @@ std::optional<DocumentRefRecord> ContextStore::documentRef(const QString& contex
     });
 }
 
-std::optional<CapsuleRecord> ContextStore::capsule(const QString& contextID)
-{
+std::optional<CapsuleRecord> ContextStore::capsule(const QString& contextID) {
     std::optional<ContextRecord> record = context(contextID);
     if (!record)
         return std::nullopt;
@@ -193,8 +177,7 @@ std::optional<CapsuleRecord> ContextStore::capsule(const QString& contextID)
     return capsule;
 }
 
-QList<EventSummary> ContextStore::recentEventSummaries(int limit)
-{
+QList<EventSummary> ContextStore::recentEventSummaries(int limit) {
     return read([&](Database& db) {
         QList<EventSummary> summaries;
         Statement statement(db, QStringLiteral("SELECT s.bundle_id AS bundle_id, e.type AS type\n"
@@ -202,14 +185,13 @@ QList<EventSummary> ContextStore::recentEventSummaries(int limit)
                                                "ORDER BY e.occurred_at DESC LIMIT ?"));
         statement.bindAll(limit);
         while (statement.step())
-            summaries.append({statement.text(0).value_or(QString()),
-                              statement.text(1).value_or(QString())});
+            summaries.append(
+                {statement.text(0).value_or(QString()), statement.text(1).value_or(QString())});
         return summaries;
     });
 }
 
-LoopObservation ContextStore::observeOpenLoops(std::function<void(const GroupedLoops&)> callback)
-{
+LoopObservation ContextStore::observeOpenLoops(std::function<void(const GroupedLoops&)> callback) {
     auto state = std::make_shared<LoopObservationState>();
     state->callback = std::move(callback);
     std::lock_guard lock(m_dbMutex);
@@ -219,10 +201,10 @@ LoopObservation ContextStore::observeOpenLoops(std::function<void(const GroupedL
     return LoopObservation(state);
 }
 
-void ContextStore::afterCommit()
-{
+void ContextStore::afterCommit() {
     const QSet<QString> changed = m_db->takeChangedTables();
-    if (!changed.contains(QStringLiteral("context")) && !changed.contains(QStringLiteral("source")) &&
+    if (!changed.contains(QStringLiteral("context")) &&
+        !changed.contains(QStringLiteral("source")) &&
         !changed.contains(QStringLiteral("detector_state")))
         return;
     std::erase_if(m_observers, [](const auto& observer) { return observer->cancelled.load(); });
@@ -231,15 +213,15 @@ void ContextStore::afterCommit()
 }
 
 void ContextStore::deliverToObservers(
-    const std::vector<std::shared_ptr<LoopObservationState>>& targets)
-{
+    const std::vector<std::shared_ptr<LoopObservationState>>& targets) {
     QList<ContextRecord> records;
     try {
         Transaction transaction(*m_db, Transaction::Kind::Read);
         records = fetchOpenContexts(*m_db);
         transaction.commit();
     } catch (const StoreError& error) {
-        qCCritical(lcStore).noquote() << QStringLiteral("loop observation failed: %1").arg(error.message());
+        qCCritical(lcStore).noquote()
+            << QStringLiteral("loop observation failed: %1").arg(error.message());
         for (const auto& observer : targets)
             observer->cancelled = true;
         return;

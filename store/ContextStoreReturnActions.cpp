@@ -13,19 +13,19 @@ const QString kReadSQL = QStringLiteral("SELECT * FROM return_action WHERE conte
                                         "         ELSE 2 END,\n"
                                         "    rank, created_at DESC");
 
-const QString kPruneSQL = QStringLiteral("DELETE FROM return_action WHERE context_id = ? AND id NOT "
-                                         "IN (\n"
-                                         "    SELECT id FROM return_action WHERE context_id = ?\n"
-                                         "    ORDER BY\n"
-                                         "        CASE WHEN provenance = 'user' THEN 0\n"
-                                         "             WHEN provenance LIKE 'detector:%' THEN 1\n"
-                                         "             ELSE 2 END,\n"
-                                         "        rank, created_at DESC\n"
-                                         "    LIMIT ?\n"
-                                         ")");
+const QString kPruneSQL =
+    QStringLiteral("DELETE FROM return_action WHERE context_id = ? AND id NOT "
+                   "IN (\n"
+                   "    SELECT id FROM return_action WHERE context_id = ?\n"
+                   "    ORDER BY\n"
+                   "        CASE WHEN provenance = 'user' THEN 0\n"
+                   "             WHEN provenance LIKE 'detector:%' THEN 1\n"
+                   "             ELSE 2 END,\n"
+                   "        rank, created_at DESC\n"
+                   "    LIMIT ?\n"
+                   ")");
 
-bool replacesSameProvenance(ReturnActionKind kind)
-{
+bool replacesSameProvenance(ReturnActionKind kind) {
     return kind == ReturnActionKind::OpenURL || kind == ReturnActionKind::DeepLink ||
            kind == ReturnActionKind::OpenFile;
 }
@@ -40,8 +40,7 @@ struct PreparedAction {
 
 void ContextStore::upsertReturnActions(const QString& contextID,
                                        const QList<ReturnActionSuggestion>& suggestions,
-                                       const QString& provenance, TimePoint at)
-{
+                                       const QString& provenance, TimePoint at) {
     const PrivacyRules rules = privacyRules();
     QList<PreparedAction> prepared;
     for (const ReturnActionSuggestion& suggestion : suggestions) {
@@ -53,8 +52,8 @@ void ContextStore::upsertReturnActions(const QString& contextID,
              suggestion.kind == ReturnActionKind::DeepLink) &&
             rules.excludesURL(*payload))
             continue;
-        prepared.append({suggestion.kind, *payload,
-                         ReturnActionSanitizer::sanitizedLabel(suggestion.label)});
+        prepared.append(
+            {suggestion.kind, *payload, ReturnActionSanitizer::sanitizedLabel(suggestion.label)});
     }
     if (prepared.isEmpty())
         return;
@@ -73,23 +72,22 @@ void ContextStore::upsertReturnActions(const QString& contextID,
                 db.execute(QStringLiteral("DELETE FROM return_action WHERE context_id = ? AND kind "
                                           "= ? AND provenance = ? AND payload <> ?"),
                            contextID, kind, provenance, action.payload);
-            db.execute(QStringLiteral(
-                           "INSERT INTO return_action (id, context_id, kind, payload, label, "
-                           "provenance, rank, is_valid, created_at)\n"
-                           "VALUES (?, ?, ?, ?, ?, ?, ?, 1, ?)\n"
-                           "ON CONFLICT(context_id, kind, payload) DO UPDATE SET\n"
-                           "    label = COALESCE(excluded.label, return_action.label),\n"
-                           "    rank = MIN(return_action.rank, excluded.rank),\n"
-                           "    is_valid = 1"),
-                       newID(), contextID, kind, action.payload, action.label, provenance,
-                       static_cast<qint64>(i), millis);
+            db.execute(
+                QStringLiteral("INSERT INTO return_action (id, context_id, kind, payload, label, "
+                               "provenance, rank, is_valid, created_at)\n"
+                               "VALUES (?, ?, ?, ?, ?, ?, ?, 1, ?)\n"
+                               "ON CONFLICT(context_id, kind, payload) DO UPDATE SET\n"
+                               "    label = COALESCE(excluded.label, return_action.label),\n"
+                               "    rank = MIN(return_action.rank, excluded.rank),\n"
+                               "    is_valid = 1"),
+                newID(), contextID, kind, action.payload, action.label, provenance,
+                static_cast<qint64>(i), millis);
         }
         db.execute(kPruneSQL, contextID, contextID, ReturnActionSanitizer::maxPerContext);
     });
 }
 
-QList<ReturnActionRecord> ContextStore::returnActions(const QString& contextID)
-{
+QList<ReturnActionRecord> ContextStore::returnActions(const QString& contextID) {
     return read([&](Database& db) {
         QList<ReturnActionRecord> records;
         // Columns in table order: id, context_id, kind, payload, label, provenance, rank,
@@ -97,7 +95,8 @@ QList<ReturnActionRecord> ContextStore::returnActions(const QString& contextID)
         Statement statement(db, kReadSQL);
         statement.bindAll(contextID);
         while (statement.step()) {
-            const auto kind = ReturnActionKinds::fromRawValue(statement.text(2).value_or(QString()));
+            const auto kind =
+                ReturnActionKinds::fromRawValue(statement.text(2).value_or(QString()));
             if (!kind)
                 continue;
             std::optional<TimePoint> validatedAt;
@@ -114,8 +113,7 @@ QList<ReturnActionRecord> ContextStore::returnActions(const QString& contextID)
     });
 }
 
-void ContextStore::setReturnActionValidity(const QString& id, bool isValid, TimePoint at)
-{
+void ContextStore::setReturnActionValidity(const QString& id, bool isValid, TimePoint at) {
     write([&](Database& db) {
         db.execute(QStringLiteral("UPDATE return_action SET is_valid = ?, last_validated_at = ? "
                                   "WHERE id = ?"),

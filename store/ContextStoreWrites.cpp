@@ -14,8 +14,7 @@ constexpr qsizetype kPromptLineLimit = 200;
 constexpr qsizetype kSignalDetailLimit = 256;
 constexpr qsizetype kFaviconMaxBytes = 65536;
 
-std::optional<qint64> optionalMillis(std::optional<TimePoint> time)
-{
+std::optional<qint64> optionalMillis(std::optional<TimePoint> time) {
     if (!time)
         return std::nullopt;
     return toMillis(*time);
@@ -23,8 +22,7 @@ std::optional<qint64> optionalMillis(std::optional<TimePoint> time)
 
 } // namespace
 
-std::optional<QString> ContextStore::openLoopApplication(Database& db, const QString& contextID)
-{
+std::optional<QString> ContextStore::openLoopApplication(Database& db, const QString& contextID) {
     Statement lookup(db, QStringLiteral("SELECT s.bundle_id FROM context c JOIN source s ON s.id "
                                         "= c.source_id WHERE c.id = ? AND c.dismissed_at IS NULL"));
     lookup.bindAll(contextID);
@@ -34,8 +32,7 @@ std::optional<QString> ContextStore::openLoopApplication(Database& db, const QSt
 }
 
 QString ContextStore::upsertSource(Database& db, const QString& bundleID,
-                                   const std::optional<QString>& displayName, TimePoint at)
-{
+                                   const std::optional<QString>& displayName, TimePoint at) {
     const qint64 millis = toMillis(at);
     db.execute(QStringLiteral(
                    "INSERT INTO source (id, bundle_id, display_name, detector_kind, is_excluded, "
@@ -52,13 +49,10 @@ QString ContextStore::upsertSource(Database& db, const QString& bundleID,
     return *select.text(0);
 }
 
-std::optional<QString> ContextStore::createContext(const QString& bundleID,
-                                                   const std::optional<QString>& label,
-                                                   const std::optional<QString>& titleKey,
-                                                   bool isSession,
-                                                   const std::optional<QString>& detectorKind,
-                                                   TimePoint at)
-{
+std::optional<QString>
+ContextStore::createContext(const QString& bundleID, const std::optional<QString>& label,
+                            const std::optional<QString>& titleKey, bool isSession,
+                            const std::optional<QString>& detectorKind, TimePoint at) {
     const PrivacyRules rules = privacyRules();
     if (rules.excludesBundleID(bundleID) || (label && rules.excludesWindowTitle(*label)))
         return std::nullopt;
@@ -77,26 +71,23 @@ std::optional<QString> ContextStore::createContext(const QString& bundleID,
 }
 
 void ContextStore::transitionContext(const QString& id, ContextState to, const QString& reason,
-                                     TimePoint at)
-{
+                                     TimePoint at) {
     const QString state = ContextStates::rawValue(to);
     const qint64 millis = toMillis(at);
     write([&](Database& db) {
-        db.execute(QStringLiteral(
-                       "UPDATE context SET\n"
-                       "    state = ?,\n"
-                       "    state_reason = ?,\n"
-                       "    state_changed_at = ?,\n"
-                       "    backgrounded_at = CASE WHEN ? = 'backgrounded' THEN ? ELSE "
-                       "backgrounded_at END,\n"
-                       "    ready_at = CASE WHEN ? = 'ready' THEN ? ELSE ready_at END\n"
-                       "WHERE id = ? AND dismissed_at IS NULL"),
+        db.execute(QStringLiteral("UPDATE context SET\n"
+                                  "    state = ?,\n"
+                                  "    state_reason = ?,\n"
+                                  "    state_changed_at = ?,\n"
+                                  "    backgrounded_at = CASE WHEN ? = 'backgrounded' THEN ? ELSE "
+                                  "backgrounded_at END,\n"
+                                  "    ready_at = CASE WHEN ? = 'ready' THEN ? ELSE ready_at END\n"
+                                  "WHERE id = ? AND dismissed_at IS NULL"),
                    state, reason, millis, state, millis, state, millis, id);
     });
 }
 
-void ContextStore::touchWorkingActivity(const QString& contextID, TimePoint at)
-{
+void ContextStore::touchWorkingActivity(const QString& contextID, TimePoint at) {
     write([&](Database& db) {
         db.execute(QStringLiteral("UPDATE context SET state_changed_at = ? WHERE id = ? AND state "
                                   "= 'waiting' AND dismissed_at IS NULL"),
@@ -104,8 +95,7 @@ void ContextStore::touchWorkingActivity(const QString& contextID, TimePoint at)
     });
 }
 
-void ContextStore::dismissContext(const QString& id, const QString& reason, TimePoint at)
-{
+void ContextStore::dismissContext(const QString& id, const QString& reason, TimePoint at) {
     write([&](Database& db) {
         db.execute(QStringLiteral("UPDATE context SET dismissed_at = ?, state_reason = ? WHERE id "
                                   "= ? AND dismissed_at IS NULL"),
@@ -113,8 +103,7 @@ void ContextStore::dismissContext(const QString& id, const QString& reason, Time
     });
 }
 
-qint64 ContextStore::dismissAllOpenContexts(const QString& reason, TimePoint at)
-{
+qint64 ContextStore::dismissAllOpenContexts(const QString& reason, TimePoint at) {
     return write([&](Database& db) {
         db.execute(QStringLiteral("UPDATE context SET dismissed_at = ?, state_reason = ? WHERE "
                                   "dismissed_at IS NULL"),
@@ -123,15 +112,14 @@ qint64 ContextStore::dismissAllOpenContexts(const QString& reason, TimePoint at)
     });
 }
 
-void ContextStore::reopenDismissed(const QString& contextID)
-{
+void ContextStore::reopenDismissed(const QString& contextID) {
     write([&](Database& db) {
-        db.execute(QStringLiteral("UPDATE context SET dismissed_at = NULL WHERE id = ?"), contextID);
+        db.execute(QStringLiteral("UPDATE context SET dismissed_at = NULL WHERE id = ?"),
+                   contextID);
     });
 }
 
-void ContextStore::updateContextLabel(const QString& id, const QString& label)
-{
+void ContextStore::updateContextLabel(const QString& id, const QString& label) {
     if (privacyRules().excludesWindowTitle(label))
         return;
     write([&](Database& db) {
@@ -141,8 +129,7 @@ void ContextStore::updateContextLabel(const QString& id, const QString& label)
     });
 }
 
-void ContextStore::setNote(const QString& contextID, const std::optional<QString>& note)
-{
+void ContextStore::setNote(const QString& contextID, const std::optional<QString>& note) {
     std::optional<QString> cleaned;
     if (note && !note->trimmed().isEmpty())
         cleaned = note->trimmed();
@@ -151,16 +138,14 @@ void ContextStore::setNote(const QString& contextID, const std::optional<QString
     });
 }
 
-void ContextStore::setPinned(const QString& contextID, bool isPinned)
-{
+void ContextStore::setPinned(const QString& contextID, bool isPinned) {
     write([&](Database& db) {
         db.execute(QStringLiteral("UPDATE context SET is_pinned = ? WHERE id = ?"),
                    isPinned ? 1 : 0, contextID);
     });
 }
 
-void ContextStore::setSnooze(const QString& contextID, std::optional<TimePoint> until)
-{
+void ContextStore::setSnooze(const QString& contextID, std::optional<TimePoint> until) {
     write([&](Database& db) {
         db.execute(QStringLiteral("UPDATE context SET snooze_until = ? WHERE id = ?"),
                    optionalMillis(until), contextID);
@@ -168,8 +153,7 @@ void ContextStore::setSnooze(const QString& contextID, std::optional<TimePoint> 
 }
 
 void ContextStore::setInterruptedBy(const QString& contextID, const QString& bundleID,
-                                    const std::optional<QString>& displayName)
-{
+                                    const std::optional<QString>& displayName) {
     if (privacyRules().excludesBundleID(bundleID))
         return;
     write([&](Database& db) {
@@ -180,8 +164,7 @@ void ContextStore::setInterruptedBy(const QString& contextID, const QString& bun
 }
 
 void ContextStore::setCappedText(const QString& contextID, const std::optional<QString>& value,
-                                 qsizetype limit, const QString& sql)
-{
+                                 qsizetype limit, const QString& sql) {
     if (!value)
         return;
     const QString trimmed = value->trimmed();
@@ -197,20 +180,17 @@ void ContextStore::setCappedText(const QString& contextID, const std::optional<Q
     });
 }
 
-void ContextStore::setPromptLine(const QString& contextID, const std::optional<QString>& line)
-{
+void ContextStore::setPromptLine(const QString& contextID, const std::optional<QString>& line) {
     setCappedText(contextID, line, kPromptLineLimit,
                   QStringLiteral("UPDATE context SET prompt_line = ? WHERE id = ?"));
 }
 
-void ContextStore::setTopic(const QString& contextID, const std::optional<QString>& topic)
-{
+void ContextStore::setTopic(const QString& contextID, const std::optional<QString>& topic) {
     setCappedText(contextID, topic, kTopicLimit,
                   QStringLiteral("UPDATE context SET topic = ? WHERE id = ?"));
 }
 
-void ContextStore::setContextIcon(const QString& contextID, const std::optional<QString>& favicon)
-{
+void ContextStore::setContextIcon(const QString& contextID, const std::optional<QString>& favicon) {
     if (!favicon || !favicon->startsWith(u"data:image/") ||
         favicon->toUtf8().size() > kFaviconMaxBytes)
         return;
@@ -226,8 +206,7 @@ void ContextStore::setContextIcon(const QString& contextID, const std::optional<
 
 void ContextStore::attachDocumentRef(const QString& contextID, const QString& kind,
                                      const QString& locator, const std::optional<QString>& title,
-                                     TimePoint at)
-{
+                                     TimePoint at) {
     const PrivacyRules rules = privacyRules();
     std::optional<QString> cleaned;
     if (kind == u"url")
@@ -255,15 +234,14 @@ void ContextStore::attachDocumentRef(const QString& contextID, const QString& ki
     });
 }
 
-void ContextStore::record(const FocusEvent& event)
-{
+void ContextStore::record(const FocusEvent& event) {
     const PrivacyRules rules = privacyRules();
     if (rules.excludesBundleID(event.bundleID) ||
         (event.windowTitle && rules.excludesWindowTitle(*event.windowTitle)))
         return;
     write([&](Database& db) {
-        const QString sourceID = upsertSource(db, event.bundleID, event.displayName,
-                                              event.occurredAt);
+        const QString sourceID =
+            upsertSource(db, event.bundleID, event.displayName, event.occurredAt);
         Statement newest(db, QStringLiteral("SELECT id FROM context\n"
                                             "WHERE source_id = ? AND dismissed_at IS NULL\n"
                                             "ORDER BY created_at DESC LIMIT 1"));
@@ -279,9 +257,8 @@ void ContextStore::record(const FocusEvent& event)
 }
 
 void ContextStore::recordDetectorSignal(const QString& contextID, const QString& detectorKind,
-                                        const QString& signal,
-                                        const std::optional<QString>& detail, TimePoint at)
-{
+                                        const QString& signal, const std::optional<QString>& detail,
+                                        TimePoint at) {
     std::optional<QString> cappedDetail;
     if (detail)
         cappedDetail = Graphemes::prefix(*detail, kSignalDetailLimit);
@@ -299,8 +276,7 @@ void ContextStore::recordDetectorSignal(const QString& contextID, const QString&
 
 void ContextStore::recordCorrection(const QString& contextID, const QString& kind,
                                     std::optional<ContextState> previousState,
-                                    const std::optional<QString>& note, TimePoint at)
-{
+                                    const std::optional<QString>& note, TimePoint at) {
     std::optional<QString> previous;
     if (previousState)
         previous = ContextStates::rawValue(*previousState);

@@ -5,27 +5,24 @@
 
 namespace {
 
-bool isWorthSurfacing(const ContextRecord& record)
-{
-    return record.hasWorkEvidence || record.isPinned ||
-           (record.note && !record.note->isEmpty()) || (record.topic && !record.topic->isEmpty());
+bool isWorthSurfacing(const ContextRecord& record) {
+    return record.hasWorkEvidence || record.isPinned || (record.note && !record.note->isEmpty()) ||
+           (record.topic && !record.topic->isEmpty());
 }
 
-template <typename Key> void sortLatestFirst(QList<ContextRecord>& records, Key key)
-{
-    std::stable_sort(records.begin(), records.end(),
-                     [&](const ContextRecord& a, const ContextRecord& b) { return key(a) > key(b); });
+template <typename Key> void sortLatestFirst(QList<ContextRecord>& records, Key key) {
+    std::stable_sort(
+        records.begin(), records.end(),
+        [&](const ContextRecord& a, const ContextRecord& b) { return key(a) > key(b); });
 }
 
-TimePoint backgroundedOrChanged(const ContextRecord& record)
-{
+TimePoint backgroundedOrChanged(const ContextRecord& record) {
     return record.backgroundedAt.value_or(record.stateChangedAt);
 }
 
 } // namespace
 
-GroupedLoops GroupedLoops::group(const QList<ContextRecord>& records, TimePoint asOf)
-{
+GroupedLoops GroupedLoops::group(const QList<ContextRecord>& records, TimePoint asOf) {
     QSet<QString> seen;
     QList<ContextRecord> working;
     QList<ContextRecord> stale;
@@ -60,7 +57,8 @@ GroupedLoops GroupedLoops::group(const QList<ContextRecord>& records, TimePoint 
     for (const ContextRecord& record : stale)
         (isWorthSurfacing(record) ? grouped.stale : grouped.alsoOpen).append(record);
     sortLatestFirst(grouped.backgrounded, backgroundedOrChanged);
-    sortLatestFirst(grouped.stale, [](const ContextRecord& record) { return record.stateChangedAt; });
+    sortLatestFirst(grouped.stale,
+                    [](const ContextRecord& record) { return record.stateChangedAt; });
     sortLatestFirst(grouped.alsoOpen, backgroundedOrChanged);
     return grouped;
 }

@@ -1,17 +1,13 @@
 #include "store/LoopObservation.h"
 
 LoopObservation::LoopObservation(std::shared_ptr<LoopObservationState> state)
-    : m_state(std::move(state))
-{
-}
+    : m_state(std::move(state)) {}
 
-LoopObservation::~LoopObservation()
-{
+LoopObservation::~LoopObservation() {
     cancel();
 }
 
-LoopObservation& LoopObservation::operator=(LoopObservation&& other) noexcept
-{
+LoopObservation& LoopObservation::operator=(LoopObservation&& other) noexcept {
     if (this != &other) {
         cancel();
         m_state = std::move(other.m_state);
@@ -19,13 +15,11 @@ LoopObservation& LoopObservation::operator=(LoopObservation&& other) noexcept
     return *this;
 }
 
-void LoopObservation::cancel()
-{
+void LoopObservation::cancel() {
     if (m_state)
         m_state->cancelled = true;
 }
 
-bool LoopObservation::isActive() const
-{
+bool LoopObservation::isActive() const {
     return m_state && !m_state->cancelled;
 }

@@ -4,7 +4,6 @@
 #include <QUuid>
 
 // A fresh id for a stored row: a random UUID in upper-case canonical form.
-inline QString newID()
-{
+inline QString newID() {
     return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
 }

@@ -2,8 +2,7 @@
 
 namespace ReturnActionKinds {
 
-QString rawValue(ReturnActionKind kind)
-{
+QString rawValue(ReturnActionKind kind) {
     switch (kind) {
     case ReturnActionKind::OpenURL:
         return QStringLiteral("open_url");
@@ -21,8 +20,7 @@ QString rawValue(ReturnActionKind kind)
     Q_UNREACHABLE();
 }
 
-std::optional<ReturnActionKind> fromRawValue(const QString& raw)
-{
+std::optional<ReturnActionKind> fromRawValue(const QString& raw) {
     for (ReturnActionKind kind : allCases) {
         if (rawValue(kind) == raw)
             return kind;

@@ -6,25 +6,21 @@
 
 namespace {
 
-bool isAsciiAlpha(QChar c)
-{
+bool isAsciiAlpha(QChar c) {
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
 }
 
-bool isAsciiDigit(QChar c)
-{
+bool isAsciiDigit(QChar c) {
     return c >= u'0' && c <= u'9';
 }
 
-bool isHexDigit(QChar c)
-{
+bool isHexDigit(QChar c) {
     return isAsciiDigit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
 }
 
 // Characters allowed as they stand in the given part of an address (RFC 3986), besides
 // percent-escapes. Non-ASCII characters are accepted as in internationalised addresses.
-bool isAllowed(QChar c, QStringView extra)
-{
+bool isAllowed(QChar c, QStringView extra) {
     if (c.unicode() >= 0x80)
         return !c.isSpace() && c.category() != QChar::Other_Control;
     if (isAsciiAlpha(c) || isAsciiDigit(c))
@@ -33,8 +29,7 @@ bool isAllowed(QChar c, QStringView extra)
     return unreservedAndSubDelims.contains(c) || extra.contains(c);
 }
 
-bool isValidPart(QStringView part, QStringView extra)
-{
+bool isValidPart(QStringView part, QStringView extra) {
     for (qsizetype i = 0; i < part.size(); ++i) {
         const QChar c = part[i];
         if (c == u'%') {
@@ -48,8 +43,7 @@ bool isValidPart(QStringView part, QStringView extra)
     return true;
 }
 
-bool isValidHost(QStringView host)
-{
+bool isValidHost(QStringView host) {
     if (host.startsWith(u'[')) {
         if (!host.endsWith(u']') || host.size() < 3)
             return false;
@@ -74,8 +68,7 @@ struct AddressParts {
 
 // Splits an absolute address into its parts, validating every character; nothing when the
 // text is not a valid address with a scheme.
-std::optional<AddressParts> parseAddress(QStringView text)
-{
+std::optional<AddressParts> parseAddress(QStringView text) {
     AddressParts parts;
     const qsizetype colon = text.indexOf(u':');
     if (colon <= 0 || !isAsciiAlpha(text[0]))
@@ -140,8 +133,7 @@ std::optional<AddressParts> parseAddress(QStringView text)
 
 namespace ReturnActionSanitizer {
 
-std::optional<QString> sanitizedLabel(const std::optional<QString>& label)
-{
+std::optional<QString> sanitizedLabel(const std::optional<QString>& label) {
     if (!label)
         return std::nullopt;
     const QString trimmed = label->trimmed();
@@ -150,8 +142,7 @@ std::optional<QString> sanitizedLabel(const std::optional<QString>& label)
     return Graphemes::prefix(trimmed, maxLabelLength);
 }
 
-std::optional<QString> redactedURLString(const QString& text, bool requireWebScheme)
-{
+std::optional<QString> redactedURLString(const QString& text, bool requireWebScheme) {
     const std::optional<AddressParts> parts = parseAddress(text);
     if (!parts)
         return std::nullopt;
@@ -173,8 +164,7 @@ std::optional<QString> redactedURLString(const QString& text, bool requireWebSch
     return result;
 }
 
-std::optional<QString> sanitizedPayload(ReturnActionKind kind, const QString& payload)
-{
+std::optional<QString> sanitizedPayload(ReturnActionKind kind, const QString& payload) {
     const QString trimmed = payload.trimmed();
     // Cutting stops at the limit, so even a huge payload is rejected cheaply.
     if (trimmed.isEmpty() || Graphemes::prefix(trimmed, maxPayloadLength).size() < trimmed.size())
@@ -201,8 +191,7 @@ std::optional<QString> sanitizedPayload(ReturnActionKind kind, const QString& pa
     Q_UNREACHABLE();
 }
 
-int provenancePriority(const QString& provenance)
-{
+int provenancePriority(const QString& provenance) {
     if (provenance == u"user")
         return 0;
     if (provenance.startsWith(u"detector:"))

@@ -10,22 +10,17 @@
 class ManualTickTimer final : public TickTimer {
 public:
     explicit ManualTickTimer(TimePoint& clock)
-        : m_clock(clock)
-    {
-    }
-    void schedule(TimePoint at, std::function<void()> action) override
-    {
+        : m_clock(clock) {}
+    void schedule(TimePoint at, std::function<void()> action) override {
         m_deadline = at;
         m_action = std::move(action);
     }
-    void cancel() override
-    {
+    void cancel() override {
         m_deadline.reset();
         m_action = nullptr;
     }
     std::optional<TimePoint> deadline() const { return m_deadline; }
-    bool fire()
-    {
+    bool fire() {
         if (!m_action)
             return false;
         m_clock = *m_deadline;
@@ -43,8 +38,7 @@ private:
 
 class RecordingObserver final : public TransitionObserver {
 public:
-    void loopDidTransition(const ContextRecord& record, ContextState state) override
-    {
+    void loopDidTransition(const ContextRecord& record, ContextState state) override {
         transitions.append({record.id, state});
         records.append(record);
     }
@@ -62,39 +56,33 @@ protected:
     std::shared_ptr<RecordingObserver> observer = std::make_shared<RecordingObserver>();
     std::unique_ptr<StateMachine> machine = makeMachine(StateMachineConfiguration{});
 
-    std::unique_ptr<StateMachine> makeMachine(StateMachineConfiguration configuration)
-    {
-        auto built = std::make_unique<StateMachine>(*store, configuration, &timer,
-                                                     [this] { return clock; });
+    std::unique_ptr<StateMachine> makeMachine(StateMachineConfiguration configuration) {
+        auto built =
+            std::make_unique<StateMachine>(*store, configuration, &timer, [this] { return clock; });
         built->setObserver(observer);
         return built;
     }
 
     void send(FocusEvent::Kind kind, const QString& bundleID, double seconds,
               std::optional<QString> title = std::nullopt,
-              std::optional<QString> displayName = std::nullopt)
-    {
+              std::optional<QString> displayName = std::nullopt) {
         clock = at(seconds);
-        machine->ingest(FocusEvent{kind, bundleID, std::move(displayName), std::move(title),
-                                   at(seconds)});
+        machine->ingest(
+            FocusEvent{kind, bundleID, std::move(displayName), std::move(title), at(seconds)});
     }
     void gained(const QString& bundleID, double seconds, std::optional<QString> title = {},
-                std::optional<QString> name = {})
-    {
+                std::optional<QString> name = {}) {
         send(FocusEvent::Kind::FocusGained, bundleID, seconds, std::move(title), std::move(name));
     }
-    void lost(const QString& bundleID, double seconds, std::optional<QString> title = {})
-    {
+    void lost(const QString& bundleID, double seconds, std::optional<QString> title = {}) {
         send(FocusEvent::Kind::FocusLost, bundleID, seconds, std::move(title));
     }
-    void retitled(const QString& bundleID, double seconds, std::optional<QString> title)
-    {
+    void retitled(const QString& bundleID, double seconds, std::optional<QString> title) {
         send(FocusEvent::Kind::WindowTitleChanged, bundleID, seconds, std::move(title));
     }
 
     // (state, state_reason) of a loop as stored.
-    QPair<QString, QString> stored(const QString& id)
-    {
+    QPair<QString, QString> stored(const QString& id) {
         auto db = raw();
         Statement row(*db, u"SELECT state, state_reason FROM context WHERE id = ?"_qs);
         row.bindAll(id);
@@ -103,8 +91,7 @@ protected:
         return {row.text(0).value_or(QString()), row.text(1).value_or(QString())};
     }
     // The only open loop of an application.
-    ContextRecord onlyLoop(const QString& bundleID)
-    {
+    ContextRecord onlyLoop(const QString& bundleID) {
         QList<ContextRecord> found;
         for (const ContextRecord& loop : store->openContexts()) {
             if (loop.bundleID == bundleID)

@@ -5,12 +5,10 @@ namespace {
 
 using Reason = QPair<QString, QString>;
 
-Reason reason(const char* state, const QString& why)
-{
+Reason reason(const char* state, const QString& why) {
     return {QString::fromLatin1(state), why};
 }
-Reason reason(const char* state, const char* why)
-{
+Reason reason(const char* state, const char* why) {
     return reason(state, QString::fromLatin1(why));
 }
 
@@ -22,8 +20,7 @@ class StateMachineFocusTest : public StateMachineFixture {};
 
 class ImmediateLoopsTest : public StateMachineFixture {
 protected:
-    ImmediateLoopsTest()
-    {
+    ImmediateLoopsTest() {
         StateMachineConfiguration immediate;
         immediate.engagementThreshold = 0;
         machine = makeMachine(immediate);
@@ -32,8 +29,7 @@ protected:
 
 } // namespace
 
-TEST_F(StateMachineFocusTest, AVisitBecomesALoopOnlyAfterTheEngagementTime)
-{
+TEST_F(StateMachineFocusTest, AVisitBecomesALoopOnlyAfterTheEngagementTime) {
     gained(chat, 0, u"Draft"_qs);
     EXPECT_EQ(openLoops(), 0);
     EXPECT_EQ(timer.deadline(), at(120)) << "armed for the visit";
@@ -53,8 +49,7 @@ TEST_F(StateMachineFocusTest, AVisitBecomesALoopOnlyAfterTheEngagementTime)
     EXPECT_EQ(count(u"SELECT COUNT(*) FROM event"_qs), 4);
 }
 
-TEST_F(StateMachineFocusTest, TheTimerPromotesAVisitTheUserIsStillOn)
-{
+TEST_F(StateMachineFocusTest, TheTimerPromotesAVisitTheUserIsStillOn) {
     gained(chat, 10, u"Question"_qs);
     ASSERT_TRUE(timer.fire());
     const ContextRecord loop = onlyLoop(chat);
@@ -65,16 +60,14 @@ TEST_F(StateMachineFocusTest, TheTimerPromotesAVisitTheUserIsStillOn)
     EXPECT_EQ(stored(loop.id), reason("backgrounded", StateReason::focusLost));
 }
 
-TEST_F(ImmediateLoopsTest, WithoutEngagementTimeAFocusedWindowIsALoopAtOnce)
-{
+TEST_F(ImmediateLoopsTest, WithoutEngagementTimeAFocusedWindowIsALoopAtOnce) {
     gained(chat, 0, u"Claude"_qs);
     const ContextRecord loop = onlyLoop(chat);
     EXPECT_EQ(stored(loop.id), reason("active", StateReason::createdOnFocus));
     EXPECT_TRUE(observer->transitions.isEmpty()) << "creation is not announced";
 }
 
-TEST_F(ImmediateLoopsTest, TheInterrupterIsTheNextApplicationWithinFiveSeconds)
-{
+TEST_F(ImmediateLoopsTest, TheInterrupterIsTheNextApplicationWithinFiveSeconds) {
     gained(chat, 0, u"Claude"_qs);
     const QString id = onlyLoop(chat).id;
     lost(chat, 10);
@@ -93,8 +86,7 @@ TEST_F(ImmediateLoopsTest, TheInterrupterIsTheNextApplicationWithinFiveSeconds)
     EXPECT_EQ(store->context(id)->interruptedByBundle, mail) << "coming back is no interruption";
 }
 
-TEST_F(ImmediateLoopsTest, RevisitingAReadyLoopEndsItUnlessItIsPinned)
-{
+TEST_F(ImmediateLoopsTest, RevisitingAReadyLoopEndsItUnlessItIsPinned) {
     gained(chat, 0, u"Claude"_qs);
     const QString first = onlyLoop(chat).id;
     lost(chat, 10);
@@ -116,8 +108,7 @@ TEST_F(ImmediateLoopsTest, RevisitingAReadyLoopEndsItUnlessItIsPinned)
     EXPECT_EQ(observer->transitions.last(), qMakePair(second.id, ContextState::Active));
 }
 
-TEST_F(ImmediateLoopsTest, FocusOnTheActiveLoopChangesNothing)
-{
+TEST_F(ImmediateLoopsTest, FocusOnTheActiveLoopChangesNothing) {
     gained(chat, 0, u"Claude"_qs);
     const ContextRecord before = onlyLoop(chat);
     gained(chat, 5, u"(2) Claude"_qs);
@@ -127,8 +118,7 @@ TEST_F(ImmediateLoopsTest, FocusOnTheActiveLoopChangesNothing)
     EXPECT_TRUE(observer->transitions.isEmpty());
 }
 
-TEST_F(ImmediateLoopsTest, ComingBackToABackgroundedWaitingOrStaleLoopMakesItActive)
-{
+TEST_F(ImmediateLoopsTest, ComingBackToABackgroundedWaitingOrStaleLoopMakesItActive) {
     for (ContextState state :
          {ContextState::Backgrounded, ContextState::Waiting, ContextState::Stale}) {
         const QString app = u"app."_qs + ContextStates::rawValue(state);
@@ -140,8 +130,7 @@ TEST_F(ImmediateLoopsTest, ComingBackToABackgroundedWaitingOrStaleLoopMakesItAct
     }
 }
 
-TEST_F(ImmediateLoopsTest, TitleChangesKeepSwitchOrRelabelLoops)
-{
+TEST_F(ImmediateLoopsTest, TitleChangesKeepSwitchOrRelabelLoops) {
     gained(editor, 0, u"main.cpp — Editor"_qs);
     const QString main = onlyLoop(editor).id;
 
@@ -162,8 +151,7 @@ TEST_F(ImmediateLoopsTest, TitleChangesKeepSwitchOrRelabelLoops)
     EXPECT_EQ(stored(main), reason("active", StateReason::focusGained));
 }
 
-TEST_F(ImmediateLoopsTest, ALoopWithoutAKeyIsOnlyRelabelled)
-{
+TEST_F(ImmediateLoopsTest, ALoopWithoutAKeyIsOnlyRelabelled) {
     gained(editor, 0); // no title readable
     const QString id = onlyLoop(editor).id;
     retitled(editor, 5, u"notes.md — Editor"_qs);
@@ -178,8 +166,7 @@ TEST_F(ImmediateLoopsTest, ALoopWithoutAKeyIsOnlyRelabelled)
     EXPECT_EQ(stored(id), reason("active", StateReason::focusGained));
 }
 
-TEST_F(StateMachineFocusTest, AVisitFollowsItsWindowAcrossTitleChanges)
-{
+TEST_F(StateMachineFocusTest, AVisitFollowsItsWindowAcrossTitleChanges) {
     gained(editor, 0, u"(1) plan — Editor"_qs);
     retitled(editor, 50, u"(2) plan — Editor"_qs);
     EXPECT_EQ(openLoops(), 0) << "same key: the visit goes on";
@@ -196,8 +183,7 @@ TEST_F(StateMachineFocusTest, AVisitFollowsItsWindowAcrossTitleChanges)
     EXPECT_FALSE(store->openContext(editor, u"budget"_qs).has_value());
 }
 
-TEST_F(ImmediateLoopsTest, QuittingAnApplicationEndsOnlyItsOrdinaryLoops)
-{
+TEST_F(ImmediateLoopsTest, QuittingAnApplicationEndsOnlyItsOrdinaryLoops) {
     gained(chat, 0, u"one"_qs);
     const QString plain = onlyLoop(chat).id;
     retitled(chat, 1, u"two"_qs);
@@ -208,8 +194,8 @@ TEST_F(ImmediateLoopsTest, QuittingAnApplicationEndsOnlyItsOrdinaryLoops)
     store->setPinned(pinnedBackgrounded, true);
     store->transitionContext(pinnedBackgrounded, ContextState::Backgrounded, u"kept"_qs, at(3));
     store->transitionContext(pinnedActive, ContextState::Active, u"kept"_qs, at(3));
-    const auto session = machine->claimLoop(chat, u"Session"_qs, u"session-1"_qs, u"claude_desktop"_qs,
-                                            at(3));
+    const auto session =
+        machine->claimLoop(chat, u"Session"_qs, u"session-1"_qs, u"claude_desktop"_qs, at(3));
     ASSERT_TRUE(session);
 
     send(FocusEvent::Kind::AppTerminated, chat, 10);
@@ -222,16 +208,14 @@ TEST_F(ImmediateLoopsTest, QuittingAnApplicationEndsOnlyItsOrdinaryLoops)
     EXPECT_EQ(observer->dismissals, QStringList{plain});
 }
 
-TEST_F(StateMachineFocusTest, AQuitApplicationsVisitLeavesNoTrace)
-{
+TEST_F(StateMachineFocusTest, AQuitApplicationsVisitLeavesNoTrace) {
     gained(chat, 0, u"Claude"_qs);
     send(FocusEvent::Kind::AppTerminated, chat, 500);
     EXPECT_EQ(openLoops(), 0);
     EXPECT_EQ(timer.deadline(), std::nullopt);
 }
 
-TEST_F(StateMachineFocusTest, ExcludedApplicationsAndTitlesLeaveNothingBehind)
-{
+TEST_F(StateMachineFocusTest, ExcludedApplicationsAndTitlesLeaveNothingBehind) {
     addRule(u"app"_qs, u"org.keepassxc.KeePassXC"_qs);
     addRule(u"window_pattern"_qs, u"*private browsing*"_qs);
     gained(chat, 0, u"Claude"_qs);
@@ -245,8 +229,7 @@ TEST_F(StateMachineFocusTest, ExcludedApplicationsAndTitlesLeaveNothingBehind)
     EXPECT_EQ(openLoops(), 0);
 }
 
-TEST_F(StateMachineFocusTest, ClaimingFindsOrCreatesTheLoopForDetectedWork)
-{
+TEST_F(StateMachineFocusTest, ClaimingFindsOrCreatesTheLoopForDetectedWork) {
     // Work found in a window the user already left.
     const auto left = machine->claimLoop(chat, u"(1) Weekly report — Chat"_qs, at(10));
     ASSERT_TRUE(left);
@@ -266,8 +249,8 @@ TEST_F(StateMachineFocusTest, ClaimingFindsOrCreatesTheLoopForDetectedWork)
         << "the visit was consumed";
 
     // An application-wide active loop stands for keyed work too.
-    const auto appWide = store->createContext(editor, std::nullopt, std::nullopt, false,
-                                              std::nullopt, at(50));
+    const auto appWide =
+        store->createContext(editor, std::nullopt, std::nullopt, false, std::nullopt, at(50));
     EXPECT_EQ(machine->claimLoop(editor, u"build.log"_qs, at(51)), appWide);
     EXPECT_EQ(machine->claimLoop(editor, std::nullopt, at(52)), appWide);
 
@@ -275,33 +258,32 @@ TEST_F(StateMachineFocusTest, ClaimingFindsOrCreatesTheLoopForDetectedWork)
     EXPECT_EQ(machine->claimLoop(u"org.excluded.App"_qs, u"x"_qs, at(60)), std::nullopt);
 }
 
-TEST_F(StateMachineFocusTest, SessionClaimsAreKeyedByTheDetectorsIdentity)
-{
-    const auto id = machine->claimLoop(chat, u"Fix the build"_qs, u"abc-123"_qs,
-                                       u"claude_desktop"_qs, at(5));
+TEST_F(StateMachineFocusTest, SessionClaimsAreKeyedByTheDetectorsIdentity) {
+    const auto id =
+        machine->claimLoop(chat, u"Fix the build"_qs, u"abc-123"_qs, u"claude_desktop"_qs, at(5));
     ASSERT_TRUE(id);
     const auto loop = store->context(*id);
     EXPECT_EQ(stored(*id), reason("backgrounded", StateReason::sessionClaimed));
     EXPECT_TRUE(loop->isSession);
     EXPECT_EQ(loop->titleKey, u"abc-123"_qs);
     EXPECT_EQ(loop->detectorKind, u"claude_desktop"_qs);
-    EXPECT_EQ(machine->claimLoop(chat, u"Other label"_qs, u"abc-123"_qs, u"claude_desktop"_qs, at(6)),
-              id);
+    EXPECT_EQ(
+        machine->claimLoop(chat, u"Other label"_qs, u"abc-123"_qs, u"claude_desktop"_qs, at(6)),
+        id);
     EXPECT_TRUE(observer->transitions.isEmpty());
 }
 
-TEST_F(ImmediateLoopsTest, LaunchReconciliationRepairsStatesFromThePreviousRun)
-{
+TEST_F(ImmediateLoopsTest, LaunchReconciliationRepairsStatesFromThePreviousRun) {
     gained(chat, 0, u"Claude"_qs);
     gained(mail, 1, u"Inbox"_qs);
     gained(editor, 2, u"main.cpp"_qs);
     const QString chatLoop = onlyLoop(chat).id;
     const QString mailLoop = onlyLoop(mail).id;
     const QString editorLoop = onlyLoop(editor).id;
-    const auto oldWaiting = store->createContext(u"old.app"_qs, u"old"_qs, u"old"_qs, false,
-                                                 std::nullopt, at(3));
-    const auto freshWaiting = store->createContext(u"fresh.app"_qs, u"fresh"_qs, u"fresh"_qs,
-                                                   false, std::nullopt, at(3));
+    const auto oldWaiting =
+        store->createContext(u"old.app"_qs, u"old"_qs, u"old"_qs, false, std::nullopt, at(3));
+    const auto freshWaiting =
+        store->createContext(u"fresh.app"_qs, u"fresh"_qs, u"fresh"_qs, false, std::nullopt, at(3));
     store->transitionContext(*oldWaiting, ContextState::Waiting, u"w"_qs, at(100));
     store->transitionContext(*freshWaiting, ContextState::Waiting, u"w"_qs, at(101));
     store->transitionContext(editorLoop, ContextState::Backgrounded, u"b"_qs, at(4));

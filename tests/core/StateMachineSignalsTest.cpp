@@ -9,12 +9,10 @@ namespace {
 
 using Reason = QPair<QString, QString>;
 
-Reason reason(const char* state, const QString& why)
-{
+Reason reason(const char* state, const QString& why) {
     return {QString::fromLatin1(state), why};
 }
-Reason reason(const char* state, const char* why)
-{
+Reason reason(const char* state, const char* why) {
     return reason(state, QString::fromLatin1(why));
 }
 
@@ -24,16 +22,15 @@ const std::optional<QString> browser = u"browser"_qs;
 
 class StateMachineSignalsTest : public StateMachineFixture {
 protected:
-    StateMachineSignalsTest()
-    {
+    StateMachineSignalsTest() {
         StateMachineConfiguration immediate;
         immediate.engagementThreshold = 0;
         machine = makeMachine(immediate);
     }
 
     // A loop of its own application, put into `state` at `seconds`.
-    QString loopIn(ContextState state, double seconds, const QString& app = u"org.example.Work"_qs)
-    {
+    QString loopIn(ContextState state, double seconds,
+                   const QString& app = u"org.example.Work"_qs) {
         const auto id =
             store->createContext(app, u"work"_qs, u"work"_qs, false, std::nullopt, at(0));
         store->transitionContext(*id, state, u"setup"_qs, at(seconds));
@@ -43,8 +40,7 @@ protected:
 
 } // namespace
 
-TEST_F(StateMachineSignalsTest, PendingWorkSeenWhileActiveDecidesHowTheUserLeaves)
-{
+TEST_F(StateMachineSignalsTest, PendingWorkSeenWhileActiveDecidesHowTheUserLeaves) {
     gained(chat, 0, u"Claude"_qs);
     const QString id = onlyLoop(chat).id;
     machine->signalPending(id, browser, u"generating"_qs, at(5));
@@ -63,8 +59,7 @@ TEST_F(StateMachineSignalsTest, PendingWorkSeenWhileActiveDecidesHowTheUserLeave
     EXPECT_EQ(stored(other), reason("backgrounded", StateReason::focusLost));
 }
 
-TEST_F(StateMachineSignalsTest, PendingSignalsMoveLoopsToWaiting)
-{
+TEST_F(StateMachineSignalsTest, PendingSignalsMoveLoopsToWaiting) {
     const QString backgrounded = loopIn(ContextState::Backgrounded, 1, u"a.app"_qs);
     const QString stale = loopIn(ContextState::Stale, 1, u"b.app"_qs);
     const QString ready = loopIn(ContextState::Ready, 1, u"c.app"_qs);
@@ -87,8 +82,7 @@ TEST_F(StateMachineSignalsTest, PendingSignalsMoveLoopsToWaiting)
     machine->signalPending(u"NO-SUCH-LOOP"_qs, browser, std::nullopt, at(70));
 }
 
-TEST_F(StateMachineSignalsTest, ReadySignalsFinishWorkAndQuietOnesTellNobody)
-{
+TEST_F(StateMachineSignalsTest, ReadySignalsFinishWorkAndQuietOnesTellNobody) {
     const QString backgrounded = loopIn(ContextState::Backgrounded, 1, u"a.app"_qs);
     const QString waiting = loopIn(ContextState::Waiting, 1, u"b.app"_qs);
     const QString stale = loopIn(ContextState::Stale, 1, u"c.app"_qs);
@@ -111,8 +105,7 @@ TEST_F(StateMachineSignalsTest, ReadySignalsFinishWorkAndQuietOnesTellNobody)
     EXPECT_EQ(store->context(backgrounded)->readyAt, at(10)) << "a ready loop stays as it was";
 }
 
-TEST_F(StateMachineSignalsTest, CompletionBringsBackALoopHiddenWhileItsWorkRan)
-{
+TEST_F(StateMachineSignalsTest, CompletionBringsBackALoopHiddenWhileItsWorkRan) {
     const QString waiting = loopIn(ContextState::Waiting, 1, u"a.app"_qs);
     const QString backgrounded = loopIn(ContextState::Backgrounded, 1, u"b.app"_qs);
     machine->userDismiss(waiting, at(5));
@@ -133,8 +126,7 @@ TEST_F(StateMachineSignalsTest, CompletionBringsBackALoopHiddenWhileItsWorkRan)
     EXPECT_TRUE(store->context(waiting)->dismissedAt.has_value());
 }
 
-TEST_F(StateMachineSignalsTest, ClearAllDismissesEverythingAndRemembersRunningWork)
-{
+TEST_F(StateMachineSignalsTest, ClearAllDismissesEverythingAndRemembersRunningWork) {
     const QString waiting = loopIn(ContextState::Waiting, 1, u"a.app"_qs);
     const QString pinned = loopIn(ContextState::Ready, 1, u"b.app"_qs);
     store->setPinned(pinned, true);
@@ -147,8 +139,7 @@ TEST_F(StateMachineSignalsTest, ClearAllDismissesEverythingAndRemembersRunningWo
     EXPECT_EQ(stored(waiting), reason("ready", StateReason::detectorReadyAfterHide));
 }
 
-TEST_F(StateMachineSignalsTest, NotReadyCorrectionsApplyOnlyToReadyLoops)
-{
+TEST_F(StateMachineSignalsTest, NotReadyCorrectionsApplyOnlyToReadyLoops) {
     const QString ready = loopIn(ContextState::Ready, 1, u"a.app"_qs);
     const QString waiting = loopIn(ContextState::Waiting, 1, u"b.app"_qs);
     machine->userMarkNotReady(waiting, at(5));
@@ -162,8 +153,7 @@ TEST_F(StateMachineSignalsTest, NotReadyCorrectionsApplyOnlyToReadyLoops)
     EXPECT_EQ(timer.deadline(), at(1 + 2700)) << "the waiting loop ages first";
 }
 
-TEST_F(StateMachineSignalsTest, SnoozeAndPinChangeNoStateAndSetNoTimer)
-{
+TEST_F(StateMachineSignalsTest, SnoozeAndPinChangeNoStateAndSetNoTimer) {
     const QString id = loopIn(ContextState::Ready, 1);
     timer.cancel();
     machine->userSnooze(id, 3600, at(10));
@@ -176,8 +166,7 @@ TEST_F(StateMachineSignalsTest, SnoozeAndPinChangeNoStateAndSetNoTimer)
     EXPECT_TRUE(observer->transitions.isEmpty());
 }
 
-TEST_F(StateMachineSignalsTest, LoopsGoStaleExactlyAtTheirThresholdOnOneTimer)
-{
+TEST_F(StateMachineSignalsTest, LoopsGoStaleExactlyAtTheirThresholdOnOneTimer) {
     const QString backgrounded = loopIn(ContextState::Backgrounded, 100, u"a.app"_qs);
     const QString waiting = loopIn(ContextState::Waiting, 100, u"b.app"_qs);
     machine->reconcileOnLaunch(std::nullopt, at(100));
@@ -201,8 +190,7 @@ TEST_F(StateMachineSignalsTest, LoopsGoStaleExactlyAtTheirThresholdOnOneTimer)
     EXPECT_EQ(timer.deadline(), std::nullopt) << "nothing left to age";
 }
 
-TEST_F(StateMachineSignalsTest, StaleReasonsCarryTheConfiguredWholeSeconds)
-{
+TEST_F(StateMachineSignalsTest, StaleReasonsCarryTheConfiguredWholeSeconds) {
     StateMachineConfiguration configuration;
     configuration.staleAfter = 90.5;
     configuration.engagementThreshold = 0;
@@ -213,14 +201,13 @@ TEST_F(StateMachineSignalsTest, StaleReasonsCarryTheConfiguredWholeSeconds)
     EXPECT_EQ(stored(id), reason("stale", u"stale_after_90s"_qs));
 }
 
-TEST_F(StateMachineSignalsTest, TheTimerIsArmedForTheEarliestDeadline)
-{
+TEST_F(StateMachineSignalsTest, TheTimerIsArmedForTheEarliestDeadline) {
     StateMachineConfiguration configuration; // engagement 120 s
     machine = makeMachine(configuration);
-    loopIn(ContextState::Ready, 0, u"a.app"_qs);           // 1200
-    loopIn(ContextState::Waiting, 0, u"b.app"_qs);         // 2700
-    loopIn(ContextState::Backgrounded, 500, u"c.app"_qs);  // 1700
-    loopIn(ContextState::Stale, 0, u"d.app"_qs);           // none
+    loopIn(ContextState::Ready, 0, u"a.app"_qs);          // 1200
+    loopIn(ContextState::Waiting, 0, u"b.app"_qs);        // 2700
+    loopIn(ContextState::Backgrounded, 500, u"c.app"_qs); // 1700
+    loopIn(ContextState::Stale, 0, u"d.app"_qs);          // none
     machine->reconcileOnLaunch(u"x.app"_qs, at(0));
     EXPECT_EQ(timer.deadline(), at(1200));
     gained(chat, 1000, u"Claude"_qs);
@@ -230,8 +217,7 @@ TEST_F(StateMachineSignalsTest, TheTimerIsArmedForTheEarliestDeadline)
     EXPECT_EQ(timer.deadline(), at(1200));
 }
 
-TEST_F(StateMachineSignalsTest, WithoutATimerLoopsAgeOnlyWhenTicked)
-{
+TEST_F(StateMachineSignalsTest, WithoutATimerLoopsAgeOnlyWhenTicked) {
     auto untimed = std::make_unique<StateMachine>(*store, StateMachineConfiguration{}, nullptr);
     const QString id = loopIn(ContextState::Ready, 0);
     untimed->reconcileOnLaunch(std::nullopt, at(5000));
@@ -240,12 +226,10 @@ TEST_F(StateMachineSignalsTest, WithoutATimerLoopsAgeOnlyWhenTicked)
     EXPECT_EQ(stored(id).first, u"stale"_qs);
 }
 
-TEST_F(StateMachineSignalsTest, ATimerFiringAfterTheMachineIsGoneDoesNothing)
-{
+TEST_F(StateMachineSignalsTest, ATimerFiringAfterTheMachineIsGoneDoesNothing) {
     TimePoint otherClock = at(0);
     ManualTickTimer orphanTimer(otherClock);
-    auto doomed =
-        std::make_unique<StateMachine>(*store, StateMachineConfiguration{}, &orphanTimer);
+    auto doomed = std::make_unique<StateMachine>(*store, StateMachineConfiguration{}, &orphanTimer);
     loopIn(ContextState::Ready, 0);
     doomed->reconcileOnLaunch(std::nullopt, at(0));
     ASSERT_TRUE(orphanTimer.deadline().has_value());
@@ -253,8 +237,7 @@ TEST_F(StateMachineSignalsTest, ATimerFiringAfterTheMachineIsGoneDoesNothing)
     EXPECT_FALSE(orphanTimer.fire()) << "the machine cancelled its timer";
 }
 
-TEST(MainQueueTickTimerTest, RunsOnTheEventLoopAndANewScheduleReplacesTheOld)
-{
+TEST(MainQueueTickTimerTest, RunsOnTheEventLoopAndANewScheduleReplacesTheOld) {
     MainQueueTickTimer timer;
     QStringList ran;
     timer.schedule(std::chrono::system_clock::now() - std::chrono::hours(1),
@@ -278,8 +261,7 @@ TEST(MainQueueTickTimerTest, RunsOnTheEventLoopAndANewScheduleReplacesTheOld)
     EXPECT_EQ(ran, (QStringList{u"second"_qs, u"later"_qs}));
 }
 
-TEST_F(StateMachineFixture, TheRoadOfOneLoop)
-{
+TEST_F(StateMachineFixture, TheRoadOfOneLoop) {
     // The user asks a question in a chat, then switches to mail while the answer streams.
     gained(chat, 0, u"Claude"_qs, u"Chat"_qs);
     ASSERT_TRUE(timer.fire()); // stayed past the engagement time: the chat becomes a loop

@@ -10,32 +10,29 @@ class ContextWritesTest : public StoreFixture {
 protected:
     FocusEvent event(FocusEvent::Kind kind, const QString& bundleID, double seconds,
                      std::optional<QString> displayName = std::nullopt,
-                     std::optional<QString> title = std::nullopt)
-    {
+                     std::optional<QString> title = std::nullopt) {
         return FocusEvent{kind, bundleID, std::move(displayName), std::move(title), at(seconds)};
     }
-    qint64 rows(const char* table)
-    {
+    qint64 rows(const char* table) {
         return count(QStringLiteral("SELECT COUNT(*) FROM ") + QLatin1String(table));
     }
 };
 
 } // namespace
 
-TEST_F(ContextWritesTest, ExcludedApplicationsAndTitlesLeaveNoRowAnywhere)
-{
+TEST_F(ContextWritesTest, ExcludedApplicationsAndTitlesLeaveNoRowAnywhere) {
     addRule(u"app"_qs, u"com.secret.Vault"_qs);
     addRule(u"window_pattern"_qs, u"*bank*"_qs);
 
     EXPECT_EQ(store->createContext(u"com.secret.Vault"_qs, u"x"_qs, std::nullopt, false,
                                    std::nullopt, at(1)),
               std::nullopt);
-    EXPECT_EQ(store->createContext(u"com.example.Browser"_qs, u"My Bank Statement"_qs,
-                                   std::nullopt, false, std::nullopt, at(1)),
+    EXPECT_EQ(store->createContext(u"com.example.Browser"_qs, u"My Bank Statement"_qs, std::nullopt,
+                                   false, std::nullopt, at(1)),
               std::nullopt);
     store->record(event(FocusEvent::Kind::FocusGained, u"com.secret.Vault"_qs, 2, u"Vault"_qs));
-    store->record(event(FocusEvent::Kind::FocusGained, u"com.example.Browser"_qs, 3,
-                        u"Browser"_qs, u"Online BANKING"_qs));
+    store->record(event(FocusEvent::Kind::FocusGained, u"com.example.Browser"_qs, 3, u"Browser"_qs,
+                        u"Online BANKING"_qs));
     EXPECT_EQ(rows("source"), 0);
     EXPECT_EQ(rows("context"), 0);
     EXPECT_EQ(rows("event"), 0);
@@ -60,8 +57,7 @@ TEST_F(ContextWritesTest, ExcludedApplicationsAndTitlesLeaveNoRowAnywhere)
               0);
 }
 
-TEST_F(ContextWritesTest, SourceRowsKeepFirstSeenAndTheLastGivenDisplayName)
-{
+TEST_F(ContextWritesTest, SourceRowsKeepFirstSeenAndTheLastGivenDisplayName) {
     store->record(event(FocusEvent::Kind::FocusGained, u"org.example.Mail"_qs, 10, u"Mail"_qs));
     store->record(event(FocusEvent::Kind::FocusLost, u"org.example.Mail"_qs, 20));
     auto db = raw();
@@ -80,14 +76,13 @@ TEST_F(ContextWritesTest, SourceRowsKeepFirstSeenAndTheLastGivenDisplayName)
     store->createContext(u"org.example.Mail"_qs, std::nullopt, std::nullopt, false, std::nullopt,
                          at(40));
     EXPECT_EQ(count(u"SELECT COUNT(*) FROM source WHERE display_name = 'Mail 2' AND first_seen_at "
-                    "= "_qs + QString::number(ms(10)) + u" AND last_seen_at = "_qs +
-                    QString::number(ms(40))),
+                    "= "_qs +
+                    QString::number(ms(10)) + u" AND last_seen_at = "_qs + QString::number(ms(40))),
               1);
     EXPECT_EQ(store->openContext(u"org.example.Mail"_qs)->displayName, u"Mail 2"_qs);
 }
 
-TEST_F(ContextWritesTest, EventsGoToTheNewestOpenLoopOfTheirApplication)
-{
+TEST_F(ContextWritesTest, EventsGoToTheNewestOpenLoopOfTheirApplication) {
     const QString older = loop(u"com.example.Editor"_qs, 1, u"a"_qs);
     const QString newer = loop(u"com.example.Editor"_qs, 2, u"b"_qs);
     // The older loop changed last, but attribution follows creation.
@@ -114,8 +109,7 @@ TEST_F(ContextWritesTest, EventsGoToTheNewestOpenLoopOfTheirApplication)
     EXPECT_EQ(store->recentEventSummaries(10).first().type, u"app_terminated"_qs);
 }
 
-TEST_F(ContextWritesTest, TransitionsKeepTheTimesEachStateWasLastEntered)
-{
+TEST_F(ContextWritesTest, TransitionsKeepTheTimesEachStateWasLastEntered) {
     const QString id = loop(u"com.example.Chat"_qs, 0);
     auto created = store->context(id);
     ASSERT_TRUE(created);
@@ -160,8 +154,7 @@ TEST_F(ContextWritesTest, TransitionsKeepTheTimesEachStateWasLastEntered)
     EXPECT_EQ(store->openContexts().size(), 1);
 }
 
-TEST_F(ContextWritesTest, DismissAllCountsOpenLoopsIncludingPinnedOnes)
-{
+TEST_F(ContextWritesTest, DismissAllCountsOpenLoopsIncludingPinnedOnes) {
     EXPECT_EQ(store->dismissAllOpenContexts(StateReason::clearAll, at(1)), 0);
     const QString a = loop(u"a.app"_qs);
     const QString b = loop(u"b.app"_qs);
@@ -173,8 +166,7 @@ TEST_F(ContextWritesTest, DismissAllCountsOpenLoopsIncludingPinnedOnes)
     EXPECT_EQ(store->context(a)->dismissedAt, at(2));
 }
 
-TEST_F(ContextWritesTest, NotesPinsAndSnoozesAlsoApplyToDismissedLoops)
-{
+TEST_F(ContextWritesTest, NotesPinsAndSnoozesAlsoApplyToDismissedLoops) {
     const QString id = loop(u"a.app"_qs);
     store->dismissContext(id, StateReason::userDismissed, at(1));
     store->setNote(id, u"  remember the flag \n"_qs);
@@ -193,8 +185,7 @@ TEST_F(ContextWritesTest, NotesPinsAndSnoozesAlsoApplyToDismissedLoops)
     EXPECT_FALSE(record->isPinned);
 }
 
-TEST_F(ContextWritesTest, TopicsAndPromptLinesAreTrimmedCutAndNeverCleared)
-{
+TEST_F(ContextWritesTest, TopicsAndPromptLinesAreTrimmedCutAndNeverCleared) {
     const QString id = loop(u"a.app"_qs);
     store->setTopic(id, u"  Renaming the parser  "_qs);
     store->setTopic(id, u"   "_qs);
@@ -212,8 +203,7 @@ TEST_F(ContextWritesTest, TopicsAndPromptLinesAreTrimmedCutAndNeverCleared)
     EXPECT_EQ(store->context(id)->topic, family.repeated(80));
 }
 
-TEST_F(ContextWritesTest, FaviconsMustBeSmallDataImages)
-{
+TEST_F(ContextWritesTest, FaviconsMustBeSmallDataImages) {
     const QString id = loop(u"a.app"_qs);
     store->setContextIcon(id, u"https://example.com/favicon.ico"_qs);
     EXPECT_EQ(store->context(id)->favicon, std::nullopt);
@@ -230,8 +220,7 @@ TEST_F(ContextWritesTest, FaviconsMustBeSmallDataImages)
     EXPECT_EQ(store->context(id)->favicon, exact.chopped(2) + u"é"_qs) << "65537 bytes";
 }
 
-TEST_F(ContextWritesTest, DocumentReferencesAreCleanedAndReplaced)
-{
+TEST_F(ContextWritesTest, DocumentReferencesAreCleanedAndReplaced) {
     const QString id = loop(u"a.app"_qs);
     store->attachDocumentRef(id, u"url"_qs, u"https://docs.example/a?token=abc#x"_qs,
                              u"Spec draft"_qs, at(1));
@@ -261,8 +250,7 @@ TEST_F(ContextWritesTest, DocumentReferencesAreCleanedAndReplaced)
     EXPECT_EQ(count(u"SELECT COUNT(*) FROM document_ref"_qs), 1);
 }
 
-TEST_F(ContextWritesTest, DetectorSignalsAreEvidenceAndTheNewestWins)
-{
+TEST_F(ContextWritesTest, DetectorSignalsAreEvidenceAndTheNewestWins) {
     const QString id = loop(u"a.app"_qs);
     EXPECT_FALSE(store->context(id)->hasWorkEvidence);
     EXPECT_EQ(store->latestDetectorSignal(id), std::nullopt);
@@ -276,8 +264,9 @@ TEST_F(ContextWritesTest, DetectorSignalsAreEvidenceAndTheNewestWins)
     store->dismissContext(id, StateReason::userDismissed, at(4));
     store->recordDetectorSignal(id, u"terminal"_qs, u"ready"_qs, u"exit 0"_qs, at(1.5));
     EXPECT_EQ(rows("detector_state"), 3) << "dismissed loops still collect evidence";
-    EXPECT_EQ(count(u"SELECT length(signal_detail) FROM detector_state WHERE signal = 'pending'"_qs),
-              256);
+    EXPECT_EQ(
+        count(u"SELECT length(signal_detail) FROM detector_state WHERE signal = 'pending'"_qs),
+        256);
     const auto latest = store->latestDetectorSignal(id);
     ASSERT_TRUE(latest);
     EXPECT_EQ(latest->signal, u"ready"_qs);
@@ -286,8 +275,7 @@ TEST_F(ContextWritesTest, DetectorSignalsAreEvidenceAndTheNewestWins)
     EXPECT_TRUE(store->context(id)->hasWorkEvidence);
 }
 
-TEST_F(ContextWritesTest, CorrectionsAreLoggedAndFailuresLeaveNoPartialChange)
-{
+TEST_F(ContextWritesTest, CorrectionsAreLoggedAndFailuresLeaveNoPartialChange) {
     const QString id = loop(u"a.app"_qs);
     store->recordCorrection(id, u"not_ready"_qs, ContextState::Ready, u"still running"_qs, at(1));
     EXPECT_EQ(count(u"SELECT COUNT(*) FROM user_correction WHERE kind = 'not_ready' AND "

@@ -9,8 +9,7 @@ namespace {
 class LoopQueriesTest : public StoreFixture {
 protected:
     // Runs the event loop until `done` holds; gives up after a generous bound.
-    template <typename Predicate> bool processUntil(Predicate done)
-    {
+    template <typename Predicate> bool processUntil(Predicate done) {
         QElapsedTimer timer;
         timer.start();
         while (!done() && timer.elapsed() < 5000)
@@ -18,15 +17,13 @@ protected:
         return done();
     }
     // Lets every already-posted delivery run.
-    static void drainEvents()
-    {
+    static void drainEvents() {
         for (int i = 0; i < 5; ++i)
             QCoreApplication::processEvents();
     }
 };
 
-ContextRecord record(const QString& id, ContextState state, double changed)
-{
+ContextRecord record(const QString& id, ContextState state, double changed) {
     ContextRecord r;
     r.id = id;
     r.bundleID = u"app"_qs;
@@ -37,8 +34,7 @@ ContextRecord record(const QString& id, ContextState state, double changed)
     return r;
 }
 
-QStringList ids(const QList<ContextRecord>& records)
-{
+QStringList ids(const QList<ContextRecord>& records) {
     QStringList list;
     for (const ContextRecord& r : records)
         list.append(r.id);
@@ -47,8 +43,7 @@ QStringList ids(const QList<ContextRecord>& records)
 
 } // namespace
 
-TEST_F(LoopQueriesTest, LookupsFollowCreationOrStateChangeAsTheyShould)
-{
+TEST_F(LoopQueriesTest, LookupsFollowCreationOrStateChangeAsTheyShould) {
     const QString first = loop(u"com.example.Chat"_qs, 1, u"plan"_qs);
     const QString second = loop(u"com.example.Chat"_qs, 2, u"notes"_qs);
     loop(u"com.example.Other"_qs, 3);
@@ -73,8 +68,7 @@ TEST_F(LoopQueriesTest, LookupsFollowCreationOrStateChangeAsTheyShould)
     EXPECT_EQ(store->context(u"missing"_qs), std::nullopt);
 }
 
-TEST_F(LoopQueriesTest, RowsWithAnUnknownStateAreSkippedSilently)
-{
+TEST_F(LoopQueriesTest, RowsWithAnUnknownStateAreSkippedSilently) {
     const QString good = loop(u"a.app"_qs, 1);
     const QString odd = loop(u"a.app"_qs, 2);
     raw()->execute(u"UPDATE context SET state = 'Paused' WHERE id = ?"_qs, odd);
@@ -88,8 +82,7 @@ TEST_F(LoopQueriesTest, RowsWithAnUnknownStateAreSkippedSilently)
     EXPECT_TRUE(decoded->isPinned) << "any non-zero flag is true";
 }
 
-TEST_F(LoopQueriesTest, CapsuleBundlesTheLoopWithItsEvidenceActionsAndDocument)
-{
+TEST_F(LoopQueriesTest, CapsuleBundlesTheLoopWithItsEvidenceActionsAndDocument) {
     EXPECT_EQ(store->capsule(u"missing"_qs), std::nullopt);
     const QString id = loop(u"a.app"_qs);
     store->recordDetectorSignal(id, u"browser"_qs, u"ready"_qs, std::nullopt, at(1));
@@ -105,14 +98,14 @@ TEST_F(LoopQueriesTest, CapsuleBundlesTheLoopWithItsEvidenceActionsAndDocument)
     EXPECT_EQ(capsule->documentRef->title, u"Doc"_qs);
 }
 
-TEST(GroupingTest, SnoozedActiveAndDuplicateLoopsStayOut)
-{
+TEST(GroupingTest, SnoozedActiveAndDuplicateLoopsStayOut) {
     const TimePoint now = fromMillis(0) + std::chrono::hours(1);
     ContextRecord snoozed = record(u"snoozed"_qs, ContextState::Ready, 10);
     snoozed.snoozeUntil = now + std::chrono::minutes(1);
     ContextRecord expired = record(u"expired"_qs, ContextState::Ready, 9);
     expired.snoozeUntil = now;
-    const QList<ContextRecord> input = {snoozed, expired, record(u"active"_qs, ContextState::Active, 8),
+    const QList<ContextRecord> input = {snoozed, expired,
+                                        record(u"active"_qs, ContextState::Active, 8),
                                         record(u"expired"_qs, ContextState::Stale, 1)};
 
     const GroupedLoops grouped = GroupedLoops::group(input, now);
@@ -125,8 +118,7 @@ TEST(GroupingTest, SnoozedActiveAndDuplicateLoopsStayOut)
     EXPECT_EQ(ids(later.ready), (QStringList{u"snoozed"_qs, u"expired"_qs}));
 }
 
-TEST(GroupingTest, EvidencePinsNotesAndTopicsDecideWhatIsSurfaced)
-{
+TEST(GroupingTest, EvidencePinsNotesAndTopicsDecideWhatIsSurfaced) {
     ContextRecord waiting = record(u"waiting"_qs, ContextState::Waiting, 10);
     ContextRecord bare = record(u"bare"_qs, ContextState::Backgrounded, 9);
     bare.hasWorkEvidence = false;
@@ -142,8 +134,8 @@ TEST(GroupingTest, EvidencePinsNotesAndTopicsDecideWhatIsSurfaced)
     ContextRecord readyBare = record(u"readyBare"_qs, ContextState::Ready, 5);
     readyBare.hasWorkEvidence = false;
 
-    const auto grouped = GroupedLoops::group({waiting, bare, pinned, emptyNote, topic, readyBare},
-                                             fromMillis(0));
+    const auto grouped =
+        GroupedLoops::group({waiting, bare, pinned, emptyNote, topic, readyBare}, fromMillis(0));
     EXPECT_EQ(ids(grouped.backgrounded), (QStringList{u"waiting"_qs, u"topic"_qs}));
     EXPECT_EQ(ids(grouped.stale), QStringList{u"pinned"_qs});
     EXPECT_EQ(ids(grouped.alsoOpen), (QStringList{u"bare"_qs, u"emptyNote"_qs}));
@@ -151,8 +143,7 @@ TEST(GroupingTest, EvidencePinsNotesAndTopicsDecideWhatIsSurfaced)
     EXPECT_EQ(grouped.openCount(), 4);
 }
 
-TEST(GroupingTest, SortsUseTheStateTimesAndAreStable)
-{
+TEST(GroupingTest, SortsUseTheStateTimesAndAreStable) {
     const TimePoint base = fromMillis(0);
     ContextRecord readyAtTen = record(u"readyAt10"_qs, ContextState::Ready, 700);
     readyAtTen.readyAt = base + std::chrono::minutes(10);
@@ -175,8 +166,7 @@ TEST(GroupingTest, SortsUseTheStateTimesAndAreStable)
               (QStringList{u"s3"_qs, u"s1"_qs, u"s2"_qs}));
 }
 
-TEST_F(LoopQueriesTest, ObservationDeliversLaterOnTheMainThreadInCommitOrder)
-{
+TEST_F(LoopQueriesTest, ObservationDeliversLaterOnTheMainThreadInCommitOrder) {
     const QString id = loop(u"com.example.Chat"_qs, 1);
     store->transitionContext(id, ContextState::Ready, StateReason::detectorReady, at(2));
 
@@ -194,8 +184,7 @@ TEST_F(LoopQueriesTest, ObservationDeliversLaterOnTheMainThreadInCommitOrder)
         EXPECT_EQ(deliveries[i].ready.first().topic, QStringLiteral("topic %1").arg(i));
 }
 
-TEST_F(LoopQueriesTest, ObservationFollowsEvidenceButNotUnrelatedTables)
-{
+TEST_F(LoopQueriesTest, ObservationFollowsEvidenceButNotUnrelatedTables) {
     const QString id = loop(u"com.example.Chat"_qs, 1);
     store->transitionContext(id, ContextState::Waiting, StateReason::detectorPending, at(2));
     int deliveries = 0;
@@ -218,13 +207,13 @@ TEST_F(LoopQueriesTest, ObservationFollowsEvidenceButNotUnrelatedTables)
     EXPECT_EQ(ids(last.backgrounded), QStringList{id}) << "the evidence moved it";
 }
 
-TEST_F(LoopQueriesTest, CancelledOrDroppedObservationsStopDelivering)
-{
+TEST_F(LoopQueriesTest, CancelledOrDroppedObservationsStopDelivering) {
     const QString id = loop(u"a.app"_qs, 1);
     int cancelledCount = 0;
     int droppedCount = 0;
     int keptCount = 0;
-    LoopObservation cancelled = store->observeOpenLoops([&](const GroupedLoops&) { ++cancelledCount; });
+    LoopObservation cancelled =
+        store->observeOpenLoops([&](const GroupedLoops&) { ++cancelledCount; });
     auto dropped = std::make_unique<LoopObservation>(
         store->observeOpenLoops([&](const GroupedLoops&) { ++droppedCount; }));
     LoopObservation kept = store->observeOpenLoops([&](const GroupedLoops&) { ++keptCount; });

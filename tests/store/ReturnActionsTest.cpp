@@ -9,12 +9,10 @@ protected:
     const QString detector = u"detector:browser"_qs;
 
     static ReturnActionSuggestion url(const QString& payload,
-                                      std::optional<QString> label = std::nullopt)
-    {
+                                      std::optional<QString> label = std::nullopt) {
         return {ReturnActionKind::OpenURL, payload, std::move(label)};
     }
-    QStringList payloads()
-    {
+    QStringList payloads() {
         QStringList list;
         for (const ReturnActionRecord& action : store->returnActions(id))
             list.append(action.provenance + u' ' + action.payload);
@@ -24,10 +22,10 @@ protected:
 
 } // namespace
 
-TEST_F(ReturnActionsTest, ResuggestingMergesIntoOneRow)
-{
-    store->upsertReturnActions(id, {url(u"https://a.example/x"_qs), url(u"https://a.example/y"_qs),
-                                    url(u"https://a.example/page?q=1"_qs, u"Page"_qs)},
+TEST_F(ReturnActionsTest, ResuggestingMergesIntoOneRow) {
+    store->upsertReturnActions(id,
+                               {url(u"https://a.example/x"_qs), url(u"https://a.example/y"_qs),
+                                url(u"https://a.example/page?q=1"_qs, u"Page"_qs)},
                                detector, at(1));
     // Within one call a later URL of the same provenance replaces the earlier ones.
     auto actions = store->returnActions(id);
@@ -51,8 +49,7 @@ TEST_F(ReturnActionsTest, ResuggestingMergesIntoOneRow)
     EXPECT_EQ(actions[0].provenance, detector);
 }
 
-TEST_F(ReturnActionsTest, ANewPageReplacesOnlyTheSameProvenancesPage)
-{
+TEST_F(ReturnActionsTest, ANewPageReplacesOnlyTheSameProvenancesPage) {
     // The tab address read through accessibility came first; the detector's identical
     // suggestion merges into that row, which keeps its provenance.
     store->upsertReturnActions(id, {url(u"https://a.example/A"_qs)}, u"ax"_qs, at(1));
@@ -78,8 +75,7 @@ TEST_F(ReturnActionsTest, ANewPageReplacesOnlyTheSameProvenancesPage)
     EXPECT_EQ(actions[2].payload, u"two"_qs);
 }
 
-TEST_F(ReturnActionsTest, RankingIsProvenanceThenRankThenNewestAndPruningKeepsThree)
-{
+TEST_F(ReturnActionsTest, RankingIsProvenanceThenRankThenNewestAndPruningKeepsThree) {
     store->upsertReturnActions(id,
                                {{ReturnActionKind::CopyText, u"c0"_qs, {}},
                                 {ReturnActionKind::CopyText, u"c1"_qs, {}},
@@ -99,8 +95,7 @@ TEST_F(ReturnActionsTest, RankingIsProvenanceThenRankThenNewestAndPruningKeepsTh
                                        u"detector:browser c0"_qs}));
 }
 
-TEST_F(ReturnActionsTest, NeverTrackAddressesAndBadPayloadsAreDroppedFromTheBatch)
-{
+TEST_F(ReturnActionsTest, NeverTrackAddressesAndBadPayloadsAreDroppedFromTheBatch) {
     addRule(u"url_pattern"_qs, u"*secret*"_qs);
     store->upsertReturnActions(
         id,
@@ -117,8 +112,7 @@ TEST_F(ReturnActionsTest, NeverTrackAddressesAndBadPayloadsAreDroppedFromTheBatc
     EXPECT_EQ(actions[0].label, u"Plan"_qs);
 }
 
-TEST_F(ReturnActionsTest, UnknownExcludedAndDismissedLoops)
-{
+TEST_F(ReturnActionsTest, UnknownExcludedAndDismissedLoops) {
     store->upsertReturnActions(u"missing"_qs, {url(u"https://a.example/"_qs)}, detector, at(1));
     EXPECT_EQ(count(u"SELECT COUNT(*) FROM return_action"_qs), 0);
 
@@ -131,13 +125,13 @@ TEST_F(ReturnActionsTest, UnknownExcludedAndDismissedLoops)
     EXPECT_EQ(payloads(), QStringList{u"detector:browser https://a.example/"_qs});
 }
 
-TEST_F(ReturnActionsTest, AnEmptyBatchTouchesNothingAndUnknownKindsAreSkipped)
-{
-    raw()->execute(u"INSERT INTO return_action (id, context_id, kind, payload, provenance, rank, "
-                   "created_at) VALUES ('1', ?, 'copy_text', 'a', 'ax', 0, 1), "
-                   "('2', ?, 'copy_text', 'b', 'ax', 1, 1), ('3', ?, 'copy_text', 'c', 'ax', 2, 1), "
-                   "('4', ?, 'teleport', 'd', 'ax', 3, 1)"_qs,
-                   id, id, id, id);
+TEST_F(ReturnActionsTest, AnEmptyBatchTouchesNothingAndUnknownKindsAreSkipped) {
+    raw()->execute(
+        u"INSERT INTO return_action (id, context_id, kind, payload, provenance, rank, "
+        "created_at) VALUES ('1', ?, 'copy_text', 'a', 'ax', 0, 1), "
+        "('2', ?, 'copy_text', 'b', 'ax', 1, 1), ('3', ?, 'copy_text', 'c', 'ax', 2, 1), "
+        "('4', ?, 'teleport', 'd', 'ax', 3, 1)"_qs,
+        id, id, id, id);
     store->upsertReturnActions(id, {}, detector, at(1));
     store->upsertReturnActions(id, {url(u"not a url"_qs)}, detector, at(1));
     EXPECT_EQ(count(u"SELECT COUNT(*) FROM return_action"_qs), 4) << "no pruning either";

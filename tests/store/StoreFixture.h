@@ -18,20 +18,16 @@ protected:
     std::unique_ptr<ContextStore> store = std::make_unique<ContextStore>(path, key);
 
     // Seconds after a fixed base time, so stored milliseconds are easy to read.
-    static TimePoint at(double seconds)
-    {
+    static TimePoint at(double seconds) {
         return fromMillis(1'700'000'000'000 + static_cast<qint64>(seconds * 1000));
     }
     static qint64 ms(double seconds) { return toMillis(at(seconds)); }
 
     // A second connection, for inspecting rows and for setting up what no store call can.
     std::unique_ptr<Database> raw() { return TestSupport::openRaw(path, TestSupport::testKey()); }
-    qint64 count(const QString& sql)
-    {
-        return raw()->scalarInt(sql).value_or(-1);
-    }
-    void addRule(const QString& scope, const QString& matcher, const QString& mode = u"never_track"_qs)
-    {
+    qint64 count(const QString& sql) { return raw()->scalarInt(sql).value_or(-1); }
+    void addRule(const QString& scope, const QString& matcher,
+                 const QString& mode = u"never_track"_qs) {
         raw()->execute(QStringLiteral("INSERT INTO privacy_rule (id, scope, matcher, mode, "
                                       "is_default, created_at) VALUES (?, ?, ?, ?, 0, 1)"),
                        newRuleID(), scope, matcher, mode);
@@ -39,10 +35,9 @@ protected:
     }
 
     QString loop(const QString& bundleID, double seconds = 0,
-                 const std::optional<QString>& titleKey = std::nullopt)
-    {
-        auto id = store->createContext(bundleID, titleKey, titleKey, false, std::nullopt,
-                                       at(seconds));
+                 const std::optional<QString>& titleKey = std::nullopt) {
+        auto id =
+            store->createContext(bundleID, titleKey, titleKey, false, std::nullopt, at(seconds));
         EXPECT_TRUE(id.has_value());
         return id.value_or(QString());
     }
