@@ -83,3 +83,26 @@ struct AgeingClocks {
     std::optional<TimePoint> oldestBackgroundedOrReady;
     std::optional<TimePoint> oldestWaiting;
 };
+
+// A privacy rule as the settings list shows it.
+struct PrivacyRuleRecord {
+    QString id;
+    QString scope;
+    QString matcher;
+    QString mode;
+    bool isDefault = false;
+};
+
+// How long stored data is kept.
+struct RetentionSettings {
+    qint64 ttlDays = 7;
+    bool exemptPinned = true;
+};
+
+// One entry of the audit log of privacy-relevant actions.
+struct AuditEntry {
+    QString id;
+    QString action;
+    std::optional<QString> detail;
+    TimePoint occurredAt;
+};

@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <sqlcipher.h>
 
 namespace {
 
@@ -38,6 +39,9 @@ QString ContextStore::defaultDatabaseURL() {
 ContextStore::ContextStore(const QString& databasePath, DatabaseKeyProviding& keyProvider)
     : m_databasePath(databasePath) {
     const QByteArray key = keyProvider.databaseKey();
+    // An empty passphrase would mean an unencrypted file; refuse before touching the file.
+    if (key.isEmpty())
+        throw StoreError(SQLITE_MISUSE, QStringLiteral("The database key is empty"));
     try {
         openAndMigrate(databasePath, key, m_db, m_migratedAtOpen);
     } catch (const StoreError& error) {

@@ -23,6 +23,7 @@
 #include <vector>
 
 class DatabaseKeyProviding;
+class QUrl;
 
 // The single owner of Tessarine's persistent data: one encrypted database file.
 // Every operation is one synchronous transaction on the one connection, serialised
@@ -129,6 +130,28 @@ public:
     QList<ReturnActionRecord> returnActions(const QString& contextID);
     void setReturnActionValidity(const QString& id, bool isValid, TimePoint at);
 
+    // --- exclusions, retention, audit, export, delete everything ---------------------------
+    // Defaults first, then by matcher.
+    QList<PrivacyRuleRecord> privacyRuleRecords();
+    // Stops tracking an application and erases everything stored about it.
+    void addExclusion(const QString& bundleID, TimePoint at);
+    // Resumes tracking; default rules and unknown ids are left alone silently.
+    void removeExclusion(const QString& ruleID, TimePoint at);
+    // Never tracks pages matching the pattern, and erases stored addresses that match.
+    void addURLExclusion(const QString& pattern, TimePoint at);
+    RetentionSettings retentionSettings();
+    void setRetentionTTL(qint64 days, TimePoint at);
+    // Deletes what was created before the retention period; returns the rows deleted.
+    qint64 purgeExpired(TimePoint now);
+    void recordAudit(const QString& action, const std::optional<QString>& detail, TimePoint at);
+    // Newest first.
+    QList<AuditEntry> auditEntries(int limit);
+    // Writes every table as JSON to a local file (owner-only, atomic). A URL that is not a
+    // local file does nothing.
+    void exportTo(const QUrl& url, TimePoint at);
+    // Erases all loops and what belongs to them; exclusions, retention and audit survive.
+    void deleteEverything(TimePoint at);
+
 private:
     // The connection is handed out through `db` as soon as it exists, so that a failed
     // attempt can be moved aside before it is closed (closing may tidy up side files).
@@ -175,6 +198,7 @@ private:
     static std::optional<QString> openLoopApplication(Database& db, const QString& contextID);
     static QString upsertSource(Database& db, const QString& bundleID,
                                 const std::optional<QString>& displayName, TimePoint at);
+    static void deleteRows(Database& db, const QString& bundleID);
     void setCappedText(const QString& contextID, const std::optional<QString>& value,
                        qsizetype limit, const QString& sql);
 

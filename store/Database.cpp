@@ -68,6 +68,30 @@ int Statement::columnCount() const {
     return sqlite3_column_count(m_statement);
 }
 
+Statement::ColumnType Statement::columnType(int column) const {
+    switch (sqlite3_column_type(m_statement, column)) {
+    case SQLITE_INTEGER:
+        return ColumnType::Integer;
+    case SQLITE_FLOAT:
+        return ColumnType::Float;
+    case SQLITE_BLOB:
+        return ColumnType::Blob;
+    case SQLITE_NULL:
+        return ColumnType::Null;
+    default:
+        return ColumnType::Text;
+    }
+}
+
+double Statement::real(int column) const {
+    return sqlite3_column_double(m_statement, column);
+}
+
+QByteArray Statement::blob(int column) const {
+    const auto* bytes = static_cast<const char*>(sqlite3_column_blob(m_statement, column));
+    return QByteArray(bytes, sqlite3_column_bytes(m_statement, column));
+}
+
 QString Statement::columnName(int column) const {
     return QString::fromUtf8(sqlite3_column_name(m_statement, column));
 }

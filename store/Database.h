@@ -43,7 +43,12 @@ public:
     bool step();
     void reset();
 
+    enum class ColumnType { Integer, Float, Text, Blob, Null };
+
     int columnCount() const;
+    ColumnType columnType(int column) const;
+    double real(int column) const;
+    QByteArray blob(int column) const;
     QString columnName(int column) const;
     bool isNull(int column) const;
     bool isInteger(int column) const;
