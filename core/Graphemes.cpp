@@ -28,3 +28,7 @@ QString Graphemes::prefix(const QString& text, qsizetype limit) {
     }
     return text.left(end);
 }
+
+bool Graphemes::fitsWithin(const QString& text, qsizetype limit) {
+    return prefix(text, limit).size() == text.size();
+}

@@ -6,14 +6,13 @@ namespace AuditLog {
 
 namespace {
 constexpr std::array kActions = {
-    Action::ExclusionAdded,       Action::ExclusionRemoved,  Action::RetentionChanged,
+    Action::ExclusionAdded,       Action::ExclusionRemoved,     Action::RetentionChanged,
     Action::AccessibilityGranted, Action::AccessibilityRevoked, Action::CapturePaused,
-    Action::CaptureResumed,       Action::ExportPerformed,   Action::DeleteEverything,
+    Action::CaptureResumed,       Action::ExportPerformed,      Action::DeleteEverything,
     Action::UrlReceiptsEnabled,   Action::UrlReceiptsDisabled};
 } // namespace
 
-QString rawValue(Action action)
-{
+QString rawValue(Action action) {
     switch (action) {
     case Action::ExclusionAdded:
         return QStringLiteral("exclusion_added");
@@ -41,8 +40,7 @@ QString rawValue(Action action)
     Q_UNREACHABLE();
 }
 
-std::optional<Action> actionFromRawValue(const QString& raw)
-{
+std::optional<Action> actionFromRawValue(const QString& raw) {
     for (Action action : kActions) {
         if (rawValue(action) == raw)
             return action;
@@ -50,8 +48,7 @@ std::optional<Action> actionFromRawValue(const QString& raw)
     return std::nullopt;
 }
 
-QString describe(const AuditEntry& entry)
-{
+QString describe(const AuditEntry& entry) {
     const std::optional<Action> action = actionFromRawValue(entry.action);
     if (!action)
         return entry.action;

@@ -15,14 +15,13 @@ namespace {
 
 constexpr qint64 kSecondsPerDay = 86400;
 
-const char* const kExportTables[] = {"source",         "context",         "event",
-                                     "detector_state", "return_action",   "document_ref",
-                                     "privacy_rule",   "retention_rule",  "user_correction",
+const char* const kExportTables[] = {"source",         "context",        "event",
+                                     "detector_state", "return_action",  "document_ref",
+                                     "privacy_rule",   "retention_rule", "user_correction",
                                      "recall_query",   "audit_log"};
 
 // A column value as text: integers as decimal digits, blobs as base64. NULL has no text.
-std::optional<QString> exportText(const Statement& row, int column)
-{
+std::optional<QString> exportText(const Statement& row, int column) {
     switch (row.columnType(column)) {
     case Statement::ColumnType::Null:
         return std::nullopt;
@@ -40,24 +39,21 @@ std::optional<QString> exportText(const Statement& row, int column)
 
 } // namespace
 
-QList<PrivacyRuleRecord> ContextStore::privacyRuleRecords()
-{
+QList<PrivacyRuleRecord> ContextStore::privacyRuleRecords() {
     return read([](Database& db) {
         QList<PrivacyRuleRecord> records;
         Statement statement(db, QStringLiteral("SELECT id, scope, matcher, mode, is_default FROM "
                                                "privacy_rule ORDER BY is_default DESC, matcher"));
         while (statement.step())
-            records.append({statement.text(0).value_or(QString()),
-                            statement.text(1).value_or(QString()),
-                            statement.text(2).value_or(QString()),
-                            statement.text(3).value_or(QString()),
-                            statement.int64(4).value_or(0) != 0});
+            records.append(
+                {statement.text(0).value_or(QString()), statement.text(1).value_or(QString()),
+                 statement.text(2).value_or(QString()), statement.text(3).value_or(QString()),
+                 statement.int64(4).value_or(0) != 0});
         return records;
     });
 }
 
-void ContextStore::deleteRows(Database& db, const QString& bundleID)
-{
+void ContextStore::deleteRows(Database& db, const QString& bundleID) {
     Statement source(db, QStringLiteral("SELECT id FROM source WHERE bundle_id = ?"));
     source.bindAll(bundleID);
     if (source.step()) {
@@ -84,8 +80,7 @@ void ContextStore::deleteRows(Database& db, const QString& bundleID)
                bundleID);
 }
 
-void ContextStore::addExclusion(const QString& bundleID, TimePoint at)
-{
+void ContextStore::addExclusion(const QString& bundleID, TimePoint at) {
     write([&](Database& db) {
         const auto exists = db.scalarInt(QStringLiteral("SELECT EXISTS(SELECT 1 FROM privacy_rule "
                                                         "WHERE scope = 'app' AND matcher = ?)"),
@@ -101,8 +96,7 @@ void ContextStore::addExclusion(const QString& bundleID, TimePoint at)
     recordAudit(AuditLog::rawValue(AuditLog::Action::ExclusionAdded), bundleID, at);
 }
 
-void ContextStore::removeExclusion(const QString& ruleID, TimePoint at)
-{
+void ContextStore::removeExclusion(const QString& ruleID, TimePoint at) {
     const std::optional<QString> removed = write([&](Database& db) -> std::optional<QString> {
         Statement rule(db, QStringLiteral("SELECT matcher, is_default FROM privacy_rule WHERE id "
                                           "= ?"));
@@ -119,8 +113,7 @@ void ContextStore::removeExclusion(const QString& ruleID, TimePoint at)
     recordAudit(AuditLog::rawValue(AuditLog::Action::ExclusionRemoved), *removed, at);
 }
 
-void ContextStore::addURLExclusion(const QString& pattern, TimePoint at)
-{
+void ContextStore::addURLExclusion(const QString& pattern, TimePoint at) {
     write([&](Database& db) {
         const auto exists = db.scalarInt(QStringLiteral("SELECT EXISTS(SELECT 1 FROM privacy_rule "
                                                         "WHERE scope = 'url_pattern' AND matcher "
@@ -143,8 +136,7 @@ void ContextStore::addURLExclusion(const QString& pattern, TimePoint at)
                 QStringLiteral("url: ") + pattern, at);
 }
 
-RetentionSettings ContextStore::retentionSettings()
-{
+RetentionSettings ContextStore::retentionSettings() {
     return read([](Database& db) {
         RetentionSettings settings;
         Statement statement(db, QStringLiteral("SELECT ttl_days, exempt_pinned FROM retention_rule "
@@ -157,8 +149,7 @@ RetentionSettings ContextStore::retentionSettings()
     });
 }
 
-void ContextStore::setRetentionTTL(qint64 days, TimePoint at)
-{
+void ContextStore::setRetentionTTL(qint64 days, TimePoint at) {
     write([&](Database& db) {
         db.execute(QStringLiteral("UPDATE retention_rule SET ttl_days = ?, updated_at = ? WHERE "
                                   "applies_to = 'all'"),
@@ -168,13 +159,11 @@ void ContextStore::setRetentionTTL(qint64 days, TimePoint at)
                 QString::number(days) + QStringLiteral(" days"), at);
 }
 
-qint64 ContextStore::purgeExpired(TimePoint now)
-{
+qint64 ContextStore::purgeExpired(TimePoint now) {
     const RetentionSettings settings = retentionSettings();
-    const qint64 cutoff =
-        toMillis(now - std::chrono::seconds(settings.ttlDays * kSecondsPerDay));
-    const QString pinned = settings.exemptPinned ? QStringLiteral("AND c.is_pinned = 0")
-                                                 : QString();
+    const qint64 cutoff = toMillis(now - std::chrono::seconds(settings.ttlDays * kSecondsPerDay));
+    const QString pinned =
+        settings.exemptPinned ? QStringLiteral("AND c.is_pinned = 0") : QString();
     const QString events = settings.exemptPinned
                                ? QStringLiteral("AND (context_id IS NULL OR context_id NOT IN "
                                                 "(SELECT id FROM context WHERE is_pinned = 1))")
@@ -191,7 +180,8 @@ qint64 ContextStore::purgeExpired(TimePoint now)
             db.execute(sql, args...);
             deleted += db.changes();
         };
-        run(QStringLiteral("DELETE FROM detector_state WHERE context_id IN") + expiredLoops, cutoff);
+        run(QStringLiteral("DELETE FROM detector_state WHERE context_id IN") + expiredLoops,
+            cutoff);
         run(QStringLiteral("DELETE FROM return_action WHERE context_id IN") + expiredLoops, cutoff);
         run(QStringLiteral("DELETE FROM event WHERE occurred_at < ? ") + events, cutoff);
         run(QStringLiteral("DELETE FROM context WHERE id IN") + expiredLoops, cutoff);
@@ -212,8 +202,7 @@ qint64 ContextStore::purgeExpired(TimePoint now)
 }
 
 void ContextStore::recordAudit(const QString& action, const std::optional<QString>& detail,
-                               TimePoint at)
-{
+                               TimePoint at) {
     write([&](Database& db) {
         db.execute(QStringLiteral("INSERT INTO audit_log (id, action, detail, occurred_at) VALUES "
                                   "(?, ?, ?, ?)"),
@@ -221,8 +210,7 @@ void ContextStore::recordAudit(const QString& action, const std::optional<QStrin
     });
 }
 
-QList<AuditEntry> ContextStore::auditEntries(int limit)
-{
+QList<AuditEntry> ContextStore::auditEntries(int limit) {
     return read([&](Database& db) {
         QList<AuditEntry> entries;
         Statement statement(db, QStringLiteral("SELECT id, action, detail, occurred_at FROM "
@@ -236,8 +224,7 @@ QList<AuditEntry> ContextStore::auditEntries(int limit)
     });
 }
 
-void ContextStore::exportTo(const QUrl& url, TimePoint at)
-{
+void ContextStore::exportTo(const QUrl& url, TimePoint at) {
     if (!url.isLocalFile())
         return;
     const QJsonObject tables = read([](Database& db) {
@@ -265,8 +252,7 @@ void ContextStore::exportTo(const QUrl& url, TimePoint at)
                 at);
 }
 
-void ContextStore::deleteEverything(TimePoint at)
-{
+void ContextStore::deleteEverything(TimePoint at) {
     write([](Database& db) {
         static const char* const tables[] = {"detector_state", "return_action", "user_correction",
                                              "event",          "context",       "document_ref",

@@ -8,24 +8,20 @@
 Retention::Retention(ContextStore& store, double intervalSeconds, Clock clock)
     : m_store(store)
     , m_interval(intervalSeconds)
-    , m_clock(std::move(clock))
-{
+    , m_clock(std::move(clock)) {
     m_timer.setSingleShot(true);
     QObject::connect(&m_timer, &QTimer::timeout, [this] { runOnce(); });
 }
 
-void Retention::start()
-{
+void Retention::start() {
     runOnce();
 }
 
-void Retention::stop()
-{
+void Retention::stop() {
     m_timer.stop();
 }
 
-void Retention::runOnce()
-{
+void Retention::runOnce() {
     try {
         const qint64 purged = m_store.purgeExpired(m_clock());
         if (Log::verbose())

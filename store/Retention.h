@@ -13,8 +13,9 @@ class Retention {
 public:
     using Clock = std::function<TimePoint()>;
 
-    Retention(ContextStore& store, double intervalSeconds,
-              Clock clock = [] { return std::chrono::system_clock::now(); });
+    Retention(
+        ContextStore& store, double intervalSeconds,
+        Clock clock = [] { return std::chrono::system_clock::now(); });
     // Runs one purge at once and schedules the next.
     void start();
     void stop();

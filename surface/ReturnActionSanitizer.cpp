@@ -167,7 +167,7 @@ std::optional<QString> redactedURLString(const QString& text, bool requireWebSch
 std::optional<QString> sanitizedPayload(ReturnActionKind kind, const QString& payload) {
     const QString trimmed = payload.trimmed();
     // Cutting stops at the limit, so even a huge payload is rejected cheaply.
-    if (trimmed.isEmpty() || Graphemes::prefix(trimmed, maxPayloadLength).size() < trimmed.size())
+    if (trimmed.isEmpty() || !Graphemes::fitsWithin(trimmed, maxPayloadLength))
         return std::nullopt;
     switch (kind) {
     case ReturnActionKind::OpenURL:

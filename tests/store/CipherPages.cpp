@@ -12,8 +12,7 @@ constexpr int kIterations = 256000;
 constexpr int kWalHeader = 32;
 constexpr int kFrameHeader = 24;
 
-QByteArray deriveKey(const QByteArray& passphrase, const QByteArray& salt)
-{
+QByteArray deriveKey(const QByteArray& passphrase, const QByteArray& salt) {
     QByteArray key(32, '\0');
     PKCS5_PBKDF2_HMAC(passphrase.constData(), static_cast<int>(passphrase.size()),
                       reinterpret_cast<const unsigned char*>(salt.constData()), kSaltSize,
@@ -22,8 +21,7 @@ QByteArray deriveKey(const QByteArray& passphrase, const QByteArray& salt)
     return key;
 }
 
-QByteArray decryptPage(const QByteArray& page, const QByteArray& key, bool firstPage)
-{
+QByteArray decryptPage(const QByteArray& page, const QByteArray& key, bool firstPage) {
     const int offset = firstPage ? kSaltSize : 0;
     const QByteArray iv = page.mid(kPageSize - kReserve, kIVSize);
     const QByteArray cipherText = page.mid(offset, kPageSize - kReserve - offset);
@@ -47,8 +45,7 @@ QByteArray decryptPage(const QByteArray& page, const QByteArray& key, bool first
 
 } // namespace
 
-QByteArray CipherPages::decryptDatabase(const QByteArray& file, const QByteArray& passphrase)
-{
+QByteArray CipherPages::decryptDatabase(const QByteArray& file, const QByteArray& passphrase) {
     if (file.size() < kPageSize)
         return {};
     const QByteArray key = deriveKey(passphrase, file.left(kSaltSize));
@@ -59,8 +56,7 @@ QByteArray CipherPages::decryptDatabase(const QByteArray& file, const QByteArray
 }
 
 QByteArray CipherPages::decryptLog(const QByteArray& log, const QByteArray& databaseFile,
-                                   const QByteArray& passphrase)
-{
+                                   const QByteArray& passphrase) {
     if (databaseFile.size() < kSaltSize || log.size() < kWalHeader)
         return {};
     const QByteArray key = deriveKey(passphrase, databaseFile.left(kSaltSize));

@@ -23,28 +23,24 @@ const QString browser = u"com.example.Browser"_qs;
 class PrivacyControlsTest : public StoreFixture {
 protected:
     // A loop with everything that can hang off it.
-    QString richLoop(const QString& app, double created, const QString& marker)
-    {
-        const auto id = store->createContext(app, marker, marker.toLower(), false, std::nullopt,
-                                             at(created));
-        store->record(FocusEvent{FocusEvent::Kind::FocusGained, app, u"App"_qs, marker,
-                                 at(created)});
+    QString richLoop(const QString& app, double created, const QString& marker) {
+        const auto id =
+            store->createContext(app, marker, marker.toLower(), false, std::nullopt, at(created));
+        store->record(
+            FocusEvent{FocusEvent::Kind::FocusGained, app, u"App"_qs, marker, at(created)});
         store->recordDetectorSignal(*id, u"browser"_qs, u"pending"_qs, marker, at(created));
-        store->upsertReturnActions(*id,
-                                   {{ReturnActionKind::OpenURL,
-                                     u"https://example.com/"_qs + marker, marker}},
-                                   u"detector:browser"_qs, at(created));
+        store->upsertReturnActions(
+            *id, {{ReturnActionKind::OpenURL, u"https://example.com/"_qs + marker, marker}},
+            u"detector:browser"_qs, at(created));
         store->attachDocumentRef(*id, u"url"_qs, u"https://docs.example/"_qs + marker, marker,
                                  at(created));
         store->recordCorrection(*id, u"false_ready"_qs, ContextState::Ready, marker, at(created));
         return *id;
     }
-    qint64 rows(const char* table)
-    {
+    qint64 rows(const char* table) {
         return count(QStringLiteral("SELECT COUNT(*) FROM ") + QLatin1String(table));
     }
-    QStringList auditActions()
-    {
+    QStringList auditActions() {
         QStringList actions;
         for (const AuditEntry& entry : store->auditEntries(50))
             actions.append(entry.action);
@@ -54,8 +50,7 @@ protected:
 
 } // namespace
 
-TEST_F(PrivacyControlsTest, ExcludingAnApplicationErasesEverythingAboutIt)
-{
+TEST_F(PrivacyControlsTest, ExcludingAnApplicationErasesEverythingAboutIt) {
     const QString kept = richLoop(browser, 1, u"Kept"_qs);
     for (int i = 0; i < 3; ++i)
         richLoop(vault, 2 + i, QStringLiteral("Vault%1").arg(i));
@@ -87,8 +82,7 @@ TEST_F(PrivacyControlsTest, ExcludingAnApplicationErasesEverythingAboutIt)
     EXPECT_EQ(auditActions(), (QStringList{u"exclusion_added"_qs, u"exclusion_added"_qs}));
 }
 
-TEST_F(PrivacyControlsTest, DefaultRulesStayAndUserRulesCanBeRemoved)
-{
+TEST_F(PrivacyControlsTest, DefaultRulesStayAndUserRulesCanBeRemoved) {
     store->seedDefaultExclusions(seedFilePath());
     store->addExclusion(vault, at(1));
     QString defaultID;
@@ -118,12 +112,12 @@ TEST_F(PrivacyControlsTest, DefaultRulesStayAndUserRulesCanBeRemoved)
     EXPECT_FALSE(store->privacyRules().excludesBundleID(vault));
     EXPECT_EQ(AuditLog::describe(store->auditEntries(1).first()), u"Resumed tracking "_qs + vault);
     // Tracking resumes with the next event.
-    store->record(FocusEvent{FocusEvent::Kind::FocusGained, vault, std::nullopt, std::nullopt, at(4)});
+    store->record(
+        FocusEvent{FocusEvent::Kind::FocusGained, vault, std::nullopt, std::nullopt, at(4)});
     EXPECT_EQ(rows("event"), 1);
 }
 
-TEST_F(PrivacyControlsTest, URLPatternsEraseMatchingAddressesWhateverTheirCase)
-{
+TEST_F(PrivacyControlsTest, URLPatternsEraseMatchingAddressesWhateverTheirCase) {
     const QString id = loop(browser);
     store->upsertReturnActions(id,
                                {{ReturnActionKind::OpenURL, u"https://BANK.example/Account"_qs, {}},
@@ -148,8 +142,7 @@ TEST_F(PrivacyControlsTest, URLPatternsEraseMatchingAddressesWhateverTheirCase)
     EXPECT_EQ(count(u"SELECT COUNT(*) FROM privacy_rule WHERE scope = 'url_pattern'"_qs), 1);
 }
 
-TEST_F(PrivacyControlsTest, RetentionSettingsAndTheirAuditSentence)
-{
+TEST_F(PrivacyControlsTest, RetentionSettingsAndTheirAuditSentence) {
     EXPECT_EQ(store->retentionSettings().ttlDays, 7);
     EXPECT_TRUE(store->retentionSettings().exemptPinned);
     store->setRetentionTTL(30, at(1));
@@ -160,8 +153,7 @@ TEST_F(PrivacyControlsTest, RetentionSettingsAndTheirAuditSentence)
     EXPECT_EQ(store->retentionSettings().ttlDays, 7);
 }
 
-TEST_F(PrivacyControlsTest, ThePurgeKeepsPinnedLoopsAndNeverFailsOnRowsPointingAtPurgedLoops)
-{
+TEST_F(PrivacyControlsTest, ThePurgeKeepsPinnedLoopsAndNeverFailsOnRowsPointingAtPurgedLoops) {
     constexpr double day = 86400;
     const double now = 40 * day;
     const QString pinnedOld = richLoop(browser, now - 30 * day, u"PinnedOld"_qs);
@@ -206,8 +198,7 @@ TEST_F(PrivacyControlsTest, ThePurgeKeepsPinnedLoopsAndNeverFailsOnRowsPointingA
     EXPECT_EQ(store->purgeExpired(at(now)), 0);
 }
 
-TEST_F(PrivacyControlsTest, RetentionRunsAtOnceAndAgainEachInterval)
-{
+TEST_F(PrivacyControlsTest, RetentionRunsAtOnceAndAgainEachInterval) {
     const QString old = loop(browser, 0);
     TimePoint now = at(30 * 86400.0);
     auto retention = std::make_unique<Retention>(*store, 0.05, [&] { return now; });
@@ -229,8 +220,7 @@ TEST_F(PrivacyControlsTest, RetentionRunsAtOnceAndAgainEachInterval)
     EXPECT_TRUE(store->context(survivor).has_value());
 }
 
-TEST_F(PrivacyControlsTest, ExportWritesEveryTableAsStringsToAPrivateFile)
-{
+TEST_F(PrivacyControlsTest, ExportWritesEveryTableAsStringsToAPrivateFile) {
     const QString id = richLoop(browser, 1, u"Exported"_qs);
     store->setNote(id, u"line one\n\"quoted\""_qs);
     const QString path = dir.filePath(u"out/tessarine-export.json"_qs);
@@ -242,10 +232,9 @@ TEST_F(PrivacyControlsTest, ExportWritesEveryTableAsStringsToAPrivateFile)
     EXPECT_TRUE(bytes.contains("\n    \"audit_log\"")) << "pretty printed";
     const QJsonObject all = QJsonDocument::fromJson(bytes).object();
     EXPECT_EQ(all.keys(), (QStringList{u"audit_log"_qs, u"context"_qs, u"detector_state"_qs,
-                                        u"document_ref"_qs, u"event"_qs, u"privacy_rule"_qs,
-                                        u"recall_query"_qs, u"retention_rule"_qs,
-                                        u"return_action"_qs, u"source"_qs,
-                                        u"user_correction"_qs}));
+                                       u"document_ref"_qs, u"event"_qs, u"privacy_rule"_qs,
+                                       u"recall_query"_qs, u"retention_rule"_qs,
+                                       u"return_action"_qs, u"source"_qs, u"user_correction"_qs}));
     const QJsonObject context = all[u"context"_qs].toArray().first().toObject();
     EXPECT_EQ(context[u"id"_qs].toString(), id);
     EXPECT_EQ(context[u"created_at"_qs].toString(), QString::number(ms(1)));
@@ -270,8 +259,7 @@ TEST_F(PrivacyControlsTest, ExportWritesEveryTableAsStringsToAPrivateFile)
     EXPECT_EQ(store->auditEntries(50).size(), 1);
 }
 
-TEST_F(PrivacyControlsTest, DeleteEverythingLeavesNoDeletedTextInTheFileOrItsLog)
-{
+TEST_F(PrivacyControlsTest, DeleteEverythingLeavesNoDeletedTextInTheFileOrItsLog) {
     store->seedDefaultExclusions(seedFilePath());
     const QByteArray secret = "Payroll-forecast-Q3-8d1c";
     for (int i = 0; i < 50; ++i) {
@@ -318,15 +306,17 @@ TEST_F(PrivacyControlsTest, DeleteEverythingLeavesNoDeletedTextInTheFileOrItsLog
     EXPECT_EQ(last.alsoOpen.size() + last.openCount(), 0);
 }
 
-TEST(AuditLogTest, EveryActionHasItsSentence)
-{
+TEST(AuditLogTest, EveryActionHasItsSentence) {
     const auto sentence = [](const char* action, std::optional<QString> detail) {
         return AuditLog::describe({u"id"_qs, QString::fromLatin1(action), std::move(detail), {}});
     };
-    EXPECT_EQ(sentence("exclusion_added", u"org.app"_qs), u"Stopped tracking org.app and deleted its data"_qs);
-    EXPECT_EQ(sentence("exclusion_added", std::nullopt), u"Stopped tracking an app and deleted its data"_qs);
+    EXPECT_EQ(sentence("exclusion_added", u"org.app"_qs),
+              u"Stopped tracking org.app and deleted its data"_qs);
+    EXPECT_EQ(sentence("exclusion_added", std::nullopt),
+              u"Stopped tracking an app and deleted its data"_qs);
     EXPECT_EQ(sentence("exclusion_removed", std::nullopt), u"Resumed tracking an app"_qs);
-    EXPECT_EQ(sentence("retention_changed", std::nullopt), u"Changed data retention to a new value"_qs);
+    EXPECT_EQ(sentence("retention_changed", std::nullopt),
+              u"Changed data retention to a new value"_qs);
     EXPECT_EQ(sentence("accessibility_granted", u"ignored"_qs), u"Accessibility access granted"_qs);
     EXPECT_EQ(sentence("accessibility_revoked", std::nullopt), u"Accessibility access revoked"_qs);
     EXPECT_EQ(sentence("capture_paused", std::nullopt), u"Paused Tessarine"_qs);
@@ -335,7 +325,8 @@ TEST(AuditLogTest, EveryActionHasItsSentence)
     EXPECT_EQ(sentence("delete_everything", std::nullopt), u"Deleted everything"_qs);
     EXPECT_EQ(sentence("url_receipts_enabled", std::nullopt),
               u"Started remembering exact pages (addresses without search terms or tokens)"_qs);
-    EXPECT_EQ(sentence("url_receipts_disabled", std::nullopt), u"Stopped remembering exact pages"_qs);
+    EXPECT_EQ(sentence("url_receipts_disabled", std::nullopt),
+              u"Stopped remembering exact pages"_qs);
     EXPECT_EQ(sentence("smart_summaries_enabled", std::nullopt), u"smart_summaries_enabled"_qs);
     EXPECT_EQ(sentence("Exclusion_Added", u"x"_qs), u"Exclusion_Added"_qs);
     EXPECT_EQ(AuditLog::actionFromRawValue(u"capture_paused"_qs), AuditLog::Action::CapturePaused);
