@@ -14,14 +14,12 @@ constexpr qsizetype kMaxURL = 2048;
 constexpr qsizetype kMaxPrompt = 400;
 constexpr double kLargestExactInteger = 9007199254740992.0; // 2^53
 
-bool isWebAddress(const QString& text)
-{
+bool isWebAddress(const QString& text) {
     return text.startsWith(u"https://") || text.startsWith(u"http://");
 }
 
 // The text before its first "?" or "#".
-QString cutAtQueryOrFragment(const QString& text)
-{
+QString cutAtQueryOrFragment(const QString& text) {
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (text.at(i) == u'?' || text.at(i) == u'#')
             return text.left(i);
@@ -29,8 +27,7 @@ QString cutAtQueryOrFragment(const QString& text)
     return text;
 }
 
-std::optional<QString> nonEmptyString(const QJsonObject& message, const char* key)
-{
+std::optional<QString> nonEmptyString(const QJsonObject& message, const char* key) {
     const QJsonValue value = message.value(QLatin1String(key));
     if (!value.isString() || value.toString().isEmpty())
         return std::nullopt;
@@ -38,8 +35,7 @@ std::optional<QString> nonEmptyString(const QJsonObject& message, const char* ke
 }
 
 // Title, tab id and favicon go on alike for both kinds of message.
-void addCommonFields(const QJsonObject& message, QJsonObject& payload)
-{
+void addCommonFields(const QJsonObject& message, QJsonObject& payload) {
     if (const auto title = nonEmptyString(message, "title"))
         payload.insert(QStringLiteral("title"), Graphemes::prefix(*title, kMaxTitle));
     if (const auto tabID = HostSanitizer::integerValue(message.value(QStringLiteral("tabId"))))
@@ -52,8 +48,7 @@ void addCommonFields(const QJsonObject& message, QJsonObject& payload)
 
 namespace HostSanitizer {
 
-std::optional<qint64> integerValue(const QJsonValue& value)
-{
+std::optional<qint64> integerValue(const QJsonValue& value) {
     if (!value.isDouble())
         return std::nullopt;
     const double number = value.toDouble();
@@ -63,8 +58,7 @@ std::optional<qint64> integerValue(const QJsonValue& value)
     return static_cast<qint64>(number);
 }
 
-std::optional<QString> sanitizedFavicon(const QJsonObject& message)
-{
+std::optional<QString> sanitizedFavicon(const QJsonObject& message) {
     const QJsonValue value = message.value(QStringLiteral("favicon"));
     if (!value.isString())
         return std::nullopt;
@@ -75,8 +69,7 @@ std::optional<QString> sanitizedFavicon(const QJsonObject& message)
 }
 
 std::optional<QJsonObject> sanitizedTabContext(const QJsonObject& message,
-                                               const QString& hostPortName)
-{
+                                               const QString& hostPortName) {
     if (message.isEmpty())
         return std::nullopt;
     const QJsonValue originValue = message.value(QStringLiteral("origin"));
@@ -101,8 +94,7 @@ std::optional<QJsonObject> sanitizedTabContext(const QJsonObject& message,
 }
 
 std::optional<QJsonObject> sanitizedAISignal(const QJsonObject& message,
-                                             const QString& hostPortName)
-{
+                                             const QString& hostPortName) {
     static const QSet<QString> allowedSites = {QStringLiteral("chatgpt"), QStringLiteral("claude"),
                                                QStringLiteral("gemini")};
     static const QSet<QString> allowedEvents = {QStringLiteral("generation_started"),

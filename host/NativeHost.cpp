@@ -11,18 +11,14 @@
 NativeHost::NativeHost(MessagePort& port, int outputFd, QString hostPortName)
     : m_port(port)
     , m_outputFd(outputFd)
-    , m_hostPortName(std::move(hostPortName))
-{
-}
+    , m_hostPortName(std::move(hostPortName)) {}
 
-void NativeHost::runReadLoop(const NativeMessagingFrames::ByteSource& input)
-{
+void NativeHost::runReadLoop(const NativeMessagingFrames::ByteSource& input) {
     while (const std::optional<QJsonObject> message = NativeMessagingFrames::readMessage(input))
         handleMessage(*message);
 }
 
-void NativeHost::handleMessage(const QJsonObject& message)
-{
+void NativeHost::handleMessage(const QJsonObject& message) {
     const QString ok = QStringLiteral("ok");
     if (message.value(QStringLiteral("event")).toString() == u"tab_context" &&
         message.value(QStringLiteral("event")).isString()) {
@@ -41,8 +37,7 @@ void NativeHost::handleMessage(const QJsonObject& message)
     send({{ok, true}}); // whether or not the application was there to take it
 }
 
-void NativeHost::handleFocusRequest(const QByteArray& payload)
-{
+void NativeHost::handleFocusRequest(const QByteArray& payload) {
     if (payload.isEmpty())
         return;
     QJsonParseError error{};
@@ -57,15 +52,13 @@ void NativeHost::handleFocusRequest(const QByteArray& payload)
           {QStringLiteral("tabId"), *tabID}});
 }
 
-void NativeHost::forward(const QJsonObject& payload)
-{
+void NativeHost::forward(const QJsonObject& payload) {
     // A fresh look-up for every payload: the application may come and go at any time.
     m_port.send(MessagePortNames::tabContext(),
                 QJsonDocument(payload).toJson(QJsonDocument::Compact));
 }
 
-void NativeHost::send(const QJsonObject& object)
-{
+void NativeHost::send(const QJsonObject& object) {
     const QByteArray frame = NativeMessagingFrames::frame(object);
     std::lock_guard lock(m_outputLock);
     qsizetype written = 0;

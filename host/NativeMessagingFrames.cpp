@@ -5,8 +5,7 @@
 
 namespace NativeMessagingFrames {
 
-std::optional<QJsonObject> readMessage(const ByteSource& source)
-{
+std::optional<QJsonObject> readMessage(const ByteSource& source) {
     char header[4];
     if (source(header, 4) != 4)
         return std::nullopt;
@@ -24,8 +23,7 @@ std::optional<QJsonObject> readMessage(const ByteSource& source)
     return document.object();
 }
 
-QByteArray frame(const QJsonObject& object)
-{
+QByteArray frame(const QJsonObject& object) {
     const QByteArray body = QJsonDocument(object).toJson(QJsonDocument::Compact);
     const auto length = static_cast<quint32>(body.size());
     QByteArray framed(sizeof length, Qt::Uninitialized);

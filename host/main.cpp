@@ -15,8 +15,7 @@
 
 namespace {
 
-qsizetype readFully(int fd, char* buffer, qsizetype size)
-{
+qsizetype readFully(int fd, char* buffer, qsizetype size) {
     qsizetype got = 0;
     while (got < size) {
         const ssize_t result = ::read(fd, buffer + got, static_cast<std::size_t>(size - got));
@@ -33,8 +32,7 @@ void silence(QtMsgType, const QMessageLogContext&, const QString&) {}
 
 } // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     // Nothing may reach standard error, and a closed output pipe is not a crash.
     qInstallMessageHandler(silence);
     std::signal(SIGPIPE, SIG_IGN);
@@ -51,8 +49,7 @@ int main(int argc, char* argv[])
         host.runReadLoop(
             [](char* buffer, qsizetype size) { return readFully(STDIN_FILENO, buffer, size); });
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [] { QCoreApplication::exit(0); },
-            Qt::QueuedConnection);
+            QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
     });
     QCoreApplication::exec();
     reader.join();

@@ -7,8 +7,8 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config make
   qt6-base-dev qtkeychain-qt6-dev libssl-dev
-  # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev
+  # tests, fuzzing (clang's libFuzzer and sanitizers) and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
   # the private desktop session of scripts/test-env.sh (never dbus-x11: it spawns stray buses)
   xvfb openbox dbus gnome-keyring xdotool fonts-dejavu-core
 )

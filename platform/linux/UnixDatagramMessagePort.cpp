@@ -18,11 +18,8 @@ constexpr int kSendTimeoutSeconds = 1;
 class FileDescriptor {
 public:
     explicit FileDescriptor(int fd = -1)
-        : m_fd(fd)
-    {
-    }
-    ~FileDescriptor()
-    {
+        : m_fd(fd) {}
+    ~FileDescriptor() {
         if (m_fd >= 0)
             ::close(m_fd);
     }
@@ -35,8 +32,7 @@ private:
     int m_fd;
 };
 
-std::optional<sockaddr_un> addressOf(const QString& path)
-{
+std::optional<sockaddr_un> addressOf(const QString& path) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     const QByteArray encoded = QFile::encodeName(path);
@@ -46,8 +42,7 @@ std::optional<sockaddr_un> addressOf(const QString& path)
     return address;
 }
 
-int openDatagramSocket()
-{
+int openDatagramSocket() {
     const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd >= 0) {
         // As large as the kernel allows, up to the largest message (it caps silently).
@@ -59,8 +54,7 @@ int openDatagramSocket()
 }
 
 // Makes sure `folder` is a directory of ours that nobody else can enter.
-bool ensurePrivateFolder(const QString& folder)
-{
+bool ensurePrivateFolder(const QString& folder) {
     const QByteArray path = QFile::encodeName(folder);
     if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
         return false;
@@ -80,16 +74,14 @@ public:
         , m_path(std::move(path))
         , m_fd(fd)
         , m_receiver(std::move(receiver))
-        , m_notifier(fd, QSocketNotifier::Read)
-    {
+        , m_notifier(fd, QSocketNotifier::Read) {
         struct stat info {};
         if (::stat(QFile::encodeName(m_path).constData(), &info) == 0)
             m_inode = info.st_ino;
         QObject::connect(&m_notifier, &QSocketNotifier::activated, [this] { drain(); });
     }
 
-    ~DatagramEndpoint() override
-    {
+    ~DatagramEndpoint() override {
         m_notifier.setEnabled(false);
         // Free the name, unless another endpoint has taken it over since.
         struct stat info {};
@@ -101,16 +93,16 @@ public:
     QString name() const override { return m_name; }
 
 private:
-    void drain()
-    {
+    void drain() {
         for (;;) {
             // The size of the next datagram, without taking it.
-            const ssize_t size = ::recv(m_fd.get(), nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+            const ssize_t size =
+                ::recv(m_fd.get(), nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
             if (size < 0)
                 return;
             QByteArray payload(size, Qt::Uninitialized);
-            const ssize_t got = ::recv(m_fd.get(), payload.data(), static_cast<std::size_t>(size),
-                                       MSG_DONTWAIT);
+            const ssize_t got =
+                ::recv(m_fd.get(), payload.data(), static_cast<std::size_t>(size), MSG_DONTWAIT);
             if (got < 0)
                 return;
             payload.truncate(got);
@@ -129,32 +121,25 @@ private:
 } // namespace
 
 UnixDatagramMessagePort::UnixDatagramMessagePort()
-    : UnixDatagramMessagePort(defaultFolder())
-{
-}
+    : UnixDatagramMessagePort(defaultFolder()) {}
 
 UnixDatagramMessagePort::UnixDatagramMessagePort(QString folder)
-    : m_folder(std::move(folder))
-{
-}
+    : m_folder(std::move(folder)) {}
 
-QString UnixDatagramMessagePort::defaultFolder()
-{
+QString UnixDatagramMessagePort::defaultFolder() {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty())
         return runtime + QStringLiteral("/kestrune");
     return QDir::tempPath() + QStringLiteral("/kestrune-") + QString::number(::geteuid());
 }
 
-std::optional<QString> UnixDatagramMessagePort::folder() const
-{
+std::optional<QString> UnixDatagramMessagePort::folder() const {
     if (!ensurePrivateFolder(m_folder))
         return std::nullopt;
     return m_folder;
 }
 
-std::optional<QString> UnixDatagramMessagePort::socketPath(const QString& name) const
-{
+std::optional<QString> UnixDatagramMessagePort::socketPath(const QString& name) const {
     // Names are ours ("app.kestrune…"); anything that could leave the folder is refused.
     if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.')))
         return std::nullopt;
@@ -165,8 +150,7 @@ std::optional<QString> UnixDatagramMessagePort::socketPath(const QString& name) 
 }
 
 std::unique_ptr<MessagePort::Endpoint> UnixDatagramMessagePort::listen(const QString& name,
-                                                                      Receiver receiver)
-{
+                                                                       Receiver receiver) {
     const std::optional<QString> path = socketPath(name);
     if (!path)
         return nullptr;
@@ -183,9 +167,8 @@ std::unique_ptr<MessagePort::Endpoint> UnixDatagramMessagePort::listen(const QSt
             return nullptr;
         // A socket file is there: take it over only if nobody listens on it any more.
         FileDescriptor probe(openDatagramSocket());
-        if (probe.get() >= 0 &&
-            ::connect(probe.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address) ==
-                0)
+        if (probe.get() >= 0 && ::connect(probe.get(), reinterpret_cast<const sockaddr*>(&*address),
+                                          sizeof *address) == 0)
             return nullptr;
         if (errno != ECONNREFUSED)
             return nullptr;
@@ -198,8 +181,8 @@ std::unique_ptr<MessagePort::Endpoint> UnixDatagramMessagePort::listen(const QSt
     return std::make_unique<DatagramEndpoint>(name, *path, fd.release(), std::move(receiver));
 }
 
-MessagePort::SendResult UnixDatagramMessagePort::send(const QString& name, const QByteArray& payload)
-{
+MessagePort::SendResult UnixDatagramMessagePort::send(const QString& name,
+                                                      const QByteArray& payload) {
     const std::optional<QString> path = socketPath(name);
     if (!path)
         return SendResult::NoEndpoint;

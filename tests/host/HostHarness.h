@@ -17,43 +17,42 @@
 // host forwards to).
 class HostHarness {
 public:
-    explicit HostHarness(bool applicationRunning = true)
-    {
+    explicit HostHarness(bool applicationRunning = true) {
         if (applicationRunning)
-            m_application = m_port.listen(MessagePortNames::tabContext(), [this](const QByteArray& p) {
-                forwarded.append(QJsonDocument::fromJson(p).object());
-                rawForwarded.append(p);
-            });
+            m_application =
+                m_port.listen(MessagePortNames::tabContext(), [this](const QByteArray& p) {
+                    forwarded.append(QJsonDocument::fromJson(p).object());
+                    rawForwarded.append(p);
+                });
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
         m_host.setProcessEnvironment(environment);
-        m_host.start(QStringLiteral(KESTRUNE_NATIVE_HOST), {QStringLiteral("chrome-extension://x/")});
+        m_host.start(QStringLiteral(KESTRUNE_NATIVE_HOST),
+                     {QStringLiteral("chrome-extension://x/")});
         m_host.waitForStarted();
     }
-    ~HostHarness()
-    {
+    ~HostHarness() {
         if (m_host.state() != QProcess::NotRunning) {
             m_host.kill();
             m_host.waitForFinished();
         }
     }
 
-    static QByteArray header(quint32 length)
-    {
+    static QByteArray header(quint32 length) {
         QByteArray bytes(4, '\0');
         std::memcpy(bytes.data(), &length, 4);
         return bytes;
     }
     void writeRaw(const QByteArray& bytes) { m_host.write(bytes); }
-    void send(const QByteArray& body) { writeRaw(header(static_cast<quint32>(body.size())) + body); }
-    void send(const QJsonObject& message)
-    {
+    void send(const QByteArray& body) {
+        writeRaw(header(static_cast<quint32>(body.size())) + body);
+    }
+    void send(const QJsonObject& message) {
         send(QJsonDocument(message).toJson(QJsonDocument::Compact));
     }
 
     // The next output frame, or nothing when none comes (or the stream is not a frame).
-    std::optional<QJsonObject> reply(int timeoutMs = 5000)
-    {
+    std::optional<QJsonObject> reply(int timeoutMs = 5000) {
         if (!waitForBytes(4, timeoutMs))
             return std::nullopt;
         quint32 length = 0;
@@ -68,20 +67,17 @@ public:
         return document.object();
     }
     // Closes the host's input; returns its exit code (or -1 when it did not exit normally).
-    int finish()
-    {
+    int finish() {
         m_host.closeWriteChannel();
         return waitForExit();
     }
-    int waitForExit()
-    {
+    int waitForExit() {
         if (!m_host.waitForFinished(10000))
             return -2;
         m_output += m_host.readAllStandardOutput();
         return m_host.exitStatus() == QProcess::NormalExit ? m_host.exitCode() : -1;
     }
-    QByteArray unreadOutput()
-    {
+    QByteArray unreadOutput() {
         m_output += m_host.readAllStandardOutput();
         return m_output;
     }
@@ -91,8 +87,7 @@ public:
     MessagePort& port() { return m_port; }
 
     // Runs the event loop until `count` payloads were forwarded (or a bound passes).
-    bool waitForForwarded(qsizetype count, int timeoutMs = 5000)
-    {
+    bool waitForForwarded(qsizetype count, int timeoutMs = 5000) {
         QElapsedTimer timer;
         timer.start();
         while (forwarded.size() < count && timer.elapsed() < timeoutMs)
@@ -100,8 +95,7 @@ public:
         return forwarded.size() >= count;
     }
     // Lets payloads already sent arrive.
-    void settle()
-    {
+    void settle() {
         for (int i = 0; i < 5; ++i)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
@@ -110,8 +104,7 @@ public:
     QList<QByteArray> rawForwarded;
 
 private:
-    bool waitForBytes(qsizetype count, int timeoutMs)
-    {
+    bool waitForBytes(qsizetype count, int timeoutMs) {
         QElapsedTimer timer;
         timer.start();
         while (m_output.size() < count && timer.elapsed() < timeoutMs) {

@@ -9,16 +9,14 @@ namespace {
 const QJsonObject ok{{u"ok"_qs, true}};
 const QJsonObject notOk{{u"ok"_qs, false}};
 
-QJsonObject signal(QJsonObject extra = {})
-{
+QJsonObject signal(QJsonObject extra = {}) {
     QJsonObject message{{u"site"_qs, u"claude"_qs}, {u"event"_qs, u"response_complete"_qs}};
     for (auto it = extra.begin(); it != extra.end(); ++it)
         message.insert(it.key(), it.value());
     return message;
 }
 
-QJsonObject tab(QJsonObject extra)
-{
+QJsonObject tab(QJsonObject extra) {
     QJsonObject message{{u"event"_qs, u"tab_context"_qs}, {u"origin"_qs, u"https://claude.ai"_qs}};
     for (auto it = extra.begin(); it != extra.end(); ++it)
         message.insert(it.key(), it.value());
@@ -27,13 +25,10 @@ QJsonObject tab(QJsonObject extra)
 
 } // namespace
 
-TEST(NativeHostFramesTest, InvalidFramesEndTheHostQuietlyWithStatusZero)
-{
+TEST(NativeHostFramesTest, InvalidFramesEndTheHostQuietlyWithStatusZero) {
     const QList<QByteArray> invalid = {
-        HostHarness::header(0),
-        HostHarness::header(1'000'000) + QByteArray(1'000'000, ' '),
-        HostHarness::header(1) + "{",
-        HostHarness::header(2) + "[]",
+        HostHarness::header(0),         HostHarness::header(1'000'000) + QByteArray(1'000'000, ' '),
+        HostHarness::header(1) + "{",   HostHarness::header(2) + "[]",
         HostHarness::header(2) + "\"x",
     };
     for (const QByteArray& bytes : invalid) {
@@ -54,8 +49,7 @@ TEST(NativeHostFramesTest, InvalidFramesEndTheHostQuietlyWithStatusZero)
     EXPECT_EQ(partialHeader.finish(), 0);
 }
 
-TEST(NativeHostFramesTest, TheLargestFrameIsReadAndTheEmptyObjectIsAnUnknownSignal)
-{
+TEST(NativeHostFramesTest, TheLargestFrameIsReadAndTheEmptyObjectIsAnUnknownSignal) {
     HostHarness host;
     const QByteArray head = R"({"site":"gemini","event":"generation_started","title":")";
     QByteArray body = head + QByteArray(999'999 - head.size() - 2, 'T') + "\"}";
@@ -71,16 +65,17 @@ TEST(NativeHostFramesTest, TheLargestFrameIsReadAndTheEmptyObjectIsAnUnknownSign
     EXPECT_TRUE(host.standardError().isEmpty());
 }
 
-TEST(NativeHostTabContextTest, OnlyWellFormedAddressesGoOnAndEveryMessageIsAnswered)
-{
+TEST(NativeHostTabContextTest, OnlyWellFormedAddressesGoOnAndEveryMessageIsAnswered) {
     HostHarness host;
     const QString emoji = u"👩‍💻"_qs;
     const QString origin256 = u"https://"_qs + QString(248, u'o');
     QList<QJsonObject> messages = {
         tab({{u"path"_qs, u"/c/abc?model=x#top"_qs}, {u"tabId"_qs, 7}}),
         tab({}),
-        tab({{u"origin"_qs, origin256}, {u"path"_qs, u"/"_qs + emoji.repeated(1023)},
-             {u"title"_qs, emoji.repeated(300)}, {u"tabId"_qs, 7.0}}),
+        tab({{u"origin"_qs, origin256},
+             {u"path"_qs, u"/"_qs + emoji.repeated(1023)},
+             {u"title"_qs, emoji.repeated(300)},
+             {u"tabId"_qs, 7.0}}),
         // rejected: not forwarded, still answered
         tab({{u"origin"_qs, origin256 + u"o"_qs}}),
         tab({{u"origin"_qs, u"https://claude.ai?x"_qs}}),
@@ -91,9 +86,12 @@ TEST(NativeHostTabContextTest, OnlyWellFormedAddressesGoOnAndEveryMessageIsAnswe
         tab({{u"path"_qs, u"?only=query"_qs}}),
         tab({{u"path"_qs, u"/"_qs + QString(1024, u'p')}}),
         // optional fields that do not pass are left out
-        tab({{u"path"_qs, 42}, {u"title"_qs, u""_qs}, {u"tabId"_qs, u"7"_qs},
+        tab({{u"path"_qs, 42},
+             {u"title"_qs, u""_qs},
+             {u"tabId"_qs, u"7"_qs},
              {u"favicon"_qs, u"https://claude.ai/favicon.ico"_qs}}),
-        tab({{u"tabId"_qs, 7.5}, {u"favicon"_qs, u"data:image/png;base64,"_qs + QString(65536 - 22, u'A')}}),
+        tab({{u"tabId"_qs, 7.5},
+             {u"favicon"_qs, u"data:image/png;base64,"_qs + QString(65536 - 22, u'A')}}),
         tab({{u"favicon"_qs, u"data:image/png;base64,"_qs + QString(65537 - 22, u'A')}}),
     };
     for (const QJsonObject& message : messages) {
@@ -106,24 +104,23 @@ TEST(NativeHostTabContextTest, OnlyWellFormedAddressesGoOnAndEveryMessageIsAnswe
 
     const QString port = host.hostPortName();
     EXPECT_EQ(host.forwarded[0], (QJsonObject{{u"kind"_qs, u"tab_context"_qs},
-                                             {u"url"_qs, u"https://claude.ai/c/abc"_qs},
-                                             {u"hostPort"_qs, port},
-                                             {u"tabId"_qs, 7}}));
+                                              {u"url"_qs, u"https://claude.ai/c/abc"_qs},
+                                              {u"hostPort"_qs, port},
+                                              {u"tabId"_qs, 7}}));
     EXPECT_EQ(host.forwarded[1][u"url"_qs].toString(), u"https://claude.ai/"_qs);
     EXPECT_EQ(host.forwarded[2][u"url"_qs].toString(), origin256 + u"/"_qs + emoji.repeated(1023));
     EXPECT_EQ(host.forwarded[2][u"title"_qs].toString(), emoji.repeated(256));
     EXPECT_EQ(host.forwarded[2][u"tabId"_qs].toInteger(), 7);
     EXPECT_EQ(host.forwarded[3], (QJsonObject{{u"kind"_qs, u"tab_context"_qs},
-                                             {u"url"_qs, u"https://claude.ai/"_qs},
-                                             {u"hostPort"_qs, port}}));
+                                              {u"url"_qs, u"https://claude.ai/"_qs},
+                                              {u"hostPort"_qs, port}}));
     EXPECT_FALSE(host.forwarded[4].contains(u"tabId"_qs));
     EXPECT_EQ(host.forwarded[4][u"favicon"_qs].toString().size(), 65536);
     EXPECT_FALSE(host.forwarded[5].contains(u"favicon"_qs));
     EXPECT_EQ(host.finish(), 0);
 }
 
-TEST(NativeHostSignalTest, SignalsKeepOnlyAllowedSitesEventsAndCappedFields)
-{
+TEST(NativeHostSignalTest, SignalsKeepOnlyAllowedSitesEventsAndCappedFields) {
     HostHarness host;
     const QString combining = u"e\u0301"_qs;
     const QList<QPair<QJsonObject, bool>> messages = {
@@ -165,8 +162,7 @@ TEST(NativeHostSignalTest, SignalsKeepOnlyAllowedSitesEventsAndCappedFields)
     EXPECT_EQ(host.finish(), 0);
 }
 
-TEST(NativeHostSignalTest, WithoutTheApplicationSignalsAreStillAnswered)
-{
+TEST(NativeHostSignalTest, WithoutTheApplicationSignalsAreStillAnswered) {
     HostHarness host(false);
     host.send(signal());
     EXPECT_EQ(host.reply(), ok);
@@ -175,8 +171,7 @@ TEST(NativeHostSignalTest, WithoutTheApplicationSignalsAreStillAnswered)
     EXPECT_EQ(host.finish(), 0);
 }
 
-TEST(NativeHostFocusTest, FocusRequestsReachTheBrowserWithoutEverSplittingAFrame)
-{
+TEST(NativeHostFocusTest, FocusRequestsReachTheBrowserWithoutEverSplittingAFrame) {
     HostHarness host;
     // The host's endpoint exists once it has started.
     QElapsedTimer started;
@@ -189,8 +184,10 @@ TEST(NativeHostFocusTest, FocusRequestsReachTheBrowserWithoutEverSplittingAFrame
         return host.port().send(host.hostPortName(),
                                 QJsonDocument(object).toJson(QJsonDocument::Compact));
     };
-    ASSERT_EQ(request({{u"action"_qs, u"focus_tab"_qs}, {u"tabId"_qs, 42}, {u"url"_qs, u"https://x/"_qs}}),
-              MessagePort::SendResult::Sent);
+    ASSERT_EQ(
+        request(
+            {{u"action"_qs, u"focus_tab"_qs}, {u"tabId"_qs, 42}, {u"url"_qs, u"https://x/"_qs}}),
+        MessagePort::SendResult::Sent);
     EXPECT_EQ(host.reply(), (QJsonObject{{u"action"_qs, u"focus_tab"_qs}, {u"tabId"_qs, 42}}));
     request({{u"action"_qs, u"focus_tab"_qs}, {u"url"_qs, u"https://x/"_qs}});
     request({{u"action"_qs, u"focus_tab"_qs}, {u"tabId"_qs, u"42"_qs}});
@@ -207,8 +204,8 @@ TEST(NativeHostFocusTest, FocusRequestsReachTheBrowserWithoutEverSplittingAFrame
             request({{u"action"_qs, u"focus_tab"_qs}, {u"tabId"_qs, 1000 + i}});
     });
     QByteArray burst;
-    const QByteArray body = QJsonDocument(signal({{u"title"_qs, QString(200, u't')}}))
-                                .toJson(QJsonDocument::Compact);
+    const QByteArray body =
+        QJsonDocument(signal({{u"title"_qs, QString(200, u't')}})).toJson(QJsonDocument::Compact);
     for (int i = 0; i < kMessages; ++i)
         burst += HostHarness::header(static_cast<quint32>(body.size())) + body;
     host.writeRaw(burst);

@@ -23,12 +23,10 @@ protected:
     UnixDatagramMessagePort port{folder};
     QList<QByteArray> received;
 
-    std::unique_ptr<MessagePort::Endpoint> listenHere(const QString& name)
-    {
+    std::unique_ptr<MessagePort::Endpoint> listenHere(const QString& name) {
         return port.listen(name, [this](const QByteArray& payload) { received.append(payload); });
     }
-    bool waitForMessages(qsizetype count)
-    {
+    bool waitForMessages(qsizetype count) {
         QElapsedTimer timer;
         timer.start();
         while (received.size() < count && timer.elapsed() < 5000)
@@ -39,8 +37,7 @@ protected:
 
 } // namespace
 
-TEST_F(MessagePortTest, MessagesArriveWholeOnTheEventLoop)
-{
+TEST_F(MessagePortTest, MessagesArriveWholeOnTheEventLoop) {
     auto endpoint = listenHere(u"app.kestrune.tabctx"_qs);
     ASSERT_TRUE(endpoint);
     EXPECT_EQ(modeOf(folder), 0700);
@@ -59,8 +56,7 @@ TEST_F(MessagePortTest, MessagesArriveWholeOnTheEventLoop)
     EXPECT_EQ(port.send(u"app.kestrune.tabctx"_qs, "late"), MessagePort::SendResult::NoEndpoint);
 }
 
-TEST_F(MessagePortTest, NamesAreExclusiveAndStaleSocketsAreReplaced)
-{
+TEST_F(MessagePortTest, NamesAreExclusiveAndStaleSocketsAreReplaced) {
     EXPECT_EQ(port.send(u"app.kestrune.host.4711"_qs, "x"), MessagePort::SendResult::NoEndpoint);
     auto first = listenHere(u"app.kestrune.host.4711"_qs);
     ASSERT_TRUE(first);
@@ -85,8 +81,7 @@ TEST_F(MessagePortTest, NamesAreExclusiveAndStaleSocketsAreReplaced)
     EXPECT_EQ(port.send(u"a/b"_qs, "x"), MessagePort::SendResult::NoEndpoint);
 }
 
-TEST_F(MessagePortTest, AFolderThatIsNotPrivatelyOursIsRefused)
-{
+TEST_F(MessagePortTest, AFolderThatIsNotPrivatelyOursIsRefused) {
     ASSERT_TRUE(QDir().mkpath(folder));
     ASSERT_TRUE(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                   QFileDevice::ExeOwner | QFileDevice::ReadOther |
@@ -101,17 +96,16 @@ TEST_F(MessagePortTest, AFolderThatIsNotPrivatelyOursIsRefused)
     }
 }
 
-TEST_F(MessagePortTest, AnotherUserCannotSendToOurEndpoints)
-{
+TEST_F(MessagePortTest, AnotherUserCannotSendToOurEndpoints) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to act as another user";
     auto endpoint = listenHere(u"app.kestrune.tabctx"_qs);
     ASSERT_TRUE(endpoint);
     // The helper must be reachable by "nobody": copy it to a folder anyone can enter.
     QTemporaryDir open;
-    ASSERT_TRUE(QFile::setPermissions(open.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                       QFileDevice::ExeOwner | QFileDevice::ReadOther |
-                                                       QFileDevice::ExeOther));
+    ASSERT_TRUE(QFile::setPermissions(
+        open.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                         QFileDevice::ReadOther | QFileDevice::ExeOther));
     const QString tool = open.filePath(u"tessarine-test-send"_qs);
     ASSERT_TRUE(QFile::copy(QStringLiteral(TESSARINE_SEND_TOOL), tool));
 
@@ -133,7 +127,8 @@ TEST_F(MessagePortTest, AnotherUserCannotSendToOurEndpoints)
     ASSERT_TRUE(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                   QFileDevice::ExeOwner | QFileDevice::ExeOther));
     ASSERT_TRUE(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                      QFileDevice::ExeOwner | QFileDevice::ExeOther));
+                                                      QFileDevice::ExeOwner |
+                                                      QFileDevice::ExeOther));
     EXPECT_EQ(run(nobody, {u"--raw"_qs, socket, u"raw-from-nobody"_qs}), u"Permission denied"_qs);
     EXPECT_EQ(run(owner, {u"--raw"_qs, socket, u"raw-from-owner"_qs}), u"sent"_qs);
 

@@ -11,8 +11,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     if (argc != 4)
         return 2;
     if (std::strcmp(argv[1], "--raw") == 0) {
