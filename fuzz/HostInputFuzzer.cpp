@@ -13,20 +13,17 @@ namespace {
 
 const QString kPort = QStringLiteral("app.kestrune.host.1");
 
-void require(bool condition)
-{
+void require(bool condition) {
     if (!condition)
         __builtin_trap();
 }
 
-bool isCutWebAddress(const QString& url)
-{
+bool isCutWebAddress(const QString& url) {
     return (url.startsWith(u"https://") || url.startsWith(u"http://")) && !url.contains(u'?') &&
            !url.contains(u'#');
 }
 
-void checkCommon(const QJsonObject& payload)
-{
+void checkCommon(const QJsonObject& payload) {
     require(payload.value(QStringLiteral("hostPort")).toString() == kPort);
     if (payload.contains(QStringLiteral("title")))
         require(Graphemes::fitsWithin(payload.value(QStringLiteral("title")).toString(), 256));
@@ -48,8 +45,7 @@ void checkCommon(const QJsonObject& payload)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QByteArray input(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     qsizetype offset = 0;
     const NativeMessagingFrames::ByteSource source = [&](char* buffer, qsizetype wanted) {
@@ -68,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (signal->contains(QStringLiteral("url")))
                 require(isCutWebAddress(signal->value(QStringLiteral("url")).toString()));
             if (signal->contains(QStringLiteral("prompt")))
-                require(Graphemes::fitsWithin(signal->value(QStringLiteral("prompt")).toString(), 400));
+                require(
+                    Graphemes::fitsWithin(signal->value(QStringLiteral("prompt")).toString(), 400));
             checkCommon(*signal);
         }
     }

@@ -1,0 +1,128 @@
+#include "core/FocusTracker.h"
+
+#include "core/Log.h"
+
+FocusTracker::FocusTracker(Workspace& workspace, qint64 ownPid, Clock clock)
+    : m_workspace(workspace)
+    , m_ownPid(ownPid)
+    , m_clock(std::move(clock))
+{
+}
+
+FocusTracker::~FocusTracker()
+{
+    for (const auto& connection : m_observers)
+        QObject::disconnect(connection);
+}
+
+void FocusTracker::start()
+{
+    if (!m_observers.empty())
+        return;
+    observe(&Workspace::applicationActivated, FocusEvent::Kind::FocusGained);
+    observe(&Workspace::applicationDeactivated, FocusEvent::Kind::FocusLost);
+    observe(&Workspace::applicationLaunched, FocusEvent::Kind::AppLaunched);
+    observe(&Workspace::applicationTerminated, FocusEvent::Kind::AppTerminated);
+    qCInfo(lcFocus) << "FocusTracker started (event-driven, 4 workspace notifications)";
+}
+
+void FocusTracker::stop()
+{
+    for (const auto& connection : m_observers)
+        QObject::disconnect(connection);
+    m_observers.clear();
+    tearDownFrontObserver();
+    qCInfo(lcFocus) << "FocusTracker stopped";
+}
+
+void FocusTracker::observe(void (Workspace::*notification)(const RunningApplication&),
+                           FocusEvent::Kind kind)
+{
+    // The tracker is the context: its destruction ends the registration.
+    m_observers.push_back(QObject::connect(&m_workspace, notification, this,
+                                           [this, kind](const RunningApplication& application) {
+                                               // Agents, background processes and
+                                               // Tessarine itself never produce events.
+                                               if (!application.isRegular ||
+                                                   application.pid == m_ownPid)
+                                                   return;
+                                               handle(kind, application);
+                                           }));
+}
+
+bool FocusTracker::titleAllowed(const QString& bundleID) const
+{
+    return mayReadTitle && mayReadTitle(bundleID);
+}
+
+void FocusTracker::handle(FocusEvent::Kind kind, const RunningApplication& application)
+{
+    if (!application.bundleID)
+        return;
+    const QString& bundleID = *application.bundleID;
+    std::optional<QString> title;
+    if (kind == FocusEvent::Kind::FocusGained && application.pid > 0 && titleAllowed(bundleID)) {
+        title = m_workspace.canReadWindows() ? m_workspace.focusedWindowTitle(application.pid)
+                                             : std::nullopt;
+        setUpFrontObserver(application.pid, bundleID, application.displayName, title);
+    }
+    const FocusEvent event{kind, bundleID, application.displayName, title, m_clock()};
+    if (Log::verbose())
+        qCDebug(lcFocus).noquote() << FocusEvent::rawValue(kind) << bundleID << "title="
+                                   << (title ? Log::privateArg(*title) : QStringLiteral("<none>"));
+    deliver(event);
+}
+
+void FocusTracker::setUpFrontObserver(qint64 pid, const QString& bundleID,
+                                      const std::optional<QString>& displayName,
+                                      const std::optional<QString>& initialTitle)
+{
+    if (!m_workspace.canReadWindows())
+        return;
+    if (m_frontPid == pid) {
+        if (initialTitle)
+            m_lastFrontTitle = initialTitle;
+        return;
+    }
+    tearDownFrontObserver();
+    auto observer = m_workspace.observeWindows(pid, [this] { frontTitleMayHaveChanged(); });
+    if (!observer)
+        return;
+    m_frontObserver = std::move(observer);
+    m_frontPid = pid;
+    m_frontBundleID = bundleID;
+    m_frontDisplayName = displayName;
+    m_lastFrontTitle = initialTitle;
+}
+
+void FocusTracker::tearDownFrontObserver()
+{
+    m_frontObserver.reset();
+    m_frontPid = 0;
+    m_frontBundleID.reset();
+    m_frontDisplayName.reset();
+    m_lastFrontTitle.reset();
+}
+
+void FocusTracker::frontTitleMayHaveChanged()
+{
+    if (!m_frontBundleID || !titleAllowed(*m_frontBundleID) || !m_frontObserver ||
+        !m_workspace.canReadWindows())
+        return;
+    const std::optional<QString> title = m_workspace.focusedWindowTitle(m_frontPid);
+    if (!title || m_lastFrontTitle == title)
+        return; // the only debouncing: the same title twice is one event
+    m_lastFrontTitle = title;
+    const FocusEvent event{FocusEvent::Kind::WindowTitleChanged, *m_frontBundleID,
+                           m_frontDisplayName, title, m_clock()};
+    if (Log::verbose())
+        qCDebug(lcFocus).noquote() << "window_title_changed" << *m_frontBundleID
+                                   << "title=" << Log::privateArg(*title);
+    deliver(event);
+}
+
+void FocusTracker::deliver(const FocusEvent& event)
+{
+    if (onEvent)
+        onEvent(event);
+}

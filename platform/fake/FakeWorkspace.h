@@ -1,0 +1,50 @@
+#pragma once
+
+#include "platform/Workspace.h"
+
+#include <QHash>
+#include <QMap>
+
+// An in-memory desktop: tests launch, activate and quit applications and open, focus and
+// retitle their windows; it emits the notifications a real desktop would.
+class FakeWorkspace final : public Workspace {
+public:
+    QList<RunningApplication> runningApplications() const override;
+    std::optional<RunningApplication> frontmostApplication() const override;
+    bool canReadWindows() const override { return m_canReadWindows; }
+    std::optional<QString> focusedWindowTitle(qint64 pid) const override;
+    QList<WindowInfo> windows(qint64 pid) const override;
+    std::unique_ptr<WindowObservation> observeWindows(qint64 pid,
+                                                      std::function<void()> changed) override;
+    bool raiseWindow(quint64 windowID) override;
+
+    // Control surface.
+    void launch(const RunningApplication& application);
+    // Deactivates the current front application, then activates this one.
+    void activate(qint64 pid);
+    void terminate(qint64 pid);
+    // Opens a window (it becomes the application's focused window).
+    void openWindow(qint64 pid, quint64 windowID, const std::optional<QString>& title);
+    void focusWindow(qint64 pid, quint64 windowID);
+    void setWindowTitle(quint64 windowID, const std::optional<QString>& title);
+    void setCanReadWindows(bool canRead) { m_canReadWindows = canRead; }
+    int observerCount(qint64 pid) const;
+    std::optional<quint64> lastRaisedWindow() const { return m_lastRaised; }
+
+private:
+    struct Application {
+        RunningApplication info;
+        QList<WindowInfo> windows;
+        std::optional<quint64> focusedWindow;
+    };
+    class Observation;
+
+    void notifyObservers(qint64 pid);
+    std::optional<qint64> ownerOf(quint64 windowID) const;
+
+    QMap<qint64, Application> m_applications;
+    std::optional<qint64> m_front;
+    bool m_canReadWindows = true;
+    QMultiHash<qint64, std::shared_ptr<std::function<void()>>> m_observers;
+    std::optional<quint64> m_lastRaised;
+};

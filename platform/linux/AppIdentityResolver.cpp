@@ -1,0 +1,221 @@
+#include "platform/linux/AppIdentityResolver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTextStream>
+
+namespace {
+
+// Well-known desktop ids (lower case) and the identifiers the detectors list.
+const QHash<QString, QString>& aliases()
+{
+    static const QHash<QString, QString> table = {
+        // browsers
+        {QStringLiteral("google-chrome"), QStringLiteral("com.google.Chrome")},
+        {QStringLiteral("com.google.chrome"), QStringLiteral("com.google.Chrome")},
+        {QStringLiteral("google-chrome-unstable"), QStringLiteral("com.google.Chrome.canary")},
+        {QStringLiteral("chromium"), QStringLiteral("org.chromium.Chromium")},
+        {QStringLiteral("chromium-browser"), QStringLiteral("org.chromium.Chromium")},
+        {QStringLiteral("org.chromium.chromium"), QStringLiteral("org.chromium.Chromium")},
+        {QStringLiteral("firefox"), QStringLiteral("org.mozilla.firefox")},
+        {QStringLiteral("firefox-esr"), QStringLiteral("org.mozilla.firefox")},
+        {QStringLiteral("org.mozilla.firefox"), QStringLiteral("org.mozilla.firefox")},
+        {QStringLiteral("brave-browser"), QStringLiteral("com.brave.Browser")},
+        {QStringLiteral("com.brave.browser"), QStringLiteral("com.brave.Browser")},
+        {QStringLiteral("microsoft-edge"), QStringLiteral("com.microsoft.edgemac")},
+        {QStringLiteral("com.microsoft.edge"), QStringLiteral("com.microsoft.edgemac")},
+        {QStringLiteral("vivaldi-stable"), QStringLiteral("com.vivaldi.Vivaldi")},
+        // terminals
+        {QStringLiteral("org.gnome.terminal"), QStringLiteral("com.apple.Terminal")},
+        {QStringLiteral("gnome-terminal"), QStringLiteral("com.apple.Terminal")},
+        {QStringLiteral("org.gnome.console"), QStringLiteral("com.apple.Terminal")},
+        {QStringLiteral("org.kde.konsole"), QStringLiteral("com.apple.Terminal")},
+        {QStringLiteral("xfce4-terminal"), QStringLiteral("com.apple.Terminal")},
+        {QStringLiteral("xterm"), QStringLiteral("com.apple.Terminal")},
+        {QStringLiteral("kitty"), QStringLiteral("net.kovidgoyal.kitty")},
+        {QStringLiteral("org.wezfurlong.wezterm"), QStringLiteral("com.github.wez.wezterm")},
+        {QStringLiteral("alacritty"), QStringLiteral("org.alacritty")},
+        {QStringLiteral("com.mitchellh.ghostty"), QStringLiteral("com.mitchellh.ghostty")},
+        {QStringLiteral("tabby"), QStringLiteral("org.tabby")},
+        {QStringLiteral("hyper"), QStringLiteral("co.zeit.hyper")},
+        {QStringLiteral("dev.warp.warp"), QStringLiteral("dev.warp.Warp-Stable")},
+        // editors
+        {QStringLiteral("code"), QStringLiteral("com.microsoft.VSCode")},
+        {QStringLiteral("code-oss"), QStringLiteral("com.microsoft.VSCode")},
+        {QStringLiteral("com.visualstudio.code"), QStringLiteral("com.microsoft.VSCode")},
+        {QStringLiteral("visual-studio-code"), QStringLiteral("com.microsoft.VSCode")},
+        {QStringLiteral("cursor"), QStringLiteral("com.todesktop.230313mzl4w4u92")},
+        {QStringLiteral("windsurf"), QStringLiteral("com.exafunction.windsurf")},
+        // AI applications
+        {QStringLiteral("claude-desktop"), QStringLiteral("com.anthropic.claudefordesktop")},
+        {QStringLiteral("claude"), QStringLiteral("com.anthropic.claudefordesktop")},
+        {QStringLiteral("chatgpt"), QStringLiteral("com.openai.chat")},
+        {QStringLiteral("lm-studio"), QStringLiteral("ai.elementlabs.lmstudio")},
+        {QStringLiteral("lmstudio"), QStringLiteral("ai.elementlabs.lmstudio")},
+        {QStringLiteral("jan"), QStringLiteral("jan.ai.app")},
+        {QStringLiteral("gpt4all"), QStringLiteral("com.nomic-ai.gpt4all")},
+        {QStringLiteral("io.gpt4all.gpt4all"), QStringLiteral("com.nomic-ai.gpt4all")},
+        {QStringLiteral("msty"), QStringLiteral("app.msty.app")},
+        // mail
+        {QStringLiteral("thunderbird"), QStringLiteral("com.apple.mail")},
+        {QStringLiteral("org.mozilla.thunderbird"), QStringLiteral("com.apple.mail")},
+        {QStringLiteral("org.gnome.evolution"), QStringLiteral("com.apple.mail")},
+        {QStringLiteral("org.gnome.geary"), QStringLiteral("com.apple.mail")},
+    };
+    return table;
+}
+
+QString unescapeUnit(QString text)
+{
+    // systemd escapes "-" inside names as \x2d.
+    return text.replace(QStringLiteral("\\x2d"), QStringLiteral("-"));
+}
+
+} // namespace
+
+AppIdentityResolver::AppIdentityResolver()
+    : AppIdentityResolver(QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation))
+{
+}
+
+AppIdentityResolver::AppIdentityResolver(const QStringList& applicationFolders)
+{
+    // The first folder that has an id wins, as the desktop does it.
+    for (const QString& folder : applicationFolders)
+        index(folder, QString());
+}
+
+void AppIdentityResolver::index(const QString& folder, const QString& prefix)
+{
+    const QDir dir(folder);
+    for (const QFileInfo& info :
+         dir.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Readable)) {
+        if (info.isDir()) {
+            index(info.filePath(), prefix + info.fileName() + QLatin1Char('-'));
+            continue;
+        }
+        if (!info.fileName().endsWith(QLatin1String(".desktop")))
+            continue;
+        const QString id = prefix + info.completeBaseName();
+        if (m_entries.contains(id))
+            continue;
+        QFile file(info.filePath());
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+            continue;
+        Entry entry{id, std::nullopt, std::nullopt};
+        bool inMainGroup = false;
+        QTextStream stream(&file);
+        while (!stream.atEnd()) {
+            const QString line = stream.readLine().trimmed();
+            if (line.startsWith(QLatin1Char('['))) {
+                inMainGroup = line == u"[Desktop Entry]";
+                continue;
+            }
+            if (!inMainGroup)
+                continue;
+            if (line.startsWith(QLatin1String("Name=")))
+                entry.name = line.mid(5).trimmed();
+            else if (line.startsWith(QLatin1String("StartupWMClass=")))
+                entry.startupWMClass = line.mid(15).trimmed();
+        }
+        m_entries.insert(id, entry);
+    }
+}
+
+QStringList AppIdentityResolver::desktopIDsFromCgroup(const QString& cgroup, bool* certain)
+{
+    if (certain)
+        *certain = false;
+    QStringList candidates;
+    for (const QString& line : cgroup.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QString unit = line.section(QLatin1Char('/'), -1);
+        // Flatpak: app-flatpak-<app id>-<number>.scope
+        static const QRegularExpression flatpak(
+            QStringLiteral("^app-flatpak-(.+)-\\d+\\.scope$"));
+        if (const auto match = flatpak.match(unit); match.hasMatch()) {
+            if (certain)
+                *certain = true;
+            return {unescapeUnit(match.captured(1))};
+        }
+        // Snap: snap.<snap>.<app>.<uuid>.scope, whose desktop file is <snap>_<app>.desktop
+        static const QRegularExpression snap(QStringLiteral("^snap\\.([^.]+)\\.([^.]+)\\..*\\.scope$"));
+        if (const auto match = snap.match(unit); match.hasMatch()) {
+            candidates.append(match.captured(1) + QLatin1Char('_') + match.captured(2));
+            continue;
+        }
+        // systemd: app[-<launcher>]-<id>-<random>.scope or app[-<launcher>]-<id>[@<random>].service
+        static const QRegularExpression scope(QStringLiteral("^app-(.+)-[0-9a-fA-F]+\\.scope$"));
+        static const QRegularExpression service(QStringLiteral("^app-(.+?)(@[^.]*)?\\.service$"));
+        QString body;
+        if (const auto match = scope.match(unit); match.hasMatch())
+            body = match.captured(1);
+        else if (const auto match = service.match(unit); match.hasMatch())
+            body = match.captured(1);
+        if (body.isEmpty())
+            continue;
+        body = unescapeUnit(body);
+        candidates.append(body);
+        const qsizetype dash = body.indexOf(QLatin1Char('-'));
+        if (dash > 0)
+            candidates.append(body.mid(dash + 1)); // without the launcher ("gnome-", "kde-")
+    }
+    return candidates;
+}
+
+std::optional<QString> AppIdentityResolver::alias(const QString& desktopID)
+{
+    const auto found = aliases().constFind(desktopID.toLower());
+    if (found == aliases().cend())
+        return std::nullopt;
+    return *found;
+}
+
+std::optional<QString> AppIdentityResolver::matchWMClass(const QString& wmClass) const
+{
+    const QString wanted = wmClass.toLower();
+    for (const Entry& entry : m_entries) {
+        if (entry.id.toLower() == wanted ||
+            (entry.startupWMClass && entry.startupWMClass->toLower() == wanted) ||
+            entry.id.section(QLatin1Char('.'), -1).toLower() == wanted)
+            return entry.id;
+    }
+    return std::nullopt;
+}
+
+AppIdentityResolver::Identity AppIdentityResolver::resolve(const Clues& clues) const
+{
+    std::optional<QString> desktopID;
+    if (clues.gtkApplicationID && !clues.gtkApplicationID->isEmpty())
+        desktopID = clues.gtkApplicationID;
+    if (!desktopID && clues.cgroup) {
+        bool certain = false;
+        for (const QString& candidate : desktopIDsFromCgroup(*clues.cgroup, &certain)) {
+            if (certain || m_entries.contains(candidate)) {
+                desktopID = candidate;
+                break;
+            }
+        }
+    }
+    for (const auto& wmClass : {clues.wmClassName, clues.wmClassInstance}) {
+        if (!desktopID && wmClass && !wmClass->isEmpty())
+            desktopID = matchWMClass(*wmClass);
+    }
+
+    Identity identity;
+    if (desktopID) {
+        identity.desktopID = desktopID;
+        if (const auto entry = m_entries.constFind(*desktopID); entry != m_entries.cend())
+            identity.displayName = entry->name;
+    } else if (clues.wmClassName && !clues.wmClassName->isEmpty()) {
+        identity.desktopID = clues.wmClassName; // an unknown application keeps its own name
+    } else if (clues.wmClassInstance && !clues.wmClassInstance->isEmpty()) {
+        identity.desktopID = clues.wmClassInstance;
+    }
+    if (!identity.displayName)
+        identity.displayName = clues.wmClassName;
+    if (identity.desktopID)
+        identity.bundleID = alias(*identity.desktopID).value_or(*identity.desktopID);
+    return identity;
+}

@@ -1,0 +1,434 @@
+#include "platform/linux/X11Workspace.h"
+
+#include <QFile>
+#include <QSocketNotifier>
+#include <xcb/xcb.h>
+#include <xcb/xcb_ewmh.h>
+#include <xcb/xcb_icccm.h>
+
+namespace {
+
+template <typename Reply> struct FreeDeleter {
+    void operator()(Reply* reply) const { std::free(reply); }
+};
+template <typename Reply> using ReplyPtr = std::unique_ptr<Reply, FreeDeleter<Reply>>;
+
+// Application key: the process id, or a negative stand-in for windows without _NET_WM_PID.
+qint64 keyFor(std::optional<qint64> pid, const QString& className)
+{
+    if (pid && *pid > 0)
+        return *pid;
+    return -static_cast<qint64>(qHash(className) & 0x7fffffff) - 1;
+}
+
+} // namespace
+
+struct X11Workspace::Atoms {
+    xcb_ewmh_connection_t ewmh{};
+    xcb_atom_t gtkApplicationID = XCB_ATOM_NONE;
+};
+
+struct X11Workspace::Window {
+    quint32 id = 0;
+    qint64 key = 0;
+    std::optional<QString> title;
+    bool isRegular = false;
+};
+
+struct X11Workspace::Application {
+    RunningApplication info;
+    QSet<quint32> windows;
+    quint32 focusedWindow = 0;
+};
+
+class X11Workspace::Observation final : public Workspace::WindowObservation {
+public:
+    Observation(X11Workspace& workspace, qint64 pid, std::shared_ptr<std::function<void()>> callback)
+        : m_workspace(workspace)
+        , m_pid(pid)
+        , m_callback(std::move(callback))
+    {
+    }
+    ~Observation() override { m_workspace.m_observers.remove(m_pid, m_callback); }
+
+private:
+    X11Workspace& m_workspace;
+    qint64 m_pid;
+    std::shared_ptr<std::function<void()>> m_callback;
+};
+
+X11Workspace::X11Workspace(qint64 ownPid, AppIdentityResolver resolver, QObject* parent)
+    : Workspace(parent)
+    , m_atoms(std::make_unique<Atoms>())
+    , m_ownPid(ownPid)
+    , m_resolver(std::move(resolver))
+{
+    int screenNumber = 0;
+    xcb_connection_t* connection = xcb_connect(nullptr, &screenNumber);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return;
+    }
+    m_connection = connection;
+    xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(m_connection, &m_atoms->ewmh);
+    if (!xcb_ewmh_init_atoms_replies(&m_atoms->ewmh, cookies, nullptr)) {
+        xcb_disconnect(m_connection);
+        m_connection = nullptr;
+        return;
+    }
+    const char gtkName[] = "_GTK_APPLICATION_ID";
+    const ReplyPtr<xcb_intern_atom_reply_t> gtk(xcb_intern_atom_reply(
+        m_connection, xcb_intern_atom(m_connection, 0, sizeof gtkName - 1, gtkName), nullptr));
+    if (gtk)
+        m_atoms->gtkApplicationID = gtk->atom;
+
+    m_root = m_atoms->ewmh.screens[screenNumber]->root;
+    const quint32 mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(m_connection, m_root, XCB_CW_EVENT_MASK, &mask);
+
+    // What is already on screen is the starting point, not news.
+    const QSignalBlocker quiet(this);
+    clientListChanged();
+    activeWindowChanged();
+    xcb_flush(m_connection);
+
+    m_notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(m_connection),
+                                                   QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] { readEvents(); });
+    scheduleRead();
+}
+
+void X11Workspace::scheduleRead()
+{
+    // Round trips can pull events into xcb's queue without waking the socket notifier.
+    QMetaObject::invokeMethod(this, [this] { readEvents(); }, Qt::QueuedConnection);
+}
+
+X11Workspace::~X11Workspace()
+{
+    m_notifier.reset();
+    if (m_connection) {
+        xcb_ewmh_connection_wipe(&m_atoms->ewmh);
+        xcb_disconnect(m_connection);
+    }
+}
+
+bool X11Workspace::isConnected() const
+{
+    return m_connection && !xcb_connection_has_error(m_connection);
+}
+
+void X11Workspace::readEvents()
+{
+    if (!isConnected())
+        return;
+    while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection)) {
+        const auto* property = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+        handleEvent(event->response_type, property->window, property->atom);
+        std::free(event);
+    }
+    xcb_flush(m_connection);
+}
+
+void X11Workspace::handleEvent(quint8 responseType, quint32 window, quint32 atom)
+{
+    // Errors (response type 0) are windows that vanished under us (BadWindow): nothing to do.
+    if ((responseType & 0x7f) != XCB_PROPERTY_NOTIFY)
+        return;
+    if (window == m_root) {
+        if (atom == m_atoms->ewmh._NET_CLIENT_LIST)
+            clientListChanged();
+        else if (atom == m_atoms->ewmh._NET_ACTIVE_WINDOW)
+            activeWindowChanged();
+        return;
+    }
+    windowPropertyChanged(window, atom);
+}
+
+void X11Workspace::clientListChanged()
+{
+    xcb_ewmh_get_windows_reply_t list{};
+    QSet<quint32> current;
+    if (xcb_ewmh_get_client_list_reply(
+            &m_atoms->ewmh, xcb_ewmh_get_client_list(&m_atoms->ewmh, 0), &list, nullptr)) {
+        for (uint32_t i = 0; i < list.windows_len; ++i)
+            current.insert(list.windows[i]);
+        xcb_ewmh_get_windows_reply_wipe(&list);
+    }
+    const auto known = m_windows.keys();
+    for (quint32 window : known) {
+        if (!current.contains(window))
+            removeWindow(window);
+    }
+    for (quint32 window : current) {
+        if (!m_windows.contains(window))
+            addWindow(window);
+    }
+}
+
+bool X11Workspace::addWindow(quint32 window)
+{
+    uint32_t pidValue = 0;
+    std::optional<qint64> pid;
+    if (xcb_ewmh_get_wm_pid_reply(&m_atoms->ewmh, xcb_ewmh_get_wm_pid(&m_atoms->ewmh, window),
+                                  &pidValue, nullptr))
+        pid = pidValue;
+    if (pid == m_ownPid)
+        return false; // our own windows are never reported
+
+    AppIdentityResolver::Clues clues;
+    xcb_icccm_get_wm_class_reply_t wmClass{};
+    if (xcb_icccm_get_wm_class_reply(m_connection, xcb_icccm_get_wm_class(m_connection, window),
+                                     &wmClass, nullptr)) {
+        clues.wmClassInstance = QString::fromUtf8(wmClass.instance_name);
+        clues.wmClassName = QString::fromUtf8(wmClass.class_name);
+        xcb_icccm_get_wm_class_reply_wipe(&wmClass);
+    } else if (!pid) {
+        return false; // vanished, or nothing to know it by
+    }
+    const qint64 key = keyFor(pid, clues.wmClassName.value_or(QString()));
+    if (!m_applications.contains(key)) {
+        if (m_atoms->gtkApplicationID != XCB_ATOM_NONE) {
+            const ReplyPtr<xcb_get_property_reply_t> gtk(xcb_get_property_reply(
+                m_connection,
+                xcb_get_property(m_connection, 0, window, m_atoms->gtkApplicationID,
+                                 m_atoms->ewmh.UTF8_STRING, 0, 256),
+                nullptr));
+            if (gtk && xcb_get_property_value_length(gtk.get()) > 0)
+                clues.gtkApplicationID = QString::fromUtf8(
+                    static_cast<const char*>(xcb_get_property_value(gtk.get())),
+                    xcb_get_property_value_length(gtk.get()));
+        }
+        if (pid) {
+            QFile cgroup(QStringLiteral("/proc/%1/cgroup").arg(*pid));
+            if (cgroup.open(QIODevice::ReadOnly))
+                clues.cgroup = QString::fromUtf8(cgroup.readAll());
+        }
+        const AppIdentityResolver::Identity identity = m_resolver.resolve(clues);
+        auto application = std::make_shared<Application>();
+        application->info =
+            RunningApplication{identity.bundleID, identity.displayName, key > 0 ? key : 0, false};
+        m_applications.insert(key, application);
+    }
+
+    const quint32 mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(m_connection, window, XCB_CW_EVENT_MASK, &mask);
+    auto record = std::make_shared<Window>();
+    record->id = window;
+    record->key = key;
+    record->title = readTitle(window);
+    record->isRegular = readIsRegular(window);
+    m_windows.insert(window, record);
+
+    Application& application = *m_applications[key];
+    const bool isNew = application.windows.isEmpty();
+    const bool wasRegular = application.info.isRegular;
+    application.windows.insert(window);
+    application.info.isRegular = wasRegular || record->isRegular;
+    if (isNew)
+        Q_EMIT applicationLaunched(application.info);
+    else
+        notifyObservers(key); // a new window of an application already running
+    return true;
+}
+
+void X11Workspace::removeWindow(quint32 window)
+{
+    const std::shared_ptr<Window> record = m_windows.take(window);
+    if (!record)
+        return;
+    const auto found = m_applications.find(record->key);
+    if (found == m_applications.end())
+        return;
+    const std::shared_ptr<Application> application = *found;
+    application->windows.remove(window);
+    if (application->focusedWindow == window)
+        application->focusedWindow = 0;
+    if (m_activeWindow == window)
+        m_activeWindow = 0;
+    if (!application->windows.isEmpty())
+        return;
+    m_applications.erase(found);
+    if (m_front == record->key)
+        m_front.reset();
+    Q_EMIT applicationTerminated(application->info);
+}
+
+void X11Workspace::activeWindowChanged()
+{
+    xcb_window_t window = XCB_WINDOW_NONE;
+    if (!xcb_ewmh_get_active_window_reply(
+            &m_atoms->ewmh, xcb_ewmh_get_active_window(&m_atoms->ewmh, 0), &window, nullptr))
+        return;
+    // Window managers pass through "no window" between two windows, and repeat values.
+    if (window == XCB_WINDOW_NONE || window == m_activeWindow)
+        return;
+    m_activeWindow = window;
+    if (!m_windows.contains(window) && !addWindow(window)) {
+        // One of our own windows, or one that vanished: whoever was in front lost focus.
+        if (m_front && m_applications.contains(*m_front)) {
+            const RunningApplication previous = m_applications.value(*m_front)->info;
+            m_front.reset();
+            Q_EMIT applicationDeactivated(previous);
+        }
+        return;
+    }
+    const qint64 key = m_windows.value(window)->key;
+    Application& application = *m_applications[key];
+    const bool windowChanged = application.focusedWindow != window;
+    application.focusedWindow = window;
+    if (m_front == key) {
+        if (windowChanged)
+            notifyObservers(key); // another window of the front application
+        return;
+    }
+    if (m_front && m_applications.contains(*m_front))
+        Q_EMIT applicationDeactivated(m_applications.value(*m_front)->info);
+    m_front = key;
+    Q_EMIT applicationActivated(application.info);
+}
+
+void X11Workspace::windowPropertyChanged(quint32 window, quint32 atom)
+{
+    const auto found = m_windows.constFind(window);
+    if (found == m_windows.cend())
+        return;
+    Window& record = **found;
+    if (atom == m_atoms->ewmh._NET_WM_NAME || atom == XCB_ATOM_WM_NAME) {
+        const std::optional<QString> title = readTitle(window);
+        if (title == record.title)
+            return; // the same value again
+        record.title = title;
+        notifyObservers(record.key);
+    } else if (atom == m_atoms->ewmh._NET_WM_STATE || atom == m_atoms->ewmh._NET_WM_WINDOW_TYPE) {
+        record.isRegular = readIsRegular(window);
+        if (auto application = m_applications.value(record.key)) {
+            bool regular = false;
+            for (quint32 id : std::as_const(application->windows))
+                regular = regular || (m_windows.contains(id) && m_windows.value(id)->isRegular);
+            application->info.isRegular = regular;
+        }
+    }
+}
+
+std::optional<QString> X11Workspace::readTitle(quint32 window) const
+{
+    xcb_ewmh_get_utf8_strings_reply_t name{};
+    if (xcb_ewmh_get_wm_name_reply(&m_atoms->ewmh, xcb_ewmh_get_wm_name(&m_atoms->ewmh, window),
+                                   &name, nullptr)) {
+        const QString title = QString::fromUtf8(name.strings, name.strings_len);
+        xcb_ewmh_get_utf8_strings_reply_wipe(&name);
+        return title;
+    }
+    xcb_icccm_get_text_property_reply_t legacy{};
+    if (xcb_icccm_get_wm_name_reply(m_connection, xcb_icccm_get_wm_name(m_connection, window),
+                                    &legacy, nullptr)) {
+        const QString title = QString::fromLatin1(legacy.name, legacy.name_len);
+        xcb_icccm_get_text_property_reply_wipe(&legacy);
+        return title;
+    }
+    return std::nullopt;
+}
+
+bool X11Workspace::readIsRegular(quint32 window) const
+{
+    xcb_ewmh_get_atoms_reply_t types{};
+    bool normal = true; // managed windows without a type are normal
+    if (xcb_ewmh_get_wm_window_type_reply(
+            &m_atoms->ewmh, xcb_ewmh_get_wm_window_type(&m_atoms->ewmh, window), &types, nullptr)) {
+        normal = false;
+        for (uint32_t i = 0; i < types.atoms_len; ++i)
+            normal = normal || types.atoms[i] == m_atoms->ewmh._NET_WM_WINDOW_TYPE_NORMAL;
+        xcb_ewmh_get_atoms_reply_wipe(&types);
+    }
+    xcb_ewmh_get_atoms_reply_t states{};
+    if (normal && xcb_ewmh_get_wm_state_reply(
+                      &m_atoms->ewmh, xcb_ewmh_get_wm_state(&m_atoms->ewmh, window), &states,
+                      nullptr)) {
+        for (uint32_t i = 0; i < states.atoms_len; ++i)
+            normal = normal && states.atoms[i] != m_atoms->ewmh._NET_WM_STATE_SKIP_TASKBAR;
+        xcb_ewmh_get_atoms_reply_wipe(&states);
+    }
+    return normal;
+}
+
+void X11Workspace::notifyObservers(qint64 pid)
+{
+    const auto callbacks = m_observers.values(pid);
+    for (const auto& callback : callbacks)
+        (*callback)();
+}
+
+QList<RunningApplication> X11Workspace::runningApplications() const
+{
+    QList<RunningApplication> list;
+    for (const auto& application : m_applications)
+        list.append(application->info);
+    return list;
+}
+
+std::optional<RunningApplication> X11Workspace::frontmostApplication() const
+{
+    if (!m_front || !m_applications.contains(*m_front))
+        return std::nullopt;
+    return m_applications.value(*m_front)->info;
+}
+
+std::optional<QString> X11Workspace::focusedWindowTitle(qint64 pid) const
+{
+    const auto application = m_applications.value(pid);
+    if (!application)
+        return std::nullopt;
+    quint32 window = application->focusedWindow;
+    if (!window && !application->windows.isEmpty())
+        window = *application->windows.cbegin();
+    const auto record = m_windows.value(window);
+    return record ? record->title : std::nullopt;
+}
+
+QList<WindowInfo> X11Workspace::windows(qint64 pid) const
+{
+    QList<WindowInfo> list;
+    const auto application = m_applications.value(pid);
+    if (!application)
+        return list;
+    for (quint32 id : std::as_const(application->windows)) {
+        const auto record = m_windows.value(id);
+        bool hidden = false;
+        xcb_ewmh_get_atoms_reply_t states{};
+        if (xcb_ewmh_get_wm_state_reply(&m_atoms->ewmh, xcb_ewmh_get_wm_state(&m_atoms->ewmh, id),
+                                        &states, nullptr)) {
+            for (uint32_t i = 0; i < states.atoms_len; ++i)
+                hidden = hidden || states.atoms[i] == m_atoms->ewmh._NET_WM_STATE_HIDDEN;
+            xcb_ewmh_get_atoms_reply_wipe(&states);
+        }
+        list.append(WindowInfo{id, record ? record->title : std::nullopt, hidden});
+    }
+    const_cast<X11Workspace*>(this)->scheduleRead();
+    return list;
+}
+
+std::unique_ptr<Workspace::WindowObservation>
+X11Workspace::observeWindows(qint64 pid, std::function<void()> changed)
+{
+    if (!isConnected() || !m_applications.contains(pid))
+        return nullptr;
+    auto callback = std::make_shared<std::function<void()>>(std::move(changed));
+    m_observers.insert(pid, callback);
+    return std::make_unique<Observation>(*this, pid, callback);
+}
+
+bool X11Workspace::raiseWindow(quint64 windowID)
+{
+    if (!isConnected() || !m_windows.contains(static_cast<quint32>(windowID)))
+        return false;
+    const auto window = static_cast<xcb_window_t>(windowID);
+    xcb_ewmh_request_change_wm_state(&m_atoms->ewmh, 0, window, XCB_EWMH_WM_STATE_REMOVE,
+                                     m_atoms->ewmh._NET_WM_STATE_HIDDEN, XCB_ATOM_NONE,
+                                     XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
+    xcb_ewmh_request_change_active_window(&m_atoms->ewmh, 0, window,
+                                          XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, XCB_CURRENT_TIME,
+                                          XCB_WINDOW_NONE);
+    xcb_flush(m_connection);
+    return true;
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "platform/Workspace.h"
+#include "platform/linux/AppIdentityResolver.h"
+
+#include <QHash>
+#include <QSet>
+#include <memory>
+
+class QSocketNotifier;
+struct xcb_connection_t;
+
+// The desktop as an X11 window manager (EWMH) publishes it. Event driven: root-window
+// property changes of _NET_ACTIVE_WINDOW and _NET_CLIENT_LIST, and title changes of the
+// client windows, read through one xcb connection served by the Qt event loop. Windows of
+// this process are never reported. An application is launched when its first window
+// appears and terminated when its last one goes.
+class X11Workspace final : public Workspace {
+public:
+    // Connects to $DISPLAY. Without a display the workspace stays empty and quiet.
+    X11Workspace(qint64 ownPid, AppIdentityResolver resolver = AppIdentityResolver(),
+                 QObject* parent = nullptr);
+    ~X11Workspace() override;
+
+    bool isConnected() const;
+
+    QList<RunningApplication> runningApplications() const override;
+    std::optional<RunningApplication> frontmostApplication() const override;
+    bool canReadWindows() const override { return isConnected(); }
+    std::optional<QString> focusedWindowTitle(qint64 pid) const override;
+    QList<WindowInfo> windows(qint64 pid) const override;
+    std::unique_ptr<WindowObservation> observeWindows(qint64 pid,
+                                                      std::function<void()> changed) override;
+    bool raiseWindow(quint64 windowID) override;
+
+private:
+    struct Window;
+    struct Application;
+    struct Atoms;
+    class Observation;
+
+    void readEvents();
+    void scheduleRead();
+    void handleEvent(quint8 responseType, quint32 window, quint32 atom);
+    void clientListChanged();
+    void activeWindowChanged();
+    void windowPropertyChanged(quint32 window, quint32 atom);
+    bool addWindow(quint32 window);
+    void removeWindow(quint32 window);
+    std::optional<QString> readTitle(quint32 window) const;
+    bool readIsRegular(quint32 window) const;
+    void notifyObservers(qint64 pid);
+
+    std::unique_ptr<Atoms> m_atoms;
+    xcb_connection_t* m_connection = nullptr;
+    quint32 m_root = 0;
+    qint64 m_ownPid;
+    AppIdentityResolver m_resolver;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    QHash<quint32, std::shared_ptr<Window>> m_windows;
+    QHash<qint64, std::shared_ptr<Application>> m_applications;
+    quint32 m_activeWindow = 0;
+    std::optional<qint64> m_front;
+    QMultiHash<qint64, std::shared_ptr<std::function<void()>>> m_observers;
+};

@@ -1,0 +1,133 @@
+// Runs inside scripts/test-env.sh: a real X server (Xvfb) with openbox, real client windows,
+// xdotool switching between them.
+#include "core/FocusTracker.h"
+#include "platform/linux/X11Workspace.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QStringList>
+#include <gtest/gtest.h>
+
+namespace {
+
+// A test application with windows, retitled through its standard input.
+class TestWindows {
+public:
+    TestWindows(const QString& wmClass, const QStringList& titles)
+    {
+        m_process.start(QStringLiteral(TESSARINE_TEST_WINDOW), QStringList{wmClass} + titles);
+        m_process.waitForStarted();
+        while (ids.size() < titles.size() && m_process.waitForReadyRead(5000)) {
+            while (m_process.canReadLine())
+                ids.append(QString::fromUtf8(m_process.readLine()).trimmed());
+        }
+    }
+    ~TestWindows() { quit(); }
+    void retitle(int index, const QString& title)
+    {
+        m_process.write(QStringLiteral("title %1 %2\n").arg(index).arg(title).toUtf8());
+        m_process.waitForReadyRead(5000);
+        m_process.readAll();
+    }
+    void quit()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.closeWriteChannel();
+        m_process.waitForFinished(5000);
+    }
+    qint64 pid() const { return m_process.processId(); }
+    QStringList ids;
+
+private:
+    QProcess m_process;
+};
+
+void activate(const QString& windowID)
+{
+    QProcess::execute(QStringLiteral("xdotool"),
+                      {QStringLiteral("windowactivate"), QStringLiteral("--sync"), windowID});
+}
+
+} // namespace
+
+TEST(X11WorkspaceTest, RealWindowSwitchesBecomeExactlyTheExpectedFocusEvents)
+{
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    X11Workspace workspace(QCoreApplication::applicationPid());
+    ASSERT_TRUE(workspace.isConnected());
+    FocusTracker tracker(workspace, QCoreApplication::applicationPid());
+    QStringList events;
+    tracker.onEvent = [&](const FocusEvent& event) {
+        events.append(FocusEvent::rawValue(event.kind) + u' ' + event.bundleID + u' ' +
+                      event.windowTitle.value_or(u"-"_qs));
+    };
+    tracker.mayReadTitle = [](const QString&) { return true; };
+    tracker.start();
+    const auto waitFor = [&](qsizetype count) {
+        QElapsedTimer timer;
+        timer.start();
+        while (events.size() < count && timer.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        // Anything extra would arrive within a few milliseconds.
+        for (int i = 0; i < 10; ++i)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        return events.size() == count;
+    };
+
+    TestWindows alpha(u"AlphaApp"_qs, {u"Alpha one"_qs});
+    TestWindows beta(u"BetaApp"_qs, {u"Beta one"_qs, u"Beta second"_qs});
+    ASSERT_EQ(alpha.ids.size(), 1);
+    ASSERT_EQ(beta.ids.size(), 2);
+    // The window manager focuses new windows by itself; start from Alpha in front.
+    activate(alpha.ids[0]);
+    const auto settledOn = [&](const QString& last) {
+        QElapsedTimer timer;
+        timer.start();
+        while (events.value(events.size() - 1) != last && timer.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        return events.value(events.size() - 1) == last;
+    };
+    ASSERT_TRUE(settledOn(u"focus_gained AlphaApp Alpha one"_qs)) << events.join(u" | ").toStdString();
+    EXPECT_TRUE(events.contains(u"app_launched AlphaApp -"_qs));
+    EXPECT_TRUE(events.contains(u"app_launched BetaApp -"_qs));
+    events.clear();
+
+    // The desktop publishes only the current active window, so each switch is given time to
+    // be seen, as a person's switches are.
+    activate(beta.ids[0]);
+    ASSERT_TRUE(settledOn(u"focus_gained BetaApp Beta one"_qs));
+    activate(alpha.ids[0]);
+    ASSERT_TRUE(waitFor(4)) << events.join(u" | ").toStdString();
+    EXPECT_EQ(events, (QStringList{u"focus_lost AlphaApp -"_qs, u"focus_gained BetaApp Beta one"_qs,
+                                   u"focus_lost BetaApp -"_qs,
+                                   u"focus_gained AlphaApp Alpha one"_qs}));
+    events.clear();
+
+    alpha.retitle(0, u"Alpha two"_qs);
+    ASSERT_TRUE(waitFor(1));
+    EXPECT_EQ(events, QStringList{u"window_title_changed AlphaApp Alpha two"_qs});
+    alpha.retitle(0, u"Alpha two"_qs); // the same title again
+    ASSERT_TRUE(waitFor(1));
+    events.clear();
+
+    activate(beta.ids[0]);
+    ASSERT_TRUE(settledOn(u"focus_gained BetaApp Beta one"_qs));
+    activate(beta.ids[1]); // another window of the front application
+    ASSERT_TRUE(settledOn(u"window_title_changed BetaApp Beta second"_qs));
+    activate(beta.ids[1]); // already active
+    alpha.retitle(0, u"Alpha three"_qs); // no longer followed
+    beta.retitle(1, u"Beta second, edited"_qs);
+    ASSERT_TRUE(waitFor(4)) << events.join(u" | ").toStdString();
+    EXPECT_EQ(events, (QStringList{u"focus_lost AlphaApp -"_qs, u"focus_gained BetaApp Beta one"_qs,
+                                   u"window_title_changed BetaApp Beta second"_qs,
+                                   u"window_title_changed BetaApp Beta second, edited"_qs}));
+    EXPECT_EQ(workspace.frontmostApplication()->pid, beta.pid());
+    events.clear();
+
+    alpha.quit();
+    ASSERT_TRUE(waitFor(1));
+    EXPECT_EQ(events, QStringList{u"app_terminated AlphaApp -"_qs});
+    tracker.stop();
+}
