@@ -26,7 +26,7 @@ test-logic: build
 bench:
 	cmake --preset release
 	cmake --build --preset release
-	for b in build/release/bench/tessarine-bench-*; do "$$b"; done
+	for b in build/release/bench/tessarine-bench-*; do scripts/test-env.sh "$$b"; done
 
 format:
 	git ls-files '*.cpp' '*.h' ':!:third_party' | xargs clang-format -i

@@ -1,0 +1,110 @@
+// Focus tracking on a real X server (run through scripts/test-env.sh): the latency from a
+// window switch to the tracker's event, and what the tracker costs while nothing happens.
+#include "core/FocusTracker.h"
+#include "platform/linux/X11Workspace.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTimer>
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <ctime>
+#include <vector>
+
+namespace {
+
+struct TestApplication {
+    QProcess process;
+    quint64 window = 0;
+
+    explicit TestApplication(const QString& wmClass)
+    {
+        process.start(QStringLiteral(TESSARINE_TEST_WINDOW), {wmClass, wmClass + QStringLiteral(" window")});
+        process.waitForStarted();
+        process.waitForReadyRead(5000);
+        window = process.readLine().trimmed().toULongLong();
+    }
+    ~TestApplication()
+    {
+        process.closeWriteChannel();
+        process.waitForFinished(5000);
+    }
+};
+
+double processCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+long voluntarySwitches()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("voluntary_ctxt_switches:"))
+            return line.mid(24).trimmed().toLong();
+    }
+    return -1;
+}
+
+void BM_WindowSwitchToFocusEvent(benchmark::State& state)
+{
+    X11Workspace workspace(QCoreApplication::applicationPid());
+    FocusTracker tracker(workspace, QCoreApplication::applicationPid());
+    tracker.mayReadTitle = [](const QString&) { return true; };
+    QString lastGained;
+    tracker.onEvent = [&](const FocusEvent& event) {
+        if (event.kind == FocusEvent::Kind::FocusGained)
+            lastGained = event.bundleID;
+    };
+    tracker.start();
+    TestApplication alpha(QStringLiteral("BenchAlpha"));
+    TestApplication beta(QStringLiteral("BenchBeta"));
+    const auto settle = [] {
+        for (int i = 0; i < 20; ++i)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    };
+    settle();
+
+    std::vector<double> latencies;
+    int switches = 0;
+    for (auto _ : state) {
+        const bool toAlpha = switches++ % 2 == 0;
+        const QString expected = toAlpha ? QStringLiteral("BenchAlpha") : QStringLiteral("BenchBeta");
+        lastGained.clear();
+        QElapsedTimer timer;
+        timer.start();
+        workspace.raiseWindow(toAlpha ? alpha.window : beta.window);
+        while (lastGained != expected && timer.elapsed() < 2000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        latencies.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+    }
+    std::sort(latencies.begin(), latencies.end());
+    state.counters["median_ms"] = latencies[latencies.size() / 2];
+    state.counters["p99_ms"] = latencies[latencies.size() * 99 / 100];
+
+    // Idle: nothing changes on the desktop for two seconds.
+    const double cpuBefore = processCpuSeconds();
+    const long switchesBefore = voluntarySwitches();
+    QTimer::singleShot(2000, QCoreApplication::instance(), [] { QCoreApplication::exit(); });
+    QCoreApplication::exec();
+    state.counters["idle_cpu_ms_per_2s"] = (processCpuSeconds() - cpuBefore) * 1000;
+    state.counters["idle_wakeups_per_2s"] = static_cast<double>(voluntarySwitches() - switchesBefore);
+    tracker.stop();
+}
+BENCHMARK(BM_WindowSwitchToFocusEvent)->Iterations(200)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
