@@ -19,29 +19,26 @@ struct TestApplication {
     QProcess process;
     quint64 window = 0;
 
-    explicit TestApplication(const QString& wmClass)
-    {
-        process.start(QStringLiteral(TESSARINE_TEST_WINDOW), {wmClass, wmClass + QStringLiteral(" window")});
+    explicit TestApplication(const QString& wmClass) {
+        process.start(QStringLiteral(TESSARINE_TEST_WINDOW),
+                      {wmClass, wmClass + QStringLiteral(" window")});
         process.waitForStarted();
         process.waitForReadyRead(5000);
         window = process.readLine().trimmed().toULongLong();
     }
-    ~TestApplication()
-    {
+    ~TestApplication() {
         process.closeWriteChannel();
         process.waitForFinished(5000);
     }
 };
 
-double processCpuSeconds()
-{
+double processCpuSeconds() {
     timespec now{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-long voluntarySwitches()
-{
+long voluntarySwitches() {
     QFile status(QStringLiteral("/proc/self/status"));
     status.open(QIODevice::ReadOnly);
     for (const QByteArray& line : status.readAll().split('\n')) {
@@ -51,8 +48,7 @@ long voluntarySwitches()
     return -1;
 }
 
-void BM_WindowSwitchToFocusEvent(benchmark::State& state)
-{
+void BM_WindowSwitchToFocusEvent(benchmark::State& state) {
     X11Workspace workspace(QCoreApplication::applicationPid());
     FocusTracker tracker(workspace, QCoreApplication::applicationPid());
     tracker.mayReadTitle = [](const QString&) { return true; };
@@ -74,7 +70,8 @@ void BM_WindowSwitchToFocusEvent(benchmark::State& state)
     int switches = 0;
     for (auto _ : state) {
         const bool toAlpha = switches++ % 2 == 0;
-        const QString expected = toAlpha ? QStringLiteral("BenchAlpha") : QStringLiteral("BenchBeta");
+        const QString expected =
+            toAlpha ? QStringLiteral("BenchAlpha") : QStringLiteral("BenchBeta");
         lastGained.clear();
         QElapsedTimer timer;
         timer.start();
@@ -93,18 +90,13 @@ void BM_WindowSwitchToFocusEvent(benchmark::State& state)
     QTimer::singleShot(2000, QCoreApplication::instance(), [] { QCoreApplication::exit(); });
     QCoreApplication::exec();
     state.counters["idle_cpu_ms_per_2s"] = (processCpuSeconds() - cpuBefore) * 1000;
-    state.counters["idle_wakeups_per_2s"] = static_cast<double>(voluntarySwitches() - switchesBefore);
+    state.counters["idle_wakeups_per_2s"] =
+        static_cast<double>(voluntarySwitches() - switchesBefore);
     tracker.stop();
 }
-BENCHMARK(BM_WindowSwitchToFocusEvent)->Iterations(200)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WindowSwitchToFocusEvent)
+    ->Iterations(200)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -101,11 +101,3 @@ BENCHMARK(BM_ReferenceCatStartUpAndExit)
     ->UseRealTime();
 
 } // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -196,11 +196,3 @@ void BM_RecordEventWhileObserved(benchmark::State& state) {
 BENCHMARK(BM_RecordEventWhileObserved)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

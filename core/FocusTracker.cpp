@@ -5,18 +5,14 @@
 FocusTracker::FocusTracker(Workspace& workspace, qint64 ownPid, Clock clock)
     : m_workspace(workspace)
     , m_ownPid(ownPid)
-    , m_clock(std::move(clock))
-{
-}
+    , m_clock(std::move(clock)) {}
 
-FocusTracker::~FocusTracker()
-{
+FocusTracker::~FocusTracker() {
     for (const auto& connection : m_observers)
         QObject::disconnect(connection);
 }
 
-void FocusTracker::start()
-{
+void FocusTracker::start() {
     if (!m_observers.empty())
         return;
     observe(&Workspace::applicationActivated, FocusEvent::Kind::FocusGained);
@@ -26,8 +22,7 @@ void FocusTracker::start()
     qCInfo(lcFocus) << "FocusTracker started (event-driven, 4 workspace notifications)";
 }
 
-void FocusTracker::stop()
-{
+void FocusTracker::stop() {
     for (const auto& connection : m_observers)
         QObject::disconnect(connection);
     m_observers.clear();
@@ -36,27 +31,23 @@ void FocusTracker::stop()
 }
 
 void FocusTracker::observe(void (Workspace::*notification)(const RunningApplication&),
-                           FocusEvent::Kind kind)
-{
+                           FocusEvent::Kind kind) {
     // The tracker is the context: its destruction ends the registration.
-    m_observers.push_back(QObject::connect(&m_workspace, notification, this,
-                                           [this, kind](const RunningApplication& application) {
-                                               // Agents, background processes and
-                                               // Tessarine itself never produce events.
-                                               if (!application.isRegular ||
-                                                   application.pid == m_ownPid)
-                                                   return;
-                                               handle(kind, application);
-                                           }));
+    m_observers.push_back(QObject::connect(
+        &m_workspace, notification, this, [this, kind](const RunningApplication& application) {
+            // Agents, background processes and
+            // Tessarine itself never produce events.
+            if (!application.isRegular || application.pid == m_ownPid)
+                return;
+            handle(kind, application);
+        }));
 }
 
-bool FocusTracker::titleAllowed(const QString& bundleID) const
-{
+bool FocusTracker::titleAllowed(const QString& bundleID) const {
     return mayReadTitle && mayReadTitle(bundleID);
 }
 
-void FocusTracker::handle(FocusEvent::Kind kind, const RunningApplication& application)
-{
+void FocusTracker::handle(FocusEvent::Kind kind, const RunningApplication& application) {
     if (!application.bundleID)
         return;
     const QString& bundleID = *application.bundleID;
@@ -68,15 +59,15 @@ void FocusTracker::handle(FocusEvent::Kind kind, const RunningApplication& appli
     }
     const FocusEvent event{kind, bundleID, application.displayName, title, m_clock()};
     if (Log::verbose())
-        qCDebug(lcFocus).noquote() << FocusEvent::rawValue(kind) << bundleID << "title="
-                                   << (title ? Log::privateArg(*title) : QStringLiteral("<none>"));
+        qCDebug(lcFocus).noquote()
+            << FocusEvent::rawValue(kind) << bundleID
+            << "title=" << (title ? Log::privateArg(*title) : QStringLiteral("<none>"));
     deliver(event);
 }
 
 void FocusTracker::setUpFrontObserver(qint64 pid, const QString& bundleID,
                                       const std::optional<QString>& displayName,
-                                      const std::optional<QString>& initialTitle)
-{
+                                      const std::optional<QString>& initialTitle) {
     if (!m_workspace.canReadWindows())
         return;
     if (m_frontPid == pid) {
@@ -95,8 +86,7 @@ void FocusTracker::setUpFrontObserver(qint64 pid, const QString& bundleID,
     m_lastFrontTitle = initialTitle;
 }
 
-void FocusTracker::tearDownFrontObserver()
-{
+void FocusTracker::tearDownFrontObserver() {
     m_frontObserver.reset();
     m_frontPid = 0;
     m_frontBundleID.reset();
@@ -104,8 +94,7 @@ void FocusTracker::tearDownFrontObserver()
     m_lastFrontTitle.reset();
 }
 
-void FocusTracker::frontTitleMayHaveChanged()
-{
+void FocusTracker::frontTitleMayHaveChanged() {
     if (!m_frontBundleID || !titleAllowed(*m_frontBundleID) || !m_frontObserver ||
         !m_workspace.canReadWindows())
         return;
@@ -116,13 +105,12 @@ void FocusTracker::frontTitleMayHaveChanged()
     const FocusEvent event{FocusEvent::Kind::WindowTitleChanged, *m_frontBundleID,
                            m_frontDisplayName, title, m_clock()};
     if (Log::verbose())
-        qCDebug(lcFocus).noquote() << "window_title_changed" << *m_frontBundleID
-                                   << "title=" << Log::privateArg(*title);
+        qCDebug(lcFocus).noquote()
+            << "window_title_changed" << *m_frontBundleID << "title=" << Log::privateArg(*title);
     deliver(event);
 }
 
-void FocusTracker::deliver(const FocusEvent& event)
-{
+void FocusTracker::deliver(const FocusEvent& event) {
     if (onEvent)
         onEvent(event);
 }

@@ -16,8 +16,9 @@ class FocusTracker : public QObject {
 public:
     using Clock = std::function<TimePoint()>;
 
-    FocusTracker(Workspace& workspace, qint64 ownPid,
-                 Clock clock = [] { return std::chrono::system_clock::now(); });
+    FocusTracker(
+        Workspace& workspace, qint64 ownPid,
+        Clock clock = [] { return std::chrono::system_clock::now(); });
     ~FocusTracker() override;
 
     std::function<void(const FocusEvent&)> onEvent;

@@ -3,16 +3,14 @@
 #include <QJsonArray>
 #include <cmath>
 
-std::optional<bool> UserDefaults::boolValue(const QString& key) const
-{
+std::optional<bool> UserDefaults::boolValue(const QString& key) const {
     const QJsonValue value = m_values.value(key);
     if (!value.isBool())
         return std::nullopt;
     return value.toBool();
 }
 
-std::optional<qint64> UserDefaults::integerValue(const QString& key) const
-{
+std::optional<qint64> UserDefaults::integerValue(const QString& key) const {
     const QJsonValue value = m_values.value(key);
     if (!value.isDouble())
         return std::nullopt;
@@ -22,16 +20,14 @@ std::optional<qint64> UserDefaults::integerValue(const QString& key) const
     return static_cast<qint64>(number);
 }
 
-std::optional<QString> UserDefaults::stringValue(const QString& key) const
-{
+std::optional<QString> UserDefaults::stringValue(const QString& key) const {
     const QJsonValue value = m_values.value(key);
     if (!value.isString())
         return std::nullopt;
     return value.toString();
 }
 
-std::optional<QStringList> UserDefaults::stringListValue(const QString& key) const
-{
+std::optional<QStringList> UserDefaults::stringListValue(const QString& key) const {
     const QJsonValue value = m_values.value(key);
     if (!value.isArray())
         return std::nullopt;
@@ -44,28 +40,23 @@ std::optional<QStringList> UserDefaults::stringListValue(const QString& key) con
     return list;
 }
 
-void UserDefaults::setBool(const QString& key, bool value)
-{
+void UserDefaults::setBool(const QString& key, bool value) {
     store(key, value);
 }
 
-void UserDefaults::setInteger(const QString& key, qint64 value)
-{
+void UserDefaults::setInteger(const QString& key, qint64 value) {
     store(key, value);
 }
 
-void UserDefaults::setString(const QString& key, const QString& value)
-{
+void UserDefaults::setString(const QString& key, const QString& value) {
     store(key, value);
 }
 
-void UserDefaults::setStringList(const QString& key, const QStringList& value)
-{
+void UserDefaults::setStringList(const QString& key, const QStringList& value) {
     store(key, QJsonArray::fromStringList(value));
 }
 
-void UserDefaults::remove(const QString& key)
-{
+void UserDefaults::remove(const QString& key) {
     if (!m_values.contains(key))
         return;
     m_values.remove(key);
@@ -73,16 +64,14 @@ void UserDefaults::remove(const QString& key)
     Q_EMIT changed();
 }
 
-void UserDefaults::replaceAll(const QJsonObject& values)
-{
+void UserDefaults::replaceAll(const QJsonObject& values) {
     if (values == m_values)
         return;
     m_values = values;
     Q_EMIT changed();
 }
 
-void UserDefaults::store(const QString& key, const QJsonValue& value)
-{
+void UserDefaults::store(const QString& key, const QJsonValue& value) {
     if (m_values.value(key) == value)
         return;
     m_values.insert(key, value);

@@ -1,38 +1,19 @@
 #include "platform/fake/FakeWorkspace.h"
 
-class FakeWorkspace::Observation final : public Workspace::WindowObservation {
-public:
-    Observation(FakeWorkspace& workspace, qint64 pid, std::shared_ptr<std::function<void()>> callback)
-        : m_workspace(workspace)
-        , m_pid(pid)
-        , m_callback(std::move(callback))
-    {
-    }
-    ~Observation() override { m_workspace.m_observers.remove(m_pid, m_callback); }
-
-private:
-    FakeWorkspace& m_workspace;
-    qint64 m_pid;
-    std::shared_ptr<std::function<void()>> m_callback;
-};
-
-QList<RunningApplication> FakeWorkspace::runningApplications() const
-{
+QList<RunningApplication> FakeWorkspace::runningApplications() const {
     QList<RunningApplication> list;
     for (const Application& application : m_applications)
         list.append(application.info);
     return list;
 }
 
-std::optional<RunningApplication> FakeWorkspace::frontmostApplication() const
-{
+std::optional<RunningApplication> FakeWorkspace::frontmostApplication() const {
     if (!m_front || !m_applications.contains(*m_front))
         return std::nullopt;
     return m_applications.value(*m_front).info;
 }
 
-std::optional<QString> FakeWorkspace::focusedWindowTitle(qint64 pid) const
-{
+std::optional<QString> FakeWorkspace::focusedWindowTitle(qint64 pid) const {
     const auto found = m_applications.constFind(pid);
     if (found == m_applications.cend() || !found->focusedWindow)
         return std::nullopt;
@@ -43,23 +24,18 @@ std::optional<QString> FakeWorkspace::focusedWindowTitle(qint64 pid) const
     return std::nullopt;
 }
 
-QList<WindowInfo> FakeWorkspace::windows(qint64 pid) const
-{
+QList<WindowInfo> FakeWorkspace::windows(qint64 pid) const {
     return m_applications.value(pid).windows;
 }
 
 std::unique_ptr<Workspace::WindowObservation>
-FakeWorkspace::observeWindows(qint64 pid, std::function<void()> changed)
-{
+FakeWorkspace::observeWindows(qint64 pid, std::function<void()> changed) {
     if (!m_canReadWindows || !m_applications.contains(pid))
         return nullptr;
-    auto callback = std::make_shared<std::function<void()>>(std::move(changed));
-    m_observers.insert(pid, callback);
-    return std::make_unique<Observation>(*this, pid, callback);
+    return m_observers.add(pid, std::move(changed));
 }
 
-bool FakeWorkspace::raiseWindow(quint64 windowID)
-{
+bool FakeWorkspace::raiseWindow(quint64 windowID) {
     const std::optional<qint64> owner = ownerOf(windowID);
     if (!owner)
         return false;
@@ -69,14 +45,12 @@ bool FakeWorkspace::raiseWindow(quint64 windowID)
     return true;
 }
 
-void FakeWorkspace::launch(const RunningApplication& application)
-{
+void FakeWorkspace::launch(const RunningApplication& application) {
     m_applications.insert(application.pid, Application{application, {}, std::nullopt});
     Q_EMIT applicationLaunched(application);
 }
 
-void FakeWorkspace::activate(qint64 pid)
-{
+void FakeWorkspace::activate(qint64 pid) {
     if (!m_applications.contains(pid) || m_front == pid)
         return;
     if (m_front && m_applications.contains(*m_front))
@@ -85,8 +59,7 @@ void FakeWorkspace::activate(qint64 pid)
     Q_EMIT applicationActivated(m_applications.value(pid).info);
 }
 
-void FakeWorkspace::terminate(qint64 pid)
-{
+void FakeWorkspace::terminate(qint64 pid) {
     if (!m_applications.contains(pid))
         return;
     const RunningApplication info = m_applications.take(pid).info;
@@ -95,8 +68,7 @@ void FakeWorkspace::terminate(qint64 pid)
     Q_EMIT applicationTerminated(info);
 }
 
-void FakeWorkspace::openWindow(qint64 pid, quint64 windowID, const std::optional<QString>& title)
-{
+void FakeWorkspace::openWindow(qint64 pid, quint64 windowID, const std::optional<QString>& title) {
     if (!m_applications.contains(pid))
         return;
     Application& application = m_applications[pid];
@@ -105,16 +77,14 @@ void FakeWorkspace::openWindow(qint64 pid, quint64 windowID, const std::optional
     notifyObservers(pid);
 }
 
-void FakeWorkspace::focusWindow(qint64 pid, quint64 windowID)
-{
+void FakeWorkspace::focusWindow(qint64 pid, quint64 windowID) {
     if (!m_applications.contains(pid) || m_applications[pid].focusedWindow == windowID)
         return;
     m_applications[pid].focusedWindow = windowID;
     notifyObservers(pid);
 }
 
-void FakeWorkspace::setWindowTitle(quint64 windowID, const std::optional<QString>& title)
-{
+void FakeWorkspace::setWindowTitle(quint64 windowID, const std::optional<QString>& title) {
     const std::optional<qint64> owner = ownerOf(windowID);
     if (!owner)
         return;
@@ -125,20 +95,11 @@ void FakeWorkspace::setWindowTitle(quint64 windowID, const std::optional<QString
     notifyObservers(*owner);
 }
 
-int FakeWorkspace::observerCount(qint64 pid) const
-{
-    return static_cast<int>(m_observers.count(pid));
+int FakeWorkspace::observerCount(qint64 pid) const {
+    return m_observers.count(pid);
 }
 
-void FakeWorkspace::notifyObservers(qint64 pid)
-{
-    const auto callbacks = m_observers.values(pid);
-    for (const auto& callback : callbacks)
-        (*callback)();
-}
-
-std::optional<qint64> FakeWorkspace::ownerOf(quint64 windowID) const
-{
+std::optional<qint64> FakeWorkspace::ownerOf(quint64 windowID) const {
     for (auto it = m_applications.cbegin(); it != m_applications.cend(); ++it) {
         for (const WindowInfo& window : it->windows) {
             if (window.id == windowID)

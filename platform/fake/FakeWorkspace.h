@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/WindowObservers.h"
 #include "platform/Workspace.h"
 
 #include <QHash>
@@ -37,14 +38,12 @@ private:
         QList<WindowInfo> windows;
         std::optional<quint64> focusedWindow;
     };
-    class Observation;
-
-    void notifyObservers(qint64 pid);
+    void notifyObservers(qint64 pid) { m_observers.notify(pid); }
     std::optional<qint64> ownerOf(quint64 windowID) const;
 
     QMap<qint64, Application> m_applications;
     std::optional<qint64> m_front;
     bool m_canReadWindows = true;
-    QMultiHash<qint64, std::shared_ptr<std::function<void()>>> m_observers;
+    WindowObservers m_observers;
     std::optional<quint64> m_lastRaised;
 };

@@ -1,7 +1,6 @@
 #include "platform/fake/MemoryUserDefaults.h"
 
-void MemoryUserDefaults::setRaw(const QString& key, const QJsonValue& value)
-{
+void MemoryUserDefaults::setRaw(const QString& key, const QJsonValue& value) {
     QJsonObject all = values();
     all.insert(key, value);
     replaceAll(all);

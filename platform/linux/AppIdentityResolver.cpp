@@ -9,8 +9,7 @@
 namespace {
 
 // Well-known desktop ids (lower case) and the identifiers the detectors list.
-const QHash<QString, QString>& aliases()
-{
+const QHash<QString, QString>& aliases() {
     static const QHash<QString, QString> table = {
         // browsers
         {QStringLiteral("google-chrome"), QStringLiteral("com.google.Chrome")},
@@ -67,8 +66,7 @@ const QHash<QString, QString>& aliases()
     return table;
 }
 
-QString unescapeUnit(QString text)
-{
+QString unescapeUnit(QString text) {
     // systemd escapes "-" inside names as \x2d.
     return text.replace(QStringLiteral("\\x2d"), QStringLiteral("-"));
 }
@@ -76,19 +74,16 @@ QString unescapeUnit(QString text)
 } // namespace
 
 AppIdentityResolver::AppIdentityResolver()
-    : AppIdentityResolver(QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation))
-{
+    : AppIdentityResolver(QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation)) {
 }
 
-AppIdentityResolver::AppIdentityResolver(const QStringList& applicationFolders)
-{
+AppIdentityResolver::AppIdentityResolver(const QStringList& applicationFolders) {
     // The first folder that has an id wins, as the desktop does it.
     for (const QString& folder : applicationFolders)
         index(folder, QString());
 }
 
-void AppIdentityResolver::index(const QString& folder, const QString& prefix)
-{
+void AppIdentityResolver::index(const QString& folder, const QString& prefix) {
     const QDir dir(folder);
     for (const QFileInfo& info :
          dir.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Readable)) {
@@ -124,23 +119,22 @@ void AppIdentityResolver::index(const QString& folder, const QString& prefix)
     }
 }
 
-QStringList AppIdentityResolver::desktopIDsFromCgroup(const QString& cgroup, bool* certain)
-{
+QStringList AppIdentityResolver::desktopIDsFromCgroup(const QString& cgroup, bool* certain) {
     if (certain)
         *certain = false;
     QStringList candidates;
     for (const QString& line : cgroup.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         const QString unit = line.section(QLatin1Char('/'), -1);
         // Flatpak: app-flatpak-<app id>-<number>.scope
-        static const QRegularExpression flatpak(
-            QStringLiteral("^app-flatpak-(.+)-\\d+\\.scope$"));
+        static const QRegularExpression flatpak(QStringLiteral("^app-flatpak-(.+)-\\d+\\.scope$"));
         if (const auto match = flatpak.match(unit); match.hasMatch()) {
             if (certain)
                 *certain = true;
             return {unescapeUnit(match.captured(1))};
         }
         // Snap: snap.<snap>.<app>.<uuid>.scope, whose desktop file is <snap>_<app>.desktop
-        static const QRegularExpression snap(QStringLiteral("^snap\\.([^.]+)\\.([^.]+)\\..*\\.scope$"));
+        static const QRegularExpression snap(
+            QStringLiteral("^snap\\.([^.]+)\\.([^.]+)\\..*\\.scope$"));
         if (const auto match = snap.match(unit); match.hasMatch()) {
             candidates.append(match.captured(1) + QLatin1Char('_') + match.captured(2));
             continue;
@@ -164,16 +158,14 @@ QStringList AppIdentityResolver::desktopIDsFromCgroup(const QString& cgroup, boo
     return candidates;
 }
 
-std::optional<QString> AppIdentityResolver::alias(const QString& desktopID)
-{
+std::optional<QString> AppIdentityResolver::alias(const QString& desktopID) {
     const auto found = aliases().constFind(desktopID.toLower());
     if (found == aliases().cend())
         return std::nullopt;
     return *found;
 }
 
-std::optional<QString> AppIdentityResolver::matchWMClass(const QString& wmClass) const
-{
+std::optional<QString> AppIdentityResolver::matchWMClass(const QString& wmClass) const {
     const QString wanted = wmClass.toLower();
     for (const Entry& entry : m_entries) {
         if (entry.id.toLower() == wanted ||
@@ -184,8 +176,7 @@ std::optional<QString> AppIdentityResolver::matchWMClass(const QString& wmClass)
     return std::nullopt;
 }
 
-AppIdentityResolver::Identity AppIdentityResolver::resolve(const Clues& clues) const
-{
+AppIdentityResolver::Identity AppIdentityResolver::resolve(const Clues& clues) const {
     std::optional<QString> desktopID;
     if (clues.gtkApplicationID && !clues.gtkApplicationID->isEmpty())
         desktopID = clues.gtkApplicationID;

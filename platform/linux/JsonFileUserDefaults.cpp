@@ -11,8 +11,7 @@
 
 JsonFileUserDefaults::JsonFileUserDefaults(QString path, QObject* parent)
     : UserDefaults(parent)
-    , m_path(std::move(path))
-{
+    , m_path(std::move(path)) {
     QDir().mkpath(QFileInfo(m_path).absolutePath());
     reload();
     // The folder is watched too: an atomic rewrite replaces the file, which ends a watch on it.
@@ -21,24 +20,21 @@ JsonFileUserDefaults::JsonFileUserDefaults(QString path, QObject* parent)
     watch();
 }
 
-QString JsonFileUserDefaults::defaultPath()
-{
+QString JsonFileUserDefaults::defaultPath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
            QStringLiteral("/Kestrune/defaults.json");
 }
 
-void JsonFileUserDefaults::persist(const QJsonObject& values)
-{
+void JsonFileUserDefaults::persist(const QJsonObject& values) {
     QSaveFile file(m_path);
     if (!file.open(QIODevice::WriteOnly) ||
         file.write(QJsonDocument(values).toJson(QJsonDocument::Indented)) < 0 || !file.commit())
-        qCWarning(lcApp).noquote() << "Could not save settings to" << m_path << ":"
-                                   << file.errorString();
+        qCWarning(lcApp).noquote()
+            << "Could not save settings to" << m_path << ":" << file.errorString();
     watch();
 }
 
-void JsonFileUserDefaults::reload()
-{
+void JsonFileUserDefaults::reload() {
     watch();
     QFile file(m_path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -57,8 +53,7 @@ void JsonFileUserDefaults::reload()
     replaceAll(document.object());
 }
 
-void JsonFileUserDefaults::watch()
-{
+void JsonFileUserDefaults::watch() {
     if (QFileInfo::exists(m_path) && !m_watcher.files().contains(m_path))
         m_watcher.addPath(m_path);
     const QString folder = QFileInfo(m_path).absolutePath();

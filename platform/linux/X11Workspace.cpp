@@ -14,8 +14,7 @@ template <typename Reply> struct FreeDeleter {
 template <typename Reply> using ReplyPtr = std::unique_ptr<Reply, FreeDeleter<Reply>>;
 
 // Application key: the process id, or a negative stand-in for windows without _NET_WM_PID.
-qint64 keyFor(std::optional<qint64> pid, const QString& className)
-{
+qint64 keyFor(std::optional<qint64> pid, const QString& className) {
     if (pid && *pid > 0)
         return *pid;
     return -static_cast<qint64>(qHash(className) & 0x7fffffff) - 1;
@@ -41,28 +40,11 @@ struct X11Workspace::Application {
     quint32 focusedWindow = 0;
 };
 
-class X11Workspace::Observation final : public Workspace::WindowObservation {
-public:
-    Observation(X11Workspace& workspace, qint64 pid, std::shared_ptr<std::function<void()>> callback)
-        : m_workspace(workspace)
-        , m_pid(pid)
-        , m_callback(std::move(callback))
-    {
-    }
-    ~Observation() override { m_workspace.m_observers.remove(m_pid, m_callback); }
-
-private:
-    X11Workspace& m_workspace;
-    qint64 m_pid;
-    std::shared_ptr<std::function<void()>> m_callback;
-};
-
 X11Workspace::X11Workspace(qint64 ownPid, AppIdentityResolver resolver, QObject* parent)
     : Workspace(parent)
     , m_atoms(std::make_unique<Atoms>())
     , m_ownPid(ownPid)
-    , m_resolver(std::move(resolver))
-{
+    , m_resolver(std::move(resolver)) {
     int screenNumber = 0;
     xcb_connection_t* connection = xcb_connect(nullptr, &screenNumber);
     if (xcb_connection_has_error(connection)) {
@@ -98,14 +80,13 @@ X11Workspace::X11Workspace(qint64 ownPid, AppIdentityResolver resolver, QObject*
     scheduleRead();
 }
 
-void X11Workspace::scheduleRead()
-{
+void X11Workspace::scheduleRead() {
     // Round trips can pull events into xcb's queue without waking the socket notifier.
-    QMetaObject::invokeMethod(this, [this] { readEvents(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { readEvents(); }, Qt::QueuedConnection);
 }
 
-X11Workspace::~X11Workspace()
-{
+X11Workspace::~X11Workspace() {
     m_notifier.reset();
     if (m_connection) {
         xcb_ewmh_connection_wipe(&m_atoms->ewmh);
@@ -113,13 +94,11 @@ X11Workspace::~X11Workspace()
     }
 }
 
-bool X11Workspace::isConnected() const
-{
+bool X11Workspace::isConnected() const {
     return m_connection && !xcb_connection_has_error(m_connection);
 }
 
-void X11Workspace::readEvents()
-{
+void X11Workspace::readEvents() {
     if (!isConnected())
         return;
     while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection)) {
@@ -130,8 +109,7 @@ void X11Workspace::readEvents()
     xcb_flush(m_connection);
 }
 
-void X11Workspace::handleEvent(quint8 responseType, quint32 window, quint32 atom)
-{
+void X11Workspace::handleEvent(quint8 responseType, quint32 window, quint32 atom) {
     // Errors (response type 0) are windows that vanished under us (BadWindow): nothing to do.
     if ((responseType & 0x7f) != XCB_PROPERTY_NOTIFY)
         return;
@@ -145,12 +123,11 @@ void X11Workspace::handleEvent(quint8 responseType, quint32 window, quint32 atom
     windowPropertyChanged(window, atom);
 }
 
-void X11Workspace::clientListChanged()
-{
+void X11Workspace::clientListChanged() {
     xcb_ewmh_get_windows_reply_t list{};
     QSet<quint32> current;
-    if (xcb_ewmh_get_client_list_reply(
-            &m_atoms->ewmh, xcb_ewmh_get_client_list(&m_atoms->ewmh, 0), &list, nullptr)) {
+    if (xcb_ewmh_get_client_list_reply(&m_atoms->ewmh, xcb_ewmh_get_client_list(&m_atoms->ewmh, 0),
+                                       &list, nullptr)) {
         for (uint32_t i = 0; i < list.windows_len; ++i)
             current.insert(list.windows[i]);
         xcb_ewmh_get_windows_reply_wipe(&list);
@@ -166,8 +143,7 @@ void X11Workspace::clientListChanged()
     }
 }
 
-bool X11Workspace::addWindow(quint32 window)
-{
+bool X11Workspace::addWindow(quint32 window) {
     uint32_t pidValue = 0;
     std::optional<qint64> pid;
     if (xcb_ewmh_get_wm_pid_reply(&m_atoms->ewmh, xcb_ewmh_get_wm_pid(&m_atoms->ewmh, window),
@@ -195,9 +171,9 @@ bool X11Workspace::addWindow(quint32 window)
                                  m_atoms->ewmh.UTF8_STRING, 0, 256),
                 nullptr));
             if (gtk && xcb_get_property_value_length(gtk.get()) > 0)
-                clues.gtkApplicationID = QString::fromUtf8(
-                    static_cast<const char*>(xcb_get_property_value(gtk.get())),
-                    xcb_get_property_value_length(gtk.get()));
+                clues.gtkApplicationID =
+                    QString::fromUtf8(static_cast<const char*>(xcb_get_property_value(gtk.get())),
+                                      xcb_get_property_value_length(gtk.get()));
         }
         if (pid) {
             QFile cgroup(QStringLiteral("/proc/%1/cgroup").arg(*pid));
@@ -232,8 +208,7 @@ bool X11Workspace::addWindow(quint32 window)
     return true;
 }
 
-void X11Workspace::removeWindow(quint32 window)
-{
+void X11Workspace::removeWindow(quint32 window) {
     const std::shared_ptr<Window> record = m_windows.take(window);
     if (!record)
         return;
@@ -254,8 +229,7 @@ void X11Workspace::removeWindow(quint32 window)
     Q_EMIT applicationTerminated(application->info);
 }
 
-void X11Workspace::activeWindowChanged()
-{
+void X11Workspace::activeWindowChanged() {
     xcb_window_t window = XCB_WINDOW_NONE;
     if (!xcb_ewmh_get_active_window_reply(
             &m_atoms->ewmh, xcb_ewmh_get_active_window(&m_atoms->ewmh, 0), &window, nullptr))
@@ -288,8 +262,7 @@ void X11Workspace::activeWindowChanged()
     Q_EMIT applicationActivated(application.info);
 }
 
-void X11Workspace::windowPropertyChanged(quint32 window, quint32 atom)
-{
+void X11Workspace::windowPropertyChanged(quint32 window, quint32 atom) {
     const auto found = m_windows.constFind(window);
     if (found == m_windows.cend())
         return;
@@ -311,8 +284,7 @@ void X11Workspace::windowPropertyChanged(quint32 window, quint32 atom)
     }
 }
 
-std::optional<QString> X11Workspace::readTitle(quint32 window) const
-{
+std::optional<QString> X11Workspace::readTitle(quint32 window) const {
     xcb_ewmh_get_utf8_strings_reply_t name{};
     if (xcb_ewmh_get_wm_name_reply(&m_atoms->ewmh, xcb_ewmh_get_wm_name(&m_atoms->ewmh, window),
                                    &name, nullptr)) {
@@ -330,8 +302,7 @@ std::optional<QString> X11Workspace::readTitle(quint32 window) const
     return std::nullopt;
 }
 
-bool X11Workspace::readIsRegular(quint32 window) const
-{
+bool X11Workspace::readIsRegular(quint32 window) const {
     xcb_ewmh_get_atoms_reply_t types{};
     bool normal = true; // managed windows without a type are normal
     if (xcb_ewmh_get_wm_window_type_reply(
@@ -342,9 +313,9 @@ bool X11Workspace::readIsRegular(quint32 window) const
         xcb_ewmh_get_atoms_reply_wipe(&types);
     }
     xcb_ewmh_get_atoms_reply_t states{};
-    if (normal && xcb_ewmh_get_wm_state_reply(
-                      &m_atoms->ewmh, xcb_ewmh_get_wm_state(&m_atoms->ewmh, window), &states,
-                      nullptr)) {
+    if (normal &&
+        xcb_ewmh_get_wm_state_reply(&m_atoms->ewmh, xcb_ewmh_get_wm_state(&m_atoms->ewmh, window),
+                                    &states, nullptr)) {
         for (uint32_t i = 0; i < states.atoms_len; ++i)
             normal = normal && states.atoms[i] != m_atoms->ewmh._NET_WM_STATE_SKIP_TASKBAR;
         xcb_ewmh_get_atoms_reply_wipe(&states);
@@ -352,30 +323,20 @@ bool X11Workspace::readIsRegular(quint32 window) const
     return normal;
 }
 
-void X11Workspace::notifyObservers(qint64 pid)
-{
-    const auto callbacks = m_observers.values(pid);
-    for (const auto& callback : callbacks)
-        (*callback)();
-}
-
-QList<RunningApplication> X11Workspace::runningApplications() const
-{
+QList<RunningApplication> X11Workspace::runningApplications() const {
     QList<RunningApplication> list;
     for (const auto& application : m_applications)
         list.append(application->info);
     return list;
 }
 
-std::optional<RunningApplication> X11Workspace::frontmostApplication() const
-{
+std::optional<RunningApplication> X11Workspace::frontmostApplication() const {
     if (!m_front || !m_applications.contains(*m_front))
         return std::nullopt;
     return m_applications.value(*m_front)->info;
 }
 
-std::optional<QString> X11Workspace::focusedWindowTitle(qint64 pid) const
-{
+std::optional<QString> X11Workspace::focusedWindowTitle(qint64 pid) const {
     const auto application = m_applications.value(pid);
     if (!application)
         return std::nullopt;
@@ -386,8 +347,7 @@ std::optional<QString> X11Workspace::focusedWindowTitle(qint64 pid) const
     return record ? record->title : std::nullopt;
 }
 
-QList<WindowInfo> X11Workspace::windows(qint64 pid) const
-{
+QList<WindowInfo> X11Workspace::windows(qint64 pid) const {
     QList<WindowInfo> list;
     const auto application = m_applications.value(pid);
     if (!application)
@@ -409,17 +369,13 @@ QList<WindowInfo> X11Workspace::windows(qint64 pid) const
 }
 
 std::unique_ptr<Workspace::WindowObservation>
-X11Workspace::observeWindows(qint64 pid, std::function<void()> changed)
-{
+X11Workspace::observeWindows(qint64 pid, std::function<void()> changed) {
     if (!isConnected() || !m_applications.contains(pid))
         return nullptr;
-    auto callback = std::make_shared<std::function<void()>>(std::move(changed));
-    m_observers.insert(pid, callback);
-    return std::make_unique<Observation>(*this, pid, callback);
+    return m_observers.add(pid, std::move(changed));
 }
 
-bool X11Workspace::raiseWindow(quint64 windowID)
-{
+bool X11Workspace::raiseWindow(quint64 windowID) {
     if (!isConnected() || !m_windows.contains(static_cast<quint32>(windowID)))
         return false;
     const auto window = static_cast<xcb_window_t>(windowID);

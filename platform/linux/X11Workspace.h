@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/WindowObservers.h"
 #include "platform/Workspace.h"
 #include "platform/linux/AppIdentityResolver.h"
 
@@ -37,7 +38,6 @@ private:
     struct Window;
     struct Application;
     struct Atoms;
-    class Observation;
 
     void readEvents();
     void scheduleRead();
@@ -49,7 +49,7 @@ private:
     void removeWindow(quint32 window);
     std::optional<QString> readTitle(quint32 window) const;
     bool readIsRegular(quint32 window) const;
-    void notifyObservers(qint64 pid);
+    void notifyObservers(qint64 pid) { m_observers.notify(pid); }
 
     std::unique_ptr<Atoms> m_atoms;
     xcb_connection_t* m_connection = nullptr;
@@ -61,5 +61,5 @@ private:
     QHash<qint64, std::shared_ptr<Application>> m_applications;
     quint32 m_activeWindow = 0;
     std::optional<qint64> m_front;
-    QMultiHash<qint64, std::shared_ptr<std::function<void()>>> m_observers;
+    WindowObservers m_observers;
 };

@@ -9,10 +9,9 @@ namespace {
 
 constexpr qint64 kOwnPid = 1;
 
-RunningApplication app(qint64 pid, const char* bundleID, bool regular = true)
-{
-    return RunningApplication{QString::fromLatin1(bundleID), QStringLiteral("App %1").arg(pid),
-                              pid, regular};
+RunningApplication app(qint64 pid, const char* bundleID, bool regular = true) {
+    return RunningApplication{QString::fromLatin1(bundleID), QStringLiteral("App %1").arg(pid), pid,
+                              regular};
 }
 
 class FocusTrackerTest : public ::testing::Test {
@@ -22,14 +21,15 @@ protected:
     QSet<QString> readable = {u"com.example.Chat"_qs, u"com.example.Editor"_qs};
     QStringList events;
 
-    FocusTrackerTest()
-    {
+    FocusTrackerTest() {
         tracker.onEvent = [this](const FocusEvent& event) {
             events.append(FocusEvent::rawValue(event.kind) + u' ' + event.bundleID + u' ' +
                           event.windowTitle.value_or(u"-"_qs));
             EXPECT_EQ(event.occurredAt, TimePoint(std::chrono::seconds(42)));
         };
-        tracker.mayReadTitle = [this](const QString& bundleID) { return readable.contains(bundleID); };
+        tracker.mayReadTitle = [this](const QString& bundleID) {
+            return readable.contains(bundleID);
+        };
         workspace.launch(app(10, "com.example.Chat"));
         workspace.openWindow(10, 100, u"Claude"_qs);
         workspace.launch(app(20, "com.example.Editor"));
@@ -42,8 +42,7 @@ protected:
 
 } // namespace
 
-TEST_F(FocusTrackerTest, ApplicationEventsCarryTitlesOnlyWhereAllowed)
-{
+TEST_F(FocusTrackerTest, ApplicationEventsCarryTitlesOnlyWhereAllowed) {
     workspace.activate(10);
     workspace.activate(30); // the policy refuses titles for the vault
     workspace.launch(app(40, "com.example.New"));
@@ -60,15 +59,14 @@ TEST_F(FocusTrackerTest, ApplicationEventsCarryTitlesOnlyWhereAllowed)
     EXPECT_EQ(events.last(), u"window_title_changed com.example.Chat Claude — new chat"_qs);
 }
 
-TEST_F(FocusTrackerTest, TitleChangesOfTheFrontApplicationAreReportedOnce)
-{
+TEST_F(FocusTrackerTest, TitleChangesOfTheFrontApplicationAreReportedOnce) {
     workspace.activate(20);
     events.clear();
     workspace.setWindowTitle(200, u"main.cpp"_qs); // unchanged
     workspace.setWindowTitle(200, u"● main.cpp"_qs);
     workspace.setWindowTitle(200, u"● main.cpp"_qs);
     workspace.openWindow(20, 201, u"util.cpp"_qs); // a new window comes to front
-    workspace.focusWindow(20, 200);                 // back to the first window
+    workspace.focusWindow(20, 200);                // back to the first window
     EXPECT_EQ(events, (QStringList{u"window_title_changed com.example.Editor ● main.cpp"_qs,
                                    u"window_title_changed com.example.Editor util.cpp"_qs,
                                    u"window_title_changed com.example.Editor ● main.cpp"_qs}));
@@ -78,8 +76,7 @@ TEST_F(FocusTrackerTest, TitleChangesOfTheFrontApplicationAreReportedOnce)
     EXPECT_EQ(events.size(), 3);
 }
 
-TEST_F(FocusTrackerTest, OwnAgentAndUnidentifiedProcessesProduceNothing)
-{
+TEST_F(FocusTrackerTest, OwnAgentAndUnidentifiedProcessesProduceNothing) {
     workspace.launch(app(kOwnPid, "app.kestrune.Tessarine"));
     workspace.activate(kOwnPid);
     workspace.launch(app(50, "com.example.Agent", false));
@@ -89,16 +86,14 @@ TEST_F(FocusTrackerTest, OwnAgentAndUnidentifiedProcessesProduceNothing)
     EXPECT_TRUE(events.isEmpty()) << events.join(u", ").toStdString();
 }
 
-TEST_F(FocusTrackerTest, WithoutWindowReadsApplicationEventsStillFlow)
-{
+TEST_F(FocusTrackerTest, WithoutWindowReadsApplicationEventsStillFlow) {
     workspace.setCanReadWindows(false);
     workspace.activate(10);
     EXPECT_EQ(events, QStringList{u"focus_gained com.example.Chat -"_qs});
     EXPECT_EQ(workspace.observerCount(10), 0);
 }
 
-TEST_F(FocusTrackerTest, StartingTwiceRegistersOnceAndStopSilencesEverything)
-{
+TEST_F(FocusTrackerTest, StartingTwiceRegistersOnceAndStopSilencesEverything) {
     tracker.start();
     workspace.activate(10);
     EXPECT_EQ(events.size(), 1) << "one registration, one event";

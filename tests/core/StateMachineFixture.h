@@ -6,6 +6,16 @@
 #include <QList>
 #include <QPair>
 
+// (state, state_reason) as stored.
+using Reason = QPair<QString, QString>;
+
+inline Reason reason(const char* state, const QString& why) {
+    return {QString::fromLatin1(state), why};
+}
+inline Reason reason(const char* state, const char* why) {
+    return reason(state, QString::fromLatin1(why));
+}
+
 // A timer the test fires by hand, with the clock moved to the deadline.
 class ManualTickTimer final : public TickTimer {
 public:

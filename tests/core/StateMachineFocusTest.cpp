@@ -3,15 +3,6 @@
 
 namespace {
 
-using Reason = QPair<QString, QString>;
-
-Reason reason(const char* state, const QString& why) {
-    return {QString::fromLatin1(state), why};
-}
-Reason reason(const char* state, const char* why) {
-    return reason(state, QString::fromLatin1(why));
-}
-
 const QString chat = u"com.example.Chat"_qs;
 const QString mail = u"com.example.Mail"_qs;
 const QString editor = u"com.example.Editor"_qs;

@@ -12,21 +12,19 @@ protected:
     QTemporaryDir home;
     QTemporaryDir system;
 
-    void desktopFile(const QTemporaryDir& root, const QString& relative, const QByteArray& contents)
-    {
+    void desktopFile(const QTemporaryDir& root, const QString& relative,
+                     const QByteArray& contents) {
         const QString path = root.filePath(u"applications/"_qs + relative);
         QDir().mkpath(QFileInfo(path).absolutePath());
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(contents);
     }
-    AppIdentityResolver resolver()
-    {
+    AppIdentityResolver resolver() {
         return AppIdentityResolver(
             {home.filePath(u"applications"_qs), system.filePath(u"applications"_qs)});
     }
-    void SetUp() override
-    {
+    void SetUp() override {
         desktopFile(system, u"org.gnome.Terminal.desktop"_qs,
                     "[Desktop Entry]\nName=Terminal\nExec=gnome-terminal\n"
                     "[Desktop Action new-window]\nName=New Window\n");
@@ -41,10 +39,9 @@ protected:
 
 } // namespace
 
-TEST_F(AppIdentityResolverTest, GtkIdsAndWindowClassesFindTheirDesktopEntries)
-{
-    const auto terminal = resolver().resolve({u"org.gnome.Terminal"_qs, {}, u"gnome-terminal-server"_qs,
-                                              u"Gnome-terminal"_qs});
+TEST_F(AppIdentityResolverTest, GtkIdsAndWindowClassesFindTheirDesktopEntries) {
+    const auto terminal = resolver().resolve(
+        {u"org.gnome.Terminal"_qs, {}, u"gnome-terminal-server"_qs, u"Gnome-terminal"_qs});
     EXPECT_EQ(terminal.desktopID, u"org.gnome.Terminal"_qs);
     EXPECT_EQ(terminal.displayName, u"Terminal"_qs) << "not the name of a desktop action";
     EXPECT_EQ(terminal.bundleID, u"com.apple.Terminal"_qs);
@@ -66,11 +63,9 @@ TEST_F(AppIdentityResolverTest, GtkIdsAndWindowClassesFindTheirDesktopEntries)
         << "the user's own entry wins";
 }
 
-TEST_F(AppIdentityResolverTest, CgroupsNameFlatpakAndSystemdLaunchedApplications)
-{
-    const QString flatpak =
-        u"0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
-        "app-flatpak-org.mozilla.firefox-12345.scope\n"_qs;
+TEST_F(AppIdentityResolverTest, CgroupsNameFlatpakAndSystemdLaunchedApplications) {
+    const QString flatpak = u"0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
+                            "app-flatpak-org.mozilla.firefox-12345.scope\n"_qs;
     const auto firefox = resolver().resolve({{}, flatpak, u"Navigator"_qs, u"firefox"_qs});
     EXPECT_EQ(firefox.desktopID, u"org.mozilla.firefox"_qs);
     EXPECT_EQ(firefox.bundleID, u"org.mozilla.firefox"_qs);
@@ -95,8 +90,7 @@ TEST_F(AppIdentityResolverTest, CgroupsNameFlatpakAndSystemdLaunchedApplications
     EXPECT_EQ(resolver().resolve({{}, unknown, u"code"_qs, u"Code"_qs}).desktopID, u"code"_qs);
 }
 
-TEST_F(AppIdentityResolverTest, UnknownApplicationsKeepTheirOwnNames)
-{
+TEST_F(AppIdentityResolverTest, UnknownApplicationsKeepTheirOwnNames) {
     const auto custom = resolver().resolve({{}, {}, u"mytool"_qs, u"MyTool"_qs});
     EXPECT_EQ(custom.bundleID, u"MyTool"_qs);
     EXPECT_EQ(custom.displayName, u"MyTool"_qs);

@@ -11,8 +11,7 @@
 
 namespace {
 
-xcb_atom_t atom(xcb_connection_t* connection, const char* name)
-{
+xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
     xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
         connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name),
         nullptr);
@@ -21,8 +20,7 @@ xcb_atom_t atom(xcb_connection_t* connection, const char* name)
     return value;
 }
 
-void setTitle(xcb_connection_t* connection, xcb_window_t window, const std::string& title)
-{
+void setTitle(xcb_connection_t* connection, xcb_window_t window, const std::string& title) {
     const xcb_atom_t utf8 = atom(connection, "UTF8_STRING");
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atom(connection, "_NET_WM_NAME"),
                         utf8, 8, static_cast<uint32_t>(title.size()), title.data());
@@ -33,8 +31,7 @@ void setTitle(xcb_connection_t* connection, xcb_window_t window, const std::stri
 
 } // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     if (argc < 3)
         return 2;
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);

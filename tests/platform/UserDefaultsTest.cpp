@@ -8,8 +8,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-TEST(UserDefaultsTest, ValuesOfTheWrongTypeReadAsAbsent)
-{
+TEST(UserDefaultsTest, ValuesOfTheWrongTypeReadAsAbsent) {
     MemoryUserDefaults defaults;
     defaults.setRaw(u"settings.engagementSeconds"_qs, 90.5);
     defaults.setRaw(u"settings.staleAfterMinutes"_qs, u"20"_qs);
@@ -30,8 +29,7 @@ TEST(UserDefaultsTest, ValuesOfTheWrongTypeReadAsAbsent)
     EXPECT_EQ(changes, 1) << "an unchanged value is no change";
 }
 
-TEST(UserDefaultsTest, TheFileKeepsTypesAcrossRunsAndFollowsOutsideChanges)
-{
+TEST(UserDefaultsTest, TheFileKeepsTypesAcrossRunsAndFollowsOutsideChanges) {
     QTemporaryDir dir;
     const QString path = dir.filePath(u"Kestrune/defaults.json"_qs);
     {

@@ -1,7 +1,7 @@
 // Runs inside scripts/test-env.sh: a real X server (Xvfb) with openbox, real client windows,
 // xdotool switching between them.
-#include "core/FocusTracker.h"
 #include "platform/linux/X11Workspace.h"
+#include "core/FocusTracker.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -14,8 +14,7 @@ namespace {
 // A test application with windows, retitled through its standard input.
 class TestWindows {
 public:
-    TestWindows(const QString& wmClass, const QStringList& titles)
-    {
+    TestWindows(const QString& wmClass, const QStringList& titles) {
         m_process.start(QStringLiteral(TESSARINE_TEST_WINDOW), QStringList{wmClass} + titles);
         m_process.waitForStarted();
         while (ids.size() < titles.size() && m_process.waitForReadyRead(5000)) {
@@ -24,14 +23,12 @@ public:
         }
     }
     ~TestWindows() { quit(); }
-    void retitle(int index, const QString& title)
-    {
+    void retitle(int index, const QString& title) {
         m_process.write(QStringLiteral("title %1 %2\n").arg(index).arg(title).toUtf8());
         m_process.waitForReadyRead(5000);
         m_process.readAll();
     }
-    void quit()
-    {
+    void quit() {
         if (m_process.state() == QProcess::NotRunning)
             return;
         m_process.closeWriteChannel();
@@ -44,16 +41,14 @@ private:
     QProcess m_process;
 };
 
-void activate(const QString& windowID)
-{
+void activate(const QString& windowID) {
     QProcess::execute(QStringLiteral("xdotool"),
                       {QStringLiteral("windowactivate"), QStringLiteral("--sync"), windowID});
 }
 
 } // namespace
 
-TEST(X11WorkspaceTest, RealWindowSwitchesBecomeExactlyTheExpectedFocusEvents)
-{
+TEST(X11WorkspaceTest, RealWindowSwitchesBecomeExactlyTheExpectedFocusEvents) {
     ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
     X11Workspace workspace(QCoreApplication::applicationPid());
     ASSERT_TRUE(workspace.isConnected());
@@ -89,7 +84,8 @@ TEST(X11WorkspaceTest, RealWindowSwitchesBecomeExactlyTheExpectedFocusEvents)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         return events.value(events.size() - 1) == last;
     };
-    ASSERT_TRUE(settledOn(u"focus_gained AlphaApp Alpha one"_qs)) << events.join(u" | ").toStdString();
+    ASSERT_TRUE(settledOn(u"focus_gained AlphaApp Alpha one"_qs))
+        << events.join(u" | ").toStdString();
     EXPECT_TRUE(events.contains(u"app_launched AlphaApp -"_qs));
     EXPECT_TRUE(events.contains(u"app_launched BetaApp -"_qs));
     events.clear();
@@ -100,9 +96,9 @@ TEST(X11WorkspaceTest, RealWindowSwitchesBecomeExactlyTheExpectedFocusEvents)
     ASSERT_TRUE(settledOn(u"focus_gained BetaApp Beta one"_qs));
     activate(alpha.ids[0]);
     ASSERT_TRUE(waitFor(4)) << events.join(u" | ").toStdString();
-    EXPECT_EQ(events, (QStringList{u"focus_lost AlphaApp -"_qs, u"focus_gained BetaApp Beta one"_qs,
-                                   u"focus_lost BetaApp -"_qs,
-                                   u"focus_gained AlphaApp Alpha one"_qs}));
+    EXPECT_EQ(events,
+              (QStringList{u"focus_lost AlphaApp -"_qs, u"focus_gained BetaApp Beta one"_qs,
+                           u"focus_lost BetaApp -"_qs, u"focus_gained AlphaApp Alpha one"_qs}));
     events.clear();
 
     alpha.retitle(0, u"Alpha two"_qs);
@@ -116,7 +112,7 @@ TEST(X11WorkspaceTest, RealWindowSwitchesBecomeExactlyTheExpectedFocusEvents)
     ASSERT_TRUE(settledOn(u"focus_gained BetaApp Beta one"_qs));
     activate(beta.ids[1]); // another window of the front application
     ASSERT_TRUE(settledOn(u"window_title_changed BetaApp Beta second"_qs));
-    activate(beta.ids[1]); // already active
+    activate(beta.ids[1]);               // already active
     alpha.retitle(0, u"Alpha three"_qs); // no longer followed
     beta.retitle(1, u"Beta second, edited"_qs);
     ASSERT_TRUE(waitFor(4)) << events.join(u" | ").toStdString();
