@@ -2,8 +2,7 @@
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -10,14 +10,12 @@
 // handle unregisters its callback when destroyed, also after the backend is gone.
 class WindowObservers {
 public:
-    std::unique_ptr<Workspace::WindowObservation> add(qint64 pid, std::function<void()> changed)
-    {
+    std::unique_ptr<Workspace::WindowObservation> add(qint64 pid, std::function<void()> changed) {
         auto callback = std::make_shared<std::function<void()>>(std::move(changed));
         m_callbacks->insert(pid, callback);
         return std::make_unique<Handle>(m_callbacks, pid, callback);
     }
-    void notify(qint64 pid) const
-    {
+    void notify(qint64 pid) const {
         const auto callbacks = m_callbacks->values(pid); // a callback may unregister itself
         for (const auto& callback : callbacks)
             (*callback)();
@@ -33,11 +31,8 @@ private:
                std::shared_ptr<std::function<void()>> callback)
             : m_callbacks(callbacks)
             , m_pid(pid)
-            , m_callback(std::move(callback))
-        {
-        }
-        ~Handle() override
-        {
+            , m_callback(std::move(callback)) {}
+        ~Handle() override {
             if (const auto callbacks = m_callbacks.lock())
                 callbacks->remove(m_pid, m_callback);
         }

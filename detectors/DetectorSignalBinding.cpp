@@ -1,0 +1,112 @@
+#include "detectors/DetectorSignalBinding.h"
+
+#include "core/StateMachine.h"
+#include "platform/UserDefaults.h"
+#include "platform/Workspace.h"
+#include "store/ContextStore.h"
+#include "summaries/TopicSnippet.h"
+
+#include <exception>
+
+namespace {
+
+constexpr qsizetype kPromptLineChars = 120;
+constexpr qsizetype kMaxIconBytes = 65536;
+
+// Runs a store write whose failure must never reach the detector.
+template <typename Write> void swallowing(Write&& write)
+{
+    try {
+        write();
+    } catch (const std::exception&) {
+    }
+}
+
+} // namespace
+
+DetectorSignals DetectorSignalBinding::signalsFor(const QString& kind,
+                                                  std::weak_ptr<StateMachine> machine,
+                                                  ContextStore& store, const UserDefaults& settings)
+{
+    DetectorSignals signals;
+    signals.pending = [kind, machine](const QString& id, const DetectorSignals::Detail& detail,
+                                      TimePoint at) {
+        if (const auto stateMachine = machine.lock())
+            stateMachine->signalPending(id, kind, detail, at);
+    };
+    const auto readyWith = [kind, machine](bool nudge) {
+        return [kind, machine, nudge](const QString& id, const DetectorSignals::Detail& detail,
+                                      TimePoint at) {
+            if (const auto stateMachine = machine.lock())
+                stateMachine->signalReady(id, kind, detail, nudge, at);
+        };
+    };
+    signals.ready = readyWith(true);
+    signals.readyQuiet = readyWith(false);
+    signals.claim = [machine](const QString& bundleID, const std::optional<QString>& label,
+                              TimePoint at) -> std::optional<QString> {
+        const auto stateMachine = machine.lock();
+        return stateMachine ? stateMachine->claimLoop(bundleID, label, at) : std::nullopt;
+    };
+    signals.claimSession = [kind, machine](const QString& bundleID,
+                                           const std::optional<QString>& label,
+                                           const QString& titleKey,
+                                           TimePoint at) -> std::optional<QString> {
+        const auto stateMachine = machine.lock();
+        return stateMachine ? stateMachine->claimLoop(bundleID, label, titleKey, kind, at)
+                            : std::nullopt;
+    };
+    signals.suggestReturnActions = [kind, &store](const QString& id,
+                                                  const QList<ReturnActionSuggestion>& suggestions,
+                                                  TimePoint at) {
+        swallowing([&] {
+            store.upsertReturnActions(id, suggestions, QStringLiteral("detector:") + kind, at);
+        });
+    };
+    // The store cleans the locator and applies the privacy rules before writing.
+    signals.attachDocumentRef = [&store](const QString& id, const QString& documentKind,
+                                         const QString& locator,
+                                         const std::optional<QString>& title, TimePoint at) {
+        if (documentKind != u"url" && documentKind != u"file")
+            return;
+        swallowing([&] { store.attachDocumentRef(id, documentKind, locator, title, at); });
+    };
+    signals.setIcon = [&store](const QString& id, const QString& icon) {
+        if (!icon.startsWith(u"data:image/") || icon.toUtf8().size() > kMaxIconBytes)
+            return;
+        swallowing([&] { store.setContextIcon(id, icon); });
+    };
+    // No on-device language model on this platform: the prompt line is all there is.
+    signals.summarize = [&store, &settings](const QString& id, const QString& text) {
+        if (!settings.boolValue(QStringLiteral("settings.smartSummaries")).value_or(false))
+            return;
+        const std::optional<QString> line = TopicSnippet::firstLine(text, kPromptLineChars);
+        swallowing([&] { store.setPromptLine(id, line); });
+    };
+    return signals;
+}
+
+DetectorEnvironment DetectorSignalBinding::environment(ContextStore& store,
+                                                       const Workspace& workspace)
+{
+    DetectorEnvironment environment;
+    environment.openContext = [&store](const QString& bundleID) -> std::optional<ContextRecord> {
+        try {
+            return store.openContext(bundleID);
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    };
+    environment.openContexts = [&store]() -> QList<ContextRecord> {
+        try {
+            return store.openContexts();
+        } catch (const std::exception&) {
+            return {};
+        }
+    };
+    environment.frontmostBundleID = [&workspace]() -> std::optional<QString> {
+        const std::optional<RunningApplication> front = workspace.frontmostApplication();
+        return front ? front->bundleID : std::nullopt;
+    };
+    return environment;
+}
