@@ -62,8 +62,7 @@ public:
                          const DetectorSignals& signals) = 0;
     // Called at registration and on every resume; keep the signals for later reports.
     // May throw DetectorError.
-    virtual void start(DetectorSignalsPtr signals, const DetectorEnvironment& environment)
-    {
+    virtual void start(DetectorSignalsPtr signals, const DetectorEnvironment& environment) {
         Q_UNUSED(signals);
         Q_UNUSED(environment);
     }

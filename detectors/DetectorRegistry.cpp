@@ -4,18 +4,13 @@
 
 DetectorRegistry::DetectorRegistry(SignalsFactory makeSignals, DetectorEnvironment environment)
     : m_makeSignals(std::move(makeSignals))
-    , m_environment(std::move(environment))
-{
-}
+    , m_environment(std::move(environment)) {}
 
 DetectorRegistry::DetectorRegistry(DetectorSignals sharedSignals, DetectorEnvironment environment)
     : DetectorRegistry([sharedSignals](const QString&) { return sharedSignals; },
-                       std::move(environment))
-{
-}
+                       std::move(environment)) {}
 
-Detector* DetectorRegistry::registerDetector(std::unique_ptr<Detector> detector)
-{
+Detector* DetectorRegistry::registerDetector(std::unique_ptr<Detector> detector) {
     auto signals = std::make_shared<const DetectorSignals>(m_makeSignals(detector->kind()));
     try {
         detector->start(signals, m_environment);
@@ -30,8 +25,8 @@ Detector* DetectorRegistry::registerDetector(std::unique_ptr<Detector> detector)
     return m_entries.back().detector.get();
 }
 
-void DetectorRegistry::dispatch(const FocusEvent& event, const std::optional<ContextRecord>& context)
-{
+void DetectorRegistry::dispatch(const FocusEvent& event,
+                                const std::optional<ContextRecord>& context) {
     for (const Entry& entry : m_entries) {
         const QString kind = entry.detector->kind();
         if (m_disabledKinds.contains(kind) || !entry.detector->handles(event.bundleID))
@@ -44,14 +39,12 @@ void DetectorRegistry::dispatch(const FocusEvent& event, const std::optional<Con
     }
 }
 
-void DetectorRegistry::pauseAll()
-{
+void DetectorRegistry::pauseAll() {
     for (const Entry& entry : m_entries)
         entry.detector->stop();
 }
 
-void DetectorRegistry::resumeAll()
-{
+void DetectorRegistry::resumeAll() {
     for (const Entry& entry : m_entries) {
         const QString kind = entry.detector->kind();
         if (m_disabledKinds.contains(kind))
@@ -64,10 +57,9 @@ void DetectorRegistry::resumeAll()
     }
 }
 
-void DetectorRegistry::disable(const QString& kind, const char* what, const std::exception& error)
-{
+void DetectorRegistry::disable(const QString& kind, const char* what, const std::exception& error) {
     m_disabledKinds.insert(kind);
-    qCCritical(lcDetector).noquote() << QStringLiteral("detector %1 %2: %3")
-                                            .arg(kind, QString::fromLatin1(what),
-                                                 QString::fromUtf8(error.what()));
+    qCCritical(lcDetector).noquote()
+        << QStringLiteral("detector %1 %2: %3")
+               .arg(kind, QString::fromLatin1(what), QString::fromUtf8(error.what()));
 }

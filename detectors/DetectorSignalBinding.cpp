@@ -14,8 +14,7 @@ constexpr qsizetype kPromptLineChars = 120;
 constexpr qsizetype kMaxIconBytes = 65536;
 
 // Runs a store write whose failure must never reach the detector.
-template <typename Write> void swallowing(Write&& write)
-{
+template <typename Write> void swallowing(Write&& write) {
     try {
         write();
     } catch (const std::exception&) {
@@ -26,8 +25,8 @@ template <typename Write> void swallowing(Write&& write)
 
 DetectorSignals DetectorSignalBinding::signalsFor(const QString& kind,
                                                   std::weak_ptr<StateMachine> machine,
-                                                  ContextStore& store, const UserDefaults& settings)
-{
+                                                  ContextStore& store,
+                                                  const UserDefaults& settings) {
     DetectorSignals signals;
     signals.pending = [kind, machine](const QString& id, const DetectorSignals::Detail& detail,
                                       TimePoint at) {
@@ -48,10 +47,9 @@ DetectorSignals DetectorSignalBinding::signalsFor(const QString& kind,
         const auto stateMachine = machine.lock();
         return stateMachine ? stateMachine->claimLoop(bundleID, label, at) : std::nullopt;
     };
-    signals.claimSession = [kind, machine](const QString& bundleID,
-                                           const std::optional<QString>& label,
-                                           const QString& titleKey,
-                                           TimePoint at) -> std::optional<QString> {
+    signals.claimSession =
+        [kind, machine](const QString& bundleID, const std::optional<QString>& label,
+                        const QString& titleKey, TimePoint at) -> std::optional<QString> {
         const auto stateMachine = machine.lock();
         return stateMachine ? stateMachine->claimLoop(bundleID, label, titleKey, kind, at)
                             : std::nullopt;
@@ -87,8 +85,7 @@ DetectorSignals DetectorSignalBinding::signalsFor(const QString& kind,
 }
 
 DetectorEnvironment DetectorSignalBinding::environment(ContextStore& store,
-                                                       const Workspace& workspace)
-{
+                                                       const Workspace& workspace) {
     DetectorEnvironment environment;
     environment.openContext = [&store](const QString& bundleID) -> std::optional<ContextRecord> {
         try {

@@ -7,13 +7,11 @@
 
 namespace {
 
-bool isSpaceOrTab(QChar c)
-{
+bool isSpaceOrTab(QChar c) {
     return c == u' ' || c == u'\t';
 }
 
-QString trimSpacesAndTabs(const QString& text)
-{
+QString trimSpacesAndTabs(const QString& text) {
     qsizetype begin = 0;
     qsizetype end = text.size();
     while (begin < end && isSpaceOrTab(text.at(begin)))
@@ -25,8 +23,8 @@ QString trimSpacesAndTabs(const QString& text)
 
 } // namespace
 
-std::optional<QString> TopicSnippet::firstLine(const std::optional<QString>& text, qsizetype maxChars)
-{
+std::optional<QString> TopicSnippet::firstLine(const std::optional<QString>& text,
+                                               qsizetype maxChars) {
     if (!text)
         return std::nullopt;
     static const QRegularExpression speaker(

@@ -1,6 +1,6 @@
+#include "detectors/DetectorSignalBinding.h"
 #include "core/StateMachineFixture.h"
 #include "core/StateReason.h"
-#include "detectors/DetectorSignalBinding.h"
 #include "platform/fake/FakeWorkspace.h"
 #include "platform/fake/MemoryUserDefaults.h"
 
@@ -18,8 +18,7 @@ protected:
 
 } // namespace
 
-TEST_F(DetectorSignalBindingTest, SignalsReachTheStateMachineWithTheirKind)
-{
+TEST_F(DetectorSignalBindingTest, SignalsReachTheStateMachineWithTheirKind) {
     store->transitionContext(id, ContextState::Backgrounded, u"left"_qs, at(1));
     signals.pending(id, u"codex_turn_started"_qs, at(2));
     EXPECT_EQ(stored(id), reason("waiting", StateReason::detectorPending));
@@ -40,10 +39,9 @@ TEST_F(DetectorSignalBindingTest, SignalsReachTheStateMachineWithTheirKind)
               std::nullopt);
 }
 
-TEST_F(DetectorSignalBindingTest, SessionClaimsFindOrCreateOneLoopPerSession)
-{
-    const auto first = signals.claimSession(u"com.openai.codex"_qs, u"Refactor"_qs,
-                                            u"session-42"_qs, at(10));
+TEST_F(DetectorSignalBindingTest, SessionClaimsFindOrCreateOneLoopPerSession) {
+    const auto first =
+        signals.claimSession(u"com.openai.codex"_qs, u"Refactor"_qs, u"session-42"_qs, at(10));
     ASSERT_TRUE(first);
     EXPECT_EQ(stored(*first), reason("backgrounded", StateReason::sessionClaimed));
     EXPECT_EQ(store->context(*first)->detectorKind, u"codex"_qs);
@@ -55,8 +53,7 @@ TEST_F(DetectorSignalBindingTest, SessionClaimsFindOrCreateOneLoopPerSession)
     EXPECT_EQ(timer.deadline(), at(10 + 1200)) << "the timer was re-armed";
 }
 
-TEST_F(DetectorSignalBindingTest, StoreWritesAreFilteredAndNeverThrow)
-{
+TEST_F(DetectorSignalBindingTest, StoreWritesAreFilteredAndNeverThrow) {
     signals.suggestReturnActions(id, {{ReturnActionKind::OpenFile, u"/tmp/plan.md"_qs, {}}}, at(1));
     EXPECT_EQ(store->returnActions(id).first().provenance, u"detector:codex"_qs);
 
@@ -72,12 +69,11 @@ TEST_F(DetectorSignalBindingTest, StoreWritesAreFilteredAndNeverThrow)
     EXPECT_EQ(store->context(id)->favicon, u"data:image/png;base64,AAAA"_qs);
 
     // A failing write (unknown loop: foreign key) is swallowed.
-    EXPECT_NO_THROW(signals.suggestReturnActions(u"missing"_qs,
-                                                 {{ReturnActionKind::CopyText, u"x"_qs, {}}}, at(3)));
+    EXPECT_NO_THROW(signals.suggestReturnActions(
+        u"missing"_qs, {{ReturnActionKind::CopyText, u"x"_qs, {}}}, at(3)));
 }
 
-TEST_F(DetectorSignalBindingTest, PromptLinesAreKeptOnlyWithSmartSummariesOn)
-{
+TEST_F(DetectorSignalBindingTest, PromptLinesAreKeptOnlyWithSmartSummariesOn) {
     signals.summarize(id, u"User: Why does the build fail?"_qs);
     EXPECT_EQ(store->context(id)->promptLine, std::nullopt);
     settings.setBool(u"settings.smartSummaries"_qs, true);
@@ -86,8 +82,7 @@ TEST_F(DetectorSignalBindingTest, PromptLinesAreKeptOnlyWithSmartSummariesOn)
     EXPECT_EQ(store->context(id)->topic, std::nullopt) << "no on-device model here";
 }
 
-TEST_F(DetectorSignalBindingTest, TheEnvironmentLooksThingsUpSafely)
-{
+TEST_F(DetectorSignalBindingTest, TheEnvironmentLooksThingsUpSafely) {
     FakeWorkspace workspace;
     const DetectorEnvironment environment = DetectorSignalBinding::environment(*store, workspace);
     EXPECT_EQ(environment.openContext(u"com.openai.codex"_qs)->id, id);

@@ -2,18 +2,18 @@
 
 #include <gtest/gtest.h>
 
-TEST(TopicSnippetTest, TheFirstSpokenLineWithSingleBlanks)
-{
-    EXPECT_EQ(TopicSnippet::firstLine(u"\n  \nuser:   How   do I\trename a branch?\nassistant: x"_qs, 64),
-              u"How do I rename a branch?"_qs);
+TEST(TopicSnippetTest, TheFirstSpokenLineWithSingleBlanks) {
+    EXPECT_EQ(
+        TopicSnippet::firstLine(u"\n  \nuser:   How   do I\trename a branch?\nassistant: x"_qs, 64),
+        u"How do I rename a branch?"_qs);
     EXPECT_EQ(TopicSnippet::firstLine(u"HUMAN : hello"_qs, 64), u"hello"_qs);
     EXPECT_EQ(TopicSnippet::firstLine(u"User:\n\nAssistant:   \n"_qs, 64), std::nullopt);
     EXPECT_EQ(TopicSnippet::firstLine(std::nullopt, 64), std::nullopt);
-    EXPECT_EQ(TopicSnippet::firstLine(u"Users: keep this prefix"_qs, 64), u"Users: keep this prefix"_qs);
+    EXPECT_EQ(TopicSnippet::firstLine(u"Users: keep this prefix"_qs, 64),
+              u"Users: keep this prefix"_qs);
 }
 
-TEST(TopicSnippetTest, LongLinesAreCutOnAWordBoundaryWithAnEllipsis)
-{
+TEST(TopicSnippetTest, LongLinesAreCutOnAWordBoundaryWithAnEllipsis) {
     // Words of 9 letters and a space: the last space within 64 characters is at index 59.
     const QString words = u"abcdefghi "_qs.repeated(10).trimmed();
     const auto cut = TopicSnippet::firstLine(words, 64);

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "core/Time.h"
+
+#include <QString>
+#include <optional>
+
+// A time said relative to now, in words ("5 minutes ago", "yesterday", "in 2 hours");
+// an absent time is "a while ago".
+namespace RelativeTime {
+QString ago(std::optional<TimePoint> time, TimePoint now);
+}
