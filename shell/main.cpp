@@ -1,12 +1,15 @@
-// Tessarine: keeps the user's unfinished work in an encrypted local database. For now the
-// application opens (or creates) that database, seeds the default exclusions and runs until
-// it is asked to stop.
+// Tessarine: keeps the user's unfinished work in an encrypted local database. This entry runs
+// the engine headless on the desktop: focus tracking, loops, detectors, nudges, retention.
 
+#include "core/AppModel.h"
 #include "core/Environment.h"
 #include "core/Log.h"
+#include "platform/SessionMonitor.h"
+#include "platform/linux/JsonFileUserDefaults.h"
 #include "platform/linux/SecretServiceStore.h"
 #include "platform/linux/UnixSignalWatcher.h"
-#include "store/ContextStore.h"
+#include "platform/linux/X11Workspace.h"
+#include "platform/linux/XdgAutostartLoginItem.h"
 #include "store/KeyProviders.h"
 
 #include <QCoreApplication>
@@ -18,7 +21,8 @@ namespace {
 
 const QString kSeedResource = QStringLiteral(":/resources/default-exclusions.json");
 
-std::unique_ptr<ContextStore> openStore() {
+std::unique_ptr<ContextStore> openStore()
+{
     const QString path = ContextStore::defaultDatabaseURL();
     if (Environment::isSwitchOn("KESTRUNE_EPHEMERAL_KEY")) {
         EphemeralKeyProvider provider(EphemeralKeyProvider::developmentKey());
@@ -29,33 +33,22 @@ std::unique_ptr<ContextStore> openStore() {
     return std::make_unique<ContextStore>(path, provider);
 }
 
-void seedDefaults(ContextStore& store) {
-    if (!QFile::exists(kSeedResource)) {
-        qCCritical(lcApp) << "default-exclusions.json missing from bundle; no defaults seeded";
-        return;
-    }
-    try {
-        store.seedDefaultExclusions(kSeedResource);
-    } catch (const std::exception& error) {
-        qCCritical(lcApp).noquote() << "Failed to seed default exclusions:" << error.what();
-    }
-}
-
-void logStore(ContextStore& store) {
+void logStore(ContextStore& store)
+{
     qCInfo(lcApp).noquote() << "Context store open at" << store.databasePath();
     QStringList applied = store.appliedMigrations().values();
     std::sort(applied.begin(), applied.end());
     const QStringList now = store.migrationsAppliedAtOpen();
     qCInfo(lcApp).noquote() << "Schema migrations applied:" << applied.join(QStringLiteral(", "))
                             << "(this run:"
-                            << (now.isEmpty() ? QStringLiteral("none")
-                                              : now.join(QStringLiteral(", "))) +
-                                   QLatin1Char(')');
+                            << (now.isEmpty() ? QStringLiteral("none") : now.join(QStringLiteral(", ")))
+                                   + QLatin1Char(')');
 }
 
 } // namespace
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     if (qEnvironmentVariableIsEmpty("QT_MESSAGE_PATTERN"))
         qSetMessagePattern(QStringLiteral("%{time yyyy-MM-dd hh:mm:ss.zzz} %{category} "
                                           "%{if-warning}warning: %{endif}%{if-critical}error: "
@@ -70,16 +63,31 @@ int main(int argc, char* argv[]) {
                          QCoreApplication::quit();
                      });
 
-    std::unique_ptr<ContextStore> store;
-    try {
-        store = openStore();
-    } catch (const std::exception& error) {
-        qCCritical(lcApp).noquote() << "Failed to open context store:" << error.what();
-    }
-    if (store) {
-        seedDefaults(*store);
-        logStore(*store);
-    }
+    const qint64 pid = QCoreApplication::applicationPid();
+    X11Workspace workspace(pid);
+    if (!workspace.isConnected())
+        qCWarning(lcApp) << "No X display: focus changes cannot be followed (set DISPLAY)";
+    JsonFileUserDefaults settings;
+    SessionMonitor sessionMonitor; // away-and-return notifications come with a later backend
+    XdgAutostartLoginItem loginItem(QCoreApplication::applicationFilePath());
+
+    AppModel model(AppModelDependencies{
+        .workspace = workspace,
+        .settings = settings,
+        .sessionMonitor = sessionMonitor,
+        .loginItem = loginItem,
+        .openStore = openStore,
+        .defaultExclusionsPath = QFile::exists(kSeedResource) ? std::optional(kSeedResource)
+                                                              : std::nullopt,
+        .makeDetectors = {},
+        .activeTabReader = {},
+        .isBrowser = {},
+        .ownPid = pid,
+        .now = [] { return std::chrono::system_clock::now(); },
+        .timer = nullptr,
+    });
+    if (model.store())
+        logStore(*model.store());
 
     qCInfo(lcApp) << "Tessarine is running; press Ctrl+C to stop";
     return QCoreApplication::exec();

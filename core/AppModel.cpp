@@ -1,0 +1,283 @@
+#include "core/AppModel.h"
+
+#include "core/Log.h"
+#include "core/MainQueueTickTimer.h"
+#include "detectors/DetectorSignalBinding.h"
+#include "platform/LoginItem.h"
+#include "platform/SessionMonitor.h"
+#include "platform/UserDefaults.h"
+#include "platform/Workspace.h"
+#include "store/AuditLog.h"
+#include "surface/ReturnActionSanitizer.h"
+
+#include <exception>
+
+namespace {
+
+// Logs transitions for KESTRUNE_VERBOSE runs, then hands them to the nudge engine.
+class TransitionLog final : public TransitionObserver {
+public:
+    explicit TransitionLog(std::weak_ptr<NudgeEngine> next)
+        : m_next(std::move(next))
+    {
+    }
+    void loopDidTransition(const ContextRecord& record, ContextState state) override
+    {
+        if (Log::verbose())
+            qCInfo(lcApp).noquote() << "loop" << record.id << "→" << ContextStates::rawValue(state)
+                                    << record.bundleID << Log::privateArg(record.label.value_or(QString()));
+        if (const auto next = m_next.lock())
+            next->loopDidTransition(record, state);
+    }
+    void loopWasDismissed(const QString& id) override
+    {
+        if (Log::verbose())
+            qCInfo(lcApp).noquote() << "loop" << id << "dismissed";
+        if (const auto next = m_next.lock())
+            next->loopWasDismissed(id);
+    }
+
+private:
+    std::weak_ptr<NudgeEngine> m_next;
+};
+
+} // namespace
+
+AppModel::AppModel(AppModelDependencies dependencies, QObject* parent)
+    : QObject(parent)
+    , m_dependencies(std::move(dependencies))
+    , m_focusTracker(m_dependencies.workspace, m_dependencies.ownPid, m_dependencies.now)
+    , m_dropdownNotifier(std::make_shared<DropdownNotifier>(m_dependencies.settings))
+{
+    const UserDefaults& settings = m_dependencies.settings;
+    m_nudgeEngine = std::make_shared<NudgeEngine>(
+        NudgeEngine::profileFromSetting(settings.stringValue(QStringLiteral("settings.sensoryProfile"))),
+        NudgeEngine::Timing::fromEnvironment(), m_dropdownNotifier, NudgeEngine::Scheduler{},
+        m_dependencies.now);
+
+    openStore();
+    if (m_store) {
+        buildStateMachine();
+        buildDetectors();
+        connectFocusEvents();
+        observeLoops();
+    }
+    m_focusTracker.start(); // also without a store: its events then go nowhere
+    if (m_stateMachine)
+        m_stateMachine->reconcileOnLaunch(frontmostBundleID(), m_dependencies.now());
+    registerLoginItemOnFirstRun();
+    observeAwayAndReturn();
+}
+
+AppModel::~AppModel()
+{
+    m_focusTracker.stop();
+    m_loopsObservation.cancel();
+}
+
+void AppModel::openStore()
+{
+    try {
+        m_store = m_dependencies.openStore();
+    } catch (const std::exception& error) {
+        qCCritical(lcApp).noquote() << "Failed to open context store:" << error.what();
+        return;
+    }
+    if (!m_dependencies.defaultExclusionsPath) {
+        qCCritical(lcApp) << "default-exclusions.json missing from bundle; no defaults seeded";
+        return;
+    }
+    try {
+        m_store->seedDefaultExclusions(*m_dependencies.defaultExclusionsPath);
+        m_store->reloadPrivacyRules();
+    } catch (const std::exception& error) {
+        qCCritical(lcApp).noquote() << "Failed to seed default exclusions:" << error.what();
+    }
+}
+
+void AppModel::buildStateMachine()
+{
+    const UserDefaults& settings = m_dependencies.settings;
+    const auto configuration = StateMachineConfiguration::fromSettings(
+        settings.integerValue(QStringLiteral("settings.staleAfterMinutes")),
+        settings.integerValue(QStringLiteral("settings.engagementSeconds")));
+    m_timer = m_dependencies.timer ? std::move(m_dependencies.timer)
+                                   : std::make_unique<MainQueueTickTimer>();
+    m_stateMachine = std::make_shared<StateMachine>(*m_store, configuration, m_timer.get(),
+                                                    m_dependencies.now);
+    // The machine holds its observer weakly; the model keeps it.
+    m_transitionObserver = std::make_shared<TransitionLog>(m_nudgeEngine);
+    m_stateMachine->setObserver(m_transitionObserver);
+
+    ContextStore* store = m_store.get();
+    m_focusTracker.mayReadTitle = [store](const QString& bundleID) {
+        return !store->privacyRules().excludesBundleID(bundleID);
+    };
+}
+
+void AppModel::buildDetectors()
+{
+    ContextStore& store = *m_store;
+    std::weak_ptr<StateMachine> machine = m_stateMachine;
+    const UserDefaults& settings = m_dependencies.settings;
+    m_registry = std::make_unique<DetectorRegistry>(
+        [machine, &store, &settings](const QString& kind) {
+            return DetectorSignalBinding::signalsFor(kind, machine, store, settings);
+        },
+        DetectorSignalBinding::environment(store, m_dependencies.workspace));
+    if (m_dependencies.makeDetectors) {
+        for (auto& detector : m_dependencies.makeDetectors())
+            m_registry->registerDetector(std::move(detector));
+    }
+    m_nudgeEngine->setFreshLookup([&store](const QString& id) -> std::optional<ContextRecord> {
+        try {
+            return store.context(id);
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    });
+}
+
+void AppModel::connectFocusEvents()
+{
+    m_focusTracker.onEvent = [this](const FocusEvent& event) {
+        if (Log::verbose())
+            qCInfo(lcFocus).noquote() << FocusEvent::rawValue(event.kind) << event.bundleID
+                                      << Log::privateArg(event.windowTitle.value_or(QString()));
+        m_stateMachine->ingest(event);
+        std::optional<ContextRecord> loop;
+        try {
+            loop = m_store->openContext(event.bundleID);
+        } catch (const std::exception&) {
+        }
+        m_registry->dispatch(event, loop);
+        attachActiveTabURL(event);
+    };
+}
+
+void AppModel::observeLoops()
+{
+    m_loopsObservation = m_store->observeOpenLoops([this](const GroupedLoops& loops) {
+        m_loops = loops;
+        runChangeHandlers();
+    });
+    m_retention = std::make_unique<Retention>(*m_store, kRetentionInterval, m_dependencies.now);
+    m_retention->start();
+}
+
+void AppModel::registerLoginItemOnFirstRun()
+{
+    const QString configured = QStringLiteral("settings.launchAtLogin.configured");
+    if (m_dependencies.settings.boolValue(configured) == true)
+        return;
+    m_dependencies.settings.setBool(configured, true);
+    try {
+        m_dependencies.loginItem.registerMainApplication();
+    } catch (const std::exception&) {
+        // the user can still add it by hand
+    }
+}
+
+void AppModel::observeAwayAndReturn()
+{
+    QObject::connect(&m_dependencies.sessionMonitor, &SessionMonitor::away, this, [this] {
+        if (!m_awaySince)
+            m_awaySince = m_dependencies.now();
+    });
+    QObject::connect(&m_dependencies.sessionMonitor, &SessionMonitor::returned, this, [this] {
+        if (!m_awaySince)
+            return;
+        const double away =
+            std::chrono::duration<double>(m_dependencies.now() - *std::exchange(m_awaySince, std::nullopt))
+                .count();
+        if (away < kAwayThreshold)
+            return;
+        refresh();
+        m_nudgeEngine->presentReentrySummary(m_loops.ready, m_loops.openCount());
+    });
+}
+
+void AppModel::attachActiveTabURL(const FocusEvent& event)
+{
+    if (event.kind != FocusEvent::Kind::FocusGained || !m_dependencies.isBrowser ||
+        !m_dependencies.isBrowser(event.bundleID) || !m_dependencies.activeTabReader ||
+        !m_dependencies.settings.boolValue(QStringLiteral("settings.urlReceipts")).value_or(false))
+        return;
+    const std::optional<AppModelDependencies::Tab> tab = m_dependencies.activeTabReader(event.bundleID);
+    if (!tab)
+        return;
+    std::optional<ContextRecord> loop;
+    try {
+        loop = m_store->openContext(event.bundleID);
+    } catch (const std::exception&) {
+    }
+    if (!loop)
+        return;
+    const TimePoint now = m_dependencies.now();
+    try {
+        // The store redacts the address and applies the never-track rules before writing.
+        if (ReturnActionSanitizer::redactedURLString(tab->url, true))
+            m_store->attachDocumentRef(loop->id, QStringLiteral("url"), tab->url, tab->title, now);
+        m_store->upsertReturnActions(
+            loop->id, {{ReturnActionKind::OpenURL, tab->url, QStringLiteral("Open page")}},
+            QStringLiteral("ax"), now);
+    } catch (const std::exception&) {
+    }
+}
+
+void AppModel::observeChanges(std::function<void()> handler)
+{
+    m_changeHandlers.push_back(std::move(handler));
+}
+
+void AppModel::runChangeHandlers()
+{
+    for (const auto& handler : m_changeHandlers)
+        handler();
+    Q_EMIT loopsChanged();
+}
+
+void AppModel::refresh()
+{
+    if (!m_store)
+        return;
+    try {
+        m_loops = m_store->openLoopsGroupedByState(m_dependencies.now());
+    } catch (const std::exception&) {
+        return;
+    }
+    runChangeHandlers();
+}
+
+void AppModel::togglePause()
+{
+    m_isPaused = !m_isPaused;
+    const TimePoint now = m_dependencies.now();
+    if (m_isPaused) {
+        m_focusTracker.stop();
+        if (m_registry)
+            m_registry->pauseAll();
+    } else {
+        m_focusTracker.start();
+        if (m_registry)
+            m_registry->resumeAll();
+        if (m_stateMachine)
+            m_stateMachine->reconcileOnLaunch(frontmostBundleID(), now);
+    }
+    if (m_store) {
+        try {
+            m_store->recordAudit(AuditLog::rawValue(m_isPaused ? AuditLog::Action::CapturePaused
+                                                               : AuditLog::Action::CaptureResumed),
+                                 std::nullopt, now);
+        } catch (const std::exception&) {
+        }
+    }
+    Q_EMIT pausedChanged(m_isPaused);
+    runChangeHandlers();
+}
+
+std::optional<QString> AppModel::frontmostBundleID() const
+{
+    const std::optional<RunningApplication> front = m_dependencies.workspace.frontmostApplication();
+    return front ? front->bundleID : std::nullopt;
+}

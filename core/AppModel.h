@@ -1,0 +1,107 @@
+#pragma once
+
+#include "core/FocusTracker.h"
+#include "core/StateMachine.h"
+#include "detectors/DetectorRegistry.h"
+#include "store/ContextStore.h"
+#include "store/GroupedLoops.h"
+#include "store/LoopObservation.h"
+#include "store/Retention.h"
+#include "surface/NudgeEngine.h"
+#include "surface/Presenter.h"
+
+#include <QObject>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class LoginItem;
+class SessionMonitor;
+class UserDefaults;
+class Workspace;
+
+// What the application model is built from: the platform, the settings and the factories
+// of what may fail or differ by platform.
+struct AppModelDependencies {
+    Workspace& workspace;
+    UserDefaults& settings;
+    SessionMonitor& sessionMonitor;
+    LoginItem& loginItem;
+    // Opens the context store; throws when it cannot.
+    std::function<std::unique_ptr<ContextStore>()> openStore;
+    // The shipped default exclusions, when the application has them.
+    std::optional<QString> defaultExclusionsPath;
+    // The detectors to register, in registration order.
+    std::function<std::vector<std::unique_ptr<Detector>>()> makeDetectors;
+    // Reads a browser's active tab (address, title); none until a reader exists.
+    struct Tab {
+        QString url;
+        std::optional<QString> title;
+    };
+    std::function<std::optional<Tab>(const QString& bundleID)> activeTabReader;
+    std::function<bool(const QString& bundleID)> isBrowser;
+    qint64 ownPid = 0;
+    std::function<TimePoint()> now = [] { return std::chrono::system_clock::now(); };
+    // The state machine's timer; a MainQueueTickTimer when none is given.
+    std::unique_ptr<TickTimer> timer;
+};
+
+// Owns and wires the whole engine: store, state machine, nudge engine, detectors, focus
+// tracker, the live list of loops, retention, pause and resume, away and return.
+// Main thread only.
+class AppModel : public QObject {
+    Q_OBJECT
+public:
+    static constexpr double kRetentionInterval = 21600;
+    static constexpr double kAwayThreshold = 300;
+
+    explicit AppModel(AppModelDependencies dependencies, QObject* parent = nullptr);
+    ~AppModel() override;
+
+    const GroupedLoops& loops() const { return m_loops; }
+    bool isPaused() const { return m_isPaused; }
+    // Runs after every change of the loops or of the pause state.
+    void observeChanges(std::function<void()> handler);
+    void refresh();
+    void togglePause();
+
+    ContextStore* store() const { return m_store.get(); }
+    StateMachine* stateMachine() const { return m_stateMachine.get(); }
+    NudgeEngine& nudgeEngine() const { return *m_nudgeEngine; }
+    DropdownNotifier& dropdownNotifier() const { return *m_dropdownNotifier; }
+    DetectorRegistry* detectorRegistry() const { return m_registry.get(); }
+    FocusTracker& focusTracker() { return m_focusTracker; }
+
+Q_SIGNALS:
+    void loopsChanged();
+    void pausedChanged(bool paused);
+
+private:
+    void openStore();
+    void buildStateMachine();
+    void buildDetectors();
+    void connectFocusEvents();
+    void observeLoops();
+    void registerLoginItemOnFirstRun();
+    void observeAwayAndReturn();
+    void attachActiveTabURL(const FocusEvent& event);
+    void runChangeHandlers();
+    std::optional<QString> frontmostBundleID() const;
+
+    AppModelDependencies m_dependencies;
+    GroupedLoops m_loops;
+    bool m_isPaused = false;
+    std::vector<std::function<void()>> m_changeHandlers;
+    std::unique_ptr<ContextStore> m_store;
+    std::unique_ptr<TickTimer> m_timer;
+    std::shared_ptr<StateMachine> m_stateMachine;
+    FocusTracker m_focusTracker;
+    std::shared_ptr<DropdownNotifier> m_dropdownNotifier;
+    std::shared_ptr<NudgeEngine> m_nudgeEngine;
+    std::shared_ptr<TransitionObserver> m_transitionObserver;
+    std::unique_ptr<Retention> m_retention;
+    std::unique_ptr<DetectorRegistry> m_registry;
+    std::optional<TimePoint> m_awaySince;
+    LoopObservation m_loopsObservation;
+};

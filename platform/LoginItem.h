@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+// Starting the application when the user logs in.
+class LoginItem {
+public:
+    virtual ~LoginItem() = default;
+    // Registers the application to start at login. Throws std::runtime_error on failure.
+    virtual void registerMainApplication() = 0;
+};

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "platform/LoginItem.h"
+
+// Launch at login through an XDG autostart entry: $XDG_CONFIG_HOME/autostart/tessarine.desktop.
+class XdgAutostartLoginItem final : public LoginItem {
+public:
+    explicit XdgAutostartLoginItem(QString executablePath, QString autostartFolder = defaultFolder());
+    void registerMainApplication() override;
+    QString entryPath() const;
+    static QString defaultFolder();
+
+private:
+    QString m_executablePath;
+    QString m_folder;
+};

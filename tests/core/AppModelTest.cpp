@@ -1,0 +1,178 @@
+#include "core/AppModel.h"
+#include "core/StateMachineFixture.h"
+#include "core/StateReason.h"
+#include "platform/LoginItem.h"
+#include "platform/SessionMonitor.h"
+#include "platform/fake/FakeWorkspace.h"
+#include "platform/fake/MemoryUserDefaults.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+namespace {
+
+class CountingLoginItem final : public LoginItem {
+public:
+    void registerMainApplication() override
+    {
+        ++registrations;
+        if (fail)
+            throw std::runtime_error("refused");
+    }
+    int registrations = 0;
+    bool fail = false;
+};
+
+class AppModelTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    FakeWorkspace workspace;
+    MemoryUserDefaults settings;
+    SessionMonitor sessionMonitor;
+    CountingLoginItem loginItem;
+    TimePoint clock = fromMillis(1'700'000'000'000);
+    bool storeFails = false;
+
+    std::unique_ptr<AppModel> makeModel()
+    {
+        return std::make_unique<AppModel>(AppModelDependencies{
+            .workspace = workspace,
+            .settings = settings,
+            .sessionMonitor = sessionMonitor,
+            .loginItem = loginItem,
+            .openStore =
+                [this]() -> std::unique_ptr<ContextStore> {
+                    if (storeFails)
+                        throw std::runtime_error("no keyring");
+                    EphemeralKeyProvider key(TestSupport::testKey());
+                    return std::make_unique<ContextStore>(dir.filePath(u"kestrune.db"_qs), key);
+                },
+            .defaultExclusionsPath = TestSupport::seedFilePath(),
+            .makeDetectors = {},
+            .activeTabReader = {},
+            .isBrowser = {},
+            .ownPid = 1,
+            .now = [this] { return clock; },
+            .timer = std::make_unique<ManualTickTimer>(clock),
+        });
+    }
+    void launch(qint64 pid, const char* bundleID, const char* title)
+    {
+        workspace.launch(RunningApplication{QString::fromLatin1(bundleID), {}, pid, true});
+        workspace.openWindow(pid, static_cast<quint64>(pid) * 10, QString::fromLatin1(title));
+    }
+    static void settle()
+    {
+        for (int i = 0; i < 10; ++i)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+};
+
+} // namespace
+
+TEST_F(AppModelTest, WithoutAStoreTheTrackerStillRunsAndNothingBreaks)
+{
+    storeFails = true;
+    auto model = makeModel();
+    EXPECT_EQ(model->store(), nullptr);
+    EXPECT_EQ(model->stateMachine(), nullptr);
+    EXPECT_TRUE(model->focusTracker().isStarted());
+    launch(10, "com.example.Chat", "Claude");
+    workspace.activate(10);
+    model->togglePause();
+    model->togglePause();
+    EXPECT_EQ(loginItem.registrations, 1);
+}
+
+TEST_F(AppModelTest, SettingsShapeTheStateMachineAndFocusCreatesLoops)
+{
+    settings.setInteger(u"settings.engagementSeconds"_qs, 0);
+    settings.setString(u"settings.staleAfterMinutes"_qs, u"twenty"_qs);
+    auto model = makeModel();
+    int changes = 0;
+    model->observeChanges([&] { ++changes; });
+    EXPECT_EQ(model->stateMachine()->configuration().staleAfter, 1200) << "not an integer: default";
+    EXPECT_EQ(model->stateMachine()->configuration().engagementThreshold, 0);
+    EXPECT_GT(model->store()->privacyRules().excludedBundleIDs.size(), 0) << "defaults seeded";
+
+    launch(10, "com.example.Chat", "Claude");
+    launch(20, "com.example.Mail", "Inbox");
+    workspace.activate(10);
+    workspace.activate(20);
+    const auto chat = model->store()->openContext(u"com.example.Chat"_qs);
+    ASSERT_TRUE(chat);
+    EXPECT_EQ(chat->state, ContextState::Backgrounded);
+    EXPECT_EQ(chat->label, u"Claude"_qs);
+    EXPECT_EQ(chat->interruptedByBundle, u"com.example.Mail"_qs);
+
+    // The live list follows on the event loop.
+    QElapsedTimer waited;
+    waited.start();
+    while (model->loops().alsoOpen.isEmpty() && waited.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(model->loops().alsoOpen.size(), 1);
+    EXPECT_GT(changes, 0);
+}
+
+TEST_F(AppModelTest, AWelcomeBackNeedsFiveMinutesAway)
+{
+    settings.setString(u"settings.sensoryProfile"_qs, u"nudge"_qs);
+    settings.setString(u"settings.primarySurface"_qs, u"menubar"_qs);
+    auto model = makeModel();
+    int surfaced = 0;
+    model->dropdownNotifier().onSurface = [&] { ++surfaced; };
+    const auto id = model->store()->createContext(u"com.example.Chat"_qs, u"Claude"_qs, {}, false,
+                                                  {}, clock);
+    model->store()->transitionContext(*id, ContextState::Ready, u"detector_ready"_qs, clock);
+
+    Q_EMIT sessionMonitor.away();
+    clock += std::chrono::seconds(299);
+    Q_EMIT sessionMonitor.returned();
+    EXPECT_EQ(surfaced, 0);
+
+    Q_EMIT sessionMonitor.away();
+    Q_EMIT sessionMonitor.away(); // the first moment away counts
+    clock += std::chrono::seconds(300);
+    Q_EMIT sessionMonitor.returned();
+    EXPECT_EQ(surfaced, 1);
+    EXPECT_EQ(model->loops().ready.size(), 1) << "refreshed before the summary";
+}
+
+TEST_F(AppModelTest, PauseStopsCaptureAndResumeReconcilesWithAnAuditTrail)
+{
+    settings.setInteger(u"settings.engagementSeconds"_qs, 0);
+    auto model = makeModel();
+    launch(10, "com.example.Chat", "Claude");
+    launch(20, "com.example.Mail", "Inbox");
+    workspace.activate(10);
+    const QString chat = model->store()->openContext(u"com.example.Chat"_qs)->id;
+
+    model->togglePause();
+    EXPECT_TRUE(model->isPaused());
+    EXPECT_FALSE(model->focusTracker().isStarted());
+    workspace.activate(20); // not seen while paused
+    EXPECT_FALSE(model->store()->openContext(u"com.example.Mail"_qs).has_value());
+
+    model->togglePause();
+    const auto reconciled = model->store()->context(chat);
+    EXPECT_EQ(reconciled->state, ContextState::Backgrounded);
+    auto db = TestSupport::openRaw(dir.filePath(u"kestrune.db"_qs), TestSupport::testKey());
+    EXPECT_EQ(db->scalarInt(u"SELECT COUNT(*) FROM context WHERE state_reason = "
+                            "'reconciled_on_launch'"_qs),
+              1);
+    QStringList actions;
+    for (const AuditEntry& entry : model->store()->auditEntries(10))
+        actions.append(entry.action);
+    EXPECT_TRUE(actions.contains(u"capture_paused"_qs));
+    EXPECT_TRUE(actions.contains(u"capture_resumed"_qs));
+}
+
+TEST_F(AppModelTest, TheLoginItemIsRegisteredOnlyOnTheFirstRun)
+{
+    loginItem.fail = true;
+    makeModel().reset();
+    EXPECT_EQ(settings.boolValue(u"settings.launchAtLogin.configured"_qs), true)
+        << "an error is ignored";
+    makeModel().reset();
+    EXPECT_EQ(loginItem.registrations, 1);
+}
