@@ -18,19 +18,16 @@ namespace {
 class TransitionLog final : public TransitionObserver {
 public:
     explicit TransitionLog(std::weak_ptr<NudgeEngine> next)
-        : m_next(std::move(next))
-    {
-    }
-    void loopDidTransition(const ContextRecord& record, ContextState state) override
-    {
+        : m_next(std::move(next)) {}
+    void loopDidTransition(const ContextRecord& record, ContextState state) override {
         if (Log::verbose())
-            qCInfo(lcApp).noquote() << "loop" << record.id << "→" << ContextStates::rawValue(state)
-                                    << record.bundleID << Log::privateArg(record.label.value_or(QString()));
+            qCInfo(lcApp).noquote()
+                << "loop" << record.id << "→" << ContextStates::rawValue(state) << record.bundleID
+                << Log::privateArg(record.label.value_or(QString()));
         if (const auto next = m_next.lock())
             next->loopDidTransition(record, state);
     }
-    void loopWasDismissed(const QString& id) override
-    {
+    void loopWasDismissed(const QString& id) override {
         if (Log::verbose())
             qCInfo(lcApp).noquote() << "loop" << id << "dismissed";
         if (const auto next = m_next.lock())
@@ -47,13 +44,13 @@ AppModel::AppModel(AppModelDependencies dependencies, QObject* parent)
     : QObject(parent)
     , m_dependencies(std::move(dependencies))
     , m_focusTracker(m_dependencies.workspace, m_dependencies.ownPid, m_dependencies.now)
-    , m_dropdownNotifier(std::make_shared<DropdownNotifier>(m_dependencies.settings))
-{
+    , m_dropdownNotifier(std::make_shared<DropdownNotifier>(m_dependencies.settings)) {
     const UserDefaults& settings = m_dependencies.settings;
-    m_nudgeEngine = std::make_shared<NudgeEngine>(
-        NudgeEngine::profileFromSetting(settings.stringValue(QStringLiteral("settings.sensoryProfile"))),
-        NudgeEngine::Timing::fromEnvironment(), m_dropdownNotifier, NudgeEngine::Scheduler{},
-        m_dependencies.now);
+    m_nudgeEngine =
+        std::make_shared<NudgeEngine>(NudgeEngine::profileFromSetting(settings.stringValue(
+                                          QStringLiteral("settings.sensoryProfile"))),
+                                      NudgeEngine::Timing::fromEnvironment(), m_dropdownNotifier,
+                                      NudgeEngine::Scheduler{}, m_dependencies.now);
 
     openStore();
     if (m_store) {
@@ -69,14 +66,12 @@ AppModel::AppModel(AppModelDependencies dependencies, QObject* parent)
     observeAwayAndReturn();
 }
 
-AppModel::~AppModel()
-{
+AppModel::~AppModel() {
     m_focusTracker.stop();
     m_loopsObservation.cancel();
 }
 
-void AppModel::openStore()
-{
+void AppModel::openStore() {
     try {
         m_store = m_dependencies.openStore();
     } catch (const std::exception& error) {
@@ -95,16 +90,15 @@ void AppModel::openStore()
     }
 }
 
-void AppModel::buildStateMachine()
-{
+void AppModel::buildStateMachine() {
     const UserDefaults& settings = m_dependencies.settings;
     const auto configuration = StateMachineConfiguration::fromSettings(
         settings.integerValue(QStringLiteral("settings.staleAfterMinutes")),
         settings.integerValue(QStringLiteral("settings.engagementSeconds")));
     m_timer = m_dependencies.timer ? std::move(m_dependencies.timer)
                                    : std::make_unique<MainQueueTickTimer>();
-    m_stateMachine = std::make_shared<StateMachine>(*m_store, configuration, m_timer.get(),
-                                                    m_dependencies.now);
+    m_stateMachine =
+        std::make_shared<StateMachine>(*m_store, configuration, m_timer.get(), m_dependencies.now);
     // The machine holds its observer weakly; the model keeps it.
     m_transitionObserver = std::make_shared<TransitionLog>(m_nudgeEngine);
     m_stateMachine->setObserver(m_transitionObserver);
@@ -115,8 +109,7 @@ void AppModel::buildStateMachine()
     };
 }
 
-void AppModel::buildDetectors()
-{
+void AppModel::buildDetectors() {
     ContextStore& store = *m_store;
     std::weak_ptr<StateMachine> machine = m_stateMachine;
     const UserDefaults& settings = m_dependencies.settings;
@@ -138,8 +131,7 @@ void AppModel::buildDetectors()
     });
 }
 
-void AppModel::connectFocusEvents()
-{
+void AppModel::connectFocusEvents() {
     m_focusTracker.onEvent = [this](const FocusEvent& event) {
         if (Log::verbose())
             qCInfo(lcFocus).noquote() << FocusEvent::rawValue(event.kind) << event.bundleID
@@ -155,8 +147,7 @@ void AppModel::connectFocusEvents()
     };
 }
 
-void AppModel::observeLoops()
-{
+void AppModel::observeLoops() {
     m_loopsObservation = m_store->observeOpenLoops([this](const GroupedLoops& loops) {
         m_loops = loops;
         runChangeHandlers();
@@ -165,8 +156,7 @@ void AppModel::observeLoops()
     m_retention->start();
 }
 
-void AppModel::registerLoginItemOnFirstRun()
-{
+void AppModel::registerLoginItemOnFirstRun() {
     const QString configured = QStringLiteral("settings.launchAtLogin.configured");
     if (m_dependencies.settings.boolValue(configured) == true)
         return;
@@ -178,8 +168,7 @@ void AppModel::registerLoginItemOnFirstRun()
     }
 }
 
-void AppModel::observeAwayAndReturn()
-{
+void AppModel::observeAwayAndReturn() {
     QObject::connect(&m_dependencies.sessionMonitor, &SessionMonitor::away, this, [this] {
         if (!m_awaySince)
             m_awaySince = m_dependencies.now();
@@ -187,9 +176,9 @@ void AppModel::observeAwayAndReturn()
     QObject::connect(&m_dependencies.sessionMonitor, &SessionMonitor::returned, this, [this] {
         if (!m_awaySince)
             return;
-        const double away =
-            std::chrono::duration<double>(m_dependencies.now() - *std::exchange(m_awaySince, std::nullopt))
-                .count();
+        const double away = std::chrono::duration<double>(m_dependencies.now() -
+                                                          *std::exchange(m_awaySince, std::nullopt))
+                                .count();
         if (away < kAwayThreshold)
             return;
         refresh();
@@ -197,13 +186,13 @@ void AppModel::observeAwayAndReturn()
     });
 }
 
-void AppModel::attachActiveTabURL(const FocusEvent& event)
-{
+void AppModel::attachActiveTabURL(const FocusEvent& event) {
     if (event.kind != FocusEvent::Kind::FocusGained || !m_dependencies.isBrowser ||
         !m_dependencies.isBrowser(event.bundleID) || !m_dependencies.activeTabReader ||
         !m_dependencies.settings.boolValue(QStringLiteral("settings.urlReceipts")).value_or(false))
         return;
-    const std::optional<AppModelDependencies::Tab> tab = m_dependencies.activeTabReader(event.bundleID);
+    const std::optional<AppModelDependencies::Tab> tab =
+        m_dependencies.activeTabReader(event.bundleID);
     if (!tab)
         return;
     std::optional<ContextRecord> loop;
@@ -225,20 +214,17 @@ void AppModel::attachActiveTabURL(const FocusEvent& event)
     }
 }
 
-void AppModel::observeChanges(std::function<void()> handler)
-{
+void AppModel::observeChanges(std::function<void()> handler) {
     m_changeHandlers.push_back(std::move(handler));
 }
 
-void AppModel::runChangeHandlers()
-{
+void AppModel::runChangeHandlers() {
     for (const auto& handler : m_changeHandlers)
         handler();
     Q_EMIT loopsChanged();
 }
 
-void AppModel::refresh()
-{
+void AppModel::refresh() {
     if (!m_store)
         return;
     try {
@@ -249,8 +235,7 @@ void AppModel::refresh()
     runChangeHandlers();
 }
 
-void AppModel::togglePause()
-{
+void AppModel::togglePause() {
     m_isPaused = !m_isPaused;
     const TimePoint now = m_dependencies.now();
     if (m_isPaused) {
@@ -276,8 +261,7 @@ void AppModel::togglePause()
     runChangeHandlers();
 }
 
-std::optional<QString> AppModel::frontmostBundleID() const
-{
+std::optional<QString> AppModel::frontmostBundleID() const {
     const std::optional<RunningApplication> front = m_dependencies.workspace.frontmostApplication();
     return front ? front->bundleID : std::nullopt;
 }

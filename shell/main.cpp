@@ -21,8 +21,7 @@ namespace {
 
 const QString kSeedResource = QStringLiteral(":/resources/default-exclusions.json");
 
-std::unique_ptr<ContextStore> openStore()
-{
+std::unique_ptr<ContextStore> openStore() {
     const QString path = ContextStore::defaultDatabaseURL();
     if (Environment::isSwitchOn("KESTRUNE_EPHEMERAL_KEY")) {
         EphemeralKeyProvider provider(EphemeralKeyProvider::developmentKey());
@@ -33,22 +32,21 @@ std::unique_ptr<ContextStore> openStore()
     return std::make_unique<ContextStore>(path, provider);
 }
 
-void logStore(ContextStore& store)
-{
+void logStore(ContextStore& store) {
     qCInfo(lcApp).noquote() << "Context store open at" << store.databasePath();
     QStringList applied = store.appliedMigrations().values();
     std::sort(applied.begin(), applied.end());
     const QStringList now = store.migrationsAppliedAtOpen();
     qCInfo(lcApp).noquote() << "Schema migrations applied:" << applied.join(QStringLiteral(", "))
                             << "(this run:"
-                            << (now.isEmpty() ? QStringLiteral("none") : now.join(QStringLiteral(", ")))
-                                   + QLatin1Char(')');
+                            << (now.isEmpty() ? QStringLiteral("none")
+                                              : now.join(QStringLiteral(", "))) +
+                                   QLatin1Char(')');
 }
 
 } // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_MESSAGE_PATTERN"))
         qSetMessagePattern(QStringLiteral("%{time yyyy-MM-dd hh:mm:ss.zzz} %{category} "
                                           "%{if-warning}warning: %{endif}%{if-critical}error: "
@@ -77,8 +75,8 @@ int main(int argc, char* argv[])
         .sessionMonitor = sessionMonitor,
         .loginItem = loginItem,
         .openStore = openStore,
-        .defaultExclusionsPath = QFile::exists(kSeedResource) ? std::optional(kSeedResource)
-                                                              : std::nullopt,
+        .defaultExclusionsPath =
+            QFile::exists(kSeedResource) ? std::optional(kSeedResource) : std::nullopt,
         .makeDetectors = {},
         .activeTabReader = {},
         .isBrowser = {},

@@ -10,16 +10,14 @@ namespace {
 const QString kReentryID = QStringLiteral("app.kestrune.reentry");
 }
 
-NudgeEngine::Timing NudgeEngine::Timing::fromEnvironment()
-{
+NudgeEngine::Timing NudgeEngine::Timing::fromEnvironment() {
     Timing timing;
     if (Environment::isSwitchOn("KESTRUNE_FAST_NUDGES"))
         timing.backgroundedDelay = 8.0;
     return timing;
 }
 
-NudgeEngine::Profile NudgeEngine::profileFromSetting(const std::optional<QString>& value)
-{
+NudgeEngine::Profile NudgeEngine::profileFromSetting(const std::optional<QString>& value) {
     if (value == u"nudge")
         return Profile::Nudge;
     if (value == u"coach")
@@ -34,8 +32,7 @@ NudgeEngine::NudgeEngine(Profile profile, Timing timing, std::shared_ptr<Present
     , m_profile(profile)
     , m_schedule(std::move(schedule))
     , m_now(now ? std::move(now) : Clock([] { return std::chrono::system_clock::now(); }))
-    , m_self(std::make_shared<NudgeEngine*>(this))
-{
+    , m_self(std::make_shared<NudgeEngine*>(this)) {
     if (!m_schedule) {
         m_schedule = [](double delay, std::function<void()> work) {
             QTimer::singleShot(static_cast<int>(delay * 1000), Qt::PreciseTimer,
@@ -46,13 +43,11 @@ NudgeEngine::NudgeEngine(Profile profile, Timing timing, std::shared_ptr<Present
         m_presenter->requestAuthorization();
 }
 
-NudgeEngine::~NudgeEngine()
-{
+NudgeEngine::~NudgeEngine() {
     cancelAll();
 }
 
-void NudgeEngine::setProfile(Profile profile)
-{
+void NudgeEngine::setProfile(Profile profile) {
     m_profile = profile;
     if (profile == Profile::Whisper)
         cancelAll();
@@ -60,8 +55,7 @@ void NudgeEngine::setProfile(Profile profile)
         m_presenter->requestAuthorization();
 }
 
-QString NudgeEngine::displayName(const ContextRecord& record)
-{
+QString NudgeEngine::displayName(const ContextRecord& record) {
     for (const auto& candidate : {record.note, record.label, record.displayName}) {
         if (candidate)
             return *candidate;
@@ -69,14 +63,12 @@ QString NudgeEngine::displayName(const ContextRecord& record)
     return record.bundleID;
 }
 
-bool NudgeEngine::hasEvidence(const ContextRecord& record)
-{
+bool NudgeEngine::hasEvidence(const ContextRecord& record) {
     return record.hasWorkEvidence || record.isPinned || (record.note && !record.note->isEmpty()) ||
            (record.topic && !record.topic->isEmpty());
 }
 
-void NudgeEngine::loopDidTransition(const ContextRecord& record, ContextState state)
-{
+void NudgeEngine::loopDidTransition(const ContextRecord& record, ContextState state) {
     cancel(record.id);
     m_presenter->withdraw(record.id);
     switch (state) {
@@ -87,19 +79,20 @@ void NudgeEngine::loopDidTransition(const ContextRecord& record, ContextState st
         if (m_profile == Profile::Nudge || m_profile == Profile::Coach)
             scheduleNudge(record, state, m_timing.readyDelay, [this](const ContextRecord& loop) {
                 return std::pair{displayName(loop) + QStringLiteral(" is ready"),
-                                 QStringLiteral("Finished ") + RelativeTime::ago(loop.readyAt, m_now()) +
+                                 QStringLiteral("Finished ") +
+                                     RelativeTime::ago(loop.readyAt, m_now()) +
                                      QStringLiteral(". Click to jump back.")};
             });
         return;
     case ContextState::Backgrounded:
         if (m_profile == Profile::Coach && hasEvidence(record))
-            scheduleNudge(record, state, m_timing.backgroundedDelay,
-                          [this](const ContextRecord& loop) {
-                              return std::pair{QStringLiteral("Still open: ") + displayName(loop),
-                                               QStringLiteral("You left ") +
-                                                   RelativeTime::ago(loop.backgroundedAt, m_now()) +
-                                                   QStringLiteral(". It's in your Tessarine dropdown.")};
-                          });
+            scheduleNudge(
+                record, state, m_timing.backgroundedDelay, [this](const ContextRecord& loop) {
+                    return std::pair{QStringLiteral("Still open: ") + displayName(loop),
+                                     QStringLiteral("You left ") +
+                                         RelativeTime::ago(loop.backgroundedAt, m_now()) +
+                                         QStringLiteral(". It's in your Tessarine dropdown.")};
+                });
         return;
     case ContextState::Stale:
         if (m_profile == Profile::Coach && (!isEngaged || isEngaged(record.id)) &&
@@ -112,15 +105,13 @@ void NudgeEngine::loopDidTransition(const ContextRecord& record, ContextState st
     }
 }
 
-void NudgeEngine::loopWasDismissed(const QString& id)
-{
+void NudgeEngine::loopWasDismissed(const QString& id) {
     cancel(id);
     m_presenter->withdraw(id);
 }
 
 void NudgeEngine::scheduleNudge(const ContextRecord& record, ContextState state, double delay,
-                                MessageBuilder message)
-{
+                                MessageBuilder message) {
     auto cancelled = std::make_shared<bool>(false);
     m_scheduled.insert(record.id, cancelled);
     std::weak_ptr<NudgeEngine*> self = m_self;
@@ -133,21 +124,20 @@ void NudgeEngine::scheduleNudge(const ContextRecord& record, ContextState state,
 }
 
 void NudgeEngine::runScheduled(const QString& id, const ContextRecord& captured, ContextState state,
-                               const MessageBuilder& message)
-{
+                               const MessageBuilder& message) {
     m_scheduled.remove(id);
     std::optional<ContextRecord> current;
     if (m_freshLookup)
         current = m_freshLookup(id);
     const ContextRecord& loop = current ? *current : captured;
-    if (loop.dismissedAt || loop.state != state || (loop.snoozeUntil && *loop.snoozeUntil > m_now()))
+    if (loop.dismissedAt || loop.state != state ||
+        (loop.snoozeUntil && *loop.snoozeUntil > m_now()))
         return;
     const auto [title, body] = message(loop);
     m_presenter->present(id, title, body);
 }
 
-void NudgeEngine::presentReentrySummary(const QList<ContextRecord>& ready, qsizetype openCount)
-{
+void NudgeEngine::presentReentrySummary(const QList<ContextRecord>& ready, qsizetype openCount) {
     if (m_profile == Profile::Whisper || openCount < 1)
         return;
     const QString loops = openCount == 1 ? QStringLiteral("loop") : QStringLiteral("loops");
@@ -169,14 +159,12 @@ void NudgeEngine::presentReentrySummary(const QList<ContextRecord>& ready, qsize
     m_presenter->present(kReentryID, QStringLiteral("Welcome back"), body);
 }
 
-void NudgeEngine::cancel(const QString& id)
-{
+void NudgeEngine::cancel(const QString& id) {
     if (const auto flag = m_scheduled.take(id))
         *flag = true;
 }
 
-void NudgeEngine::cancelAll()
-{
+void NudgeEngine::cancelAll() {
     for (const auto& flag : std::as_const(m_scheduled))
         *flag = true;
     m_scheduled.clear();

@@ -38,8 +38,7 @@ public:
 
     Profile currentProfile() const { return m_profile; }
     void setProfile(Profile profile);
-    void setFreshLookup(std::function<std::optional<ContextRecord>(const QString&)> lookup)
-    {
+    void setFreshLookup(std::function<std::optional<ContextRecord>(const QString&)> lookup) {
         m_freshLookup = std::move(lookup);
     }
     // Whether the user engaged with a loop's work; absent counts every loop as engaged.

@@ -4,15 +4,13 @@
 
 namespace {
 
-QString counted(qint64 count, const char* unit)
-{
+QString counted(qint64 count, const char* unit) {
     return QStringLiteral("%1 %2%3").arg(count).arg(QLatin1String(unit)).arg(count == 1 ? "" : "s");
 }
 
 // "in …" / "… ago", with the named forms for single days, weeks, months and years.
 QString phrase(qint64 count, const char* unit, const char* lastName, const char* nextName,
-               bool future)
-{
+               bool future) {
     if (count == 1 && lastName)
         return QString::fromLatin1(future ? nextName : lastName);
     const QString amount = counted(count, unit);
@@ -21,8 +19,7 @@ QString phrase(qint64 count, const char* unit, const char* lastName, const char*
 
 } // namespace
 
-QString RelativeTime::ago(std::optional<TimePoint> time, TimePoint now)
-{
+QString RelativeTime::ago(std::optional<TimePoint> time, TimePoint now) {
     if (!time)
         return QStringLiteral("a while ago");
     const double seconds = std::chrono::duration<double>(now - *time).count();

@@ -7,23 +7,18 @@
 
 XdgAutostartLoginItem::XdgAutostartLoginItem(QString executablePath, QString autostartFolder)
     : m_executablePath(std::move(executablePath))
-    , m_folder(std::move(autostartFolder))
-{
-}
+    , m_folder(std::move(autostartFolder)) {}
 
-QString XdgAutostartLoginItem::defaultFolder()
-{
+QString XdgAutostartLoginItem::defaultFolder() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
            QStringLiteral("/autostart");
 }
 
-QString XdgAutostartLoginItem::entryPath() const
-{
+QString XdgAutostartLoginItem::entryPath() const {
     return m_folder + QStringLiteral("/tessarine.desktop");
 }
 
-void XdgAutostartLoginItem::registerMainApplication()
-{
+void XdgAutostartLoginItem::registerMainApplication() {
     if (!QDir().mkpath(m_folder))
         throw std::runtime_error("cannot create the autostart folder");
     // Exec quoting per the desktop-entry rules: the path in double quotes, escaping \ " ` $.

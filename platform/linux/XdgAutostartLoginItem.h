@@ -5,7 +5,8 @@
 // Launch at login through an XDG autostart entry: $XDG_CONFIG_HOME/autostart/tessarine.desktop.
 class XdgAutostartLoginItem final : public LoginItem {
 public:
-    explicit XdgAutostartLoginItem(QString executablePath, QString autostartFolder = defaultFolder());
+    explicit XdgAutostartLoginItem(QString executablePath,
+                                   QString autostartFolder = defaultFolder());
     void registerMainApplication() override;
     QString entryPath() const;
     static QString defaultFolder();

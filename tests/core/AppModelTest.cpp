@@ -13,8 +13,7 @@ namespace {
 
 class CountingLoginItem final : public LoginItem {
 public:
-    void registerMainApplication() override
-    {
+    void registerMainApplication() override {
         ++registrations;
         if (fail)
             throw std::runtime_error("refused");
@@ -33,20 +32,18 @@ protected:
     TimePoint clock = fromMillis(1'700'000'000'000);
     bool storeFails = false;
 
-    std::unique_ptr<AppModel> makeModel()
-    {
+    std::unique_ptr<AppModel> makeModel() {
         return std::make_unique<AppModel>(AppModelDependencies{
             .workspace = workspace,
             .settings = settings,
             .sessionMonitor = sessionMonitor,
             .loginItem = loginItem,
-            .openStore =
-                [this]() -> std::unique_ptr<ContextStore> {
-                    if (storeFails)
-                        throw std::runtime_error("no keyring");
-                    EphemeralKeyProvider key(TestSupport::testKey());
-                    return std::make_unique<ContextStore>(dir.filePath(u"kestrune.db"_qs), key);
-                },
+            .openStore = [this]() -> std::unique_ptr<ContextStore> {
+                if (storeFails)
+                    throw std::runtime_error("no keyring");
+                EphemeralKeyProvider key(TestSupport::testKey());
+                return std::make_unique<ContextStore>(dir.filePath(u"kestrune.db"_qs), key);
+            },
             .defaultExclusionsPath = TestSupport::seedFilePath(),
             .makeDetectors = {},
             .activeTabReader = {},
@@ -56,13 +53,11 @@ protected:
             .timer = std::make_unique<ManualTickTimer>(clock),
         });
     }
-    void launch(qint64 pid, const char* bundleID, const char* title)
-    {
+    void launch(qint64 pid, const char* bundleID, const char* title) {
         workspace.launch(RunningApplication{QString::fromLatin1(bundleID), {}, pid, true});
         workspace.openWindow(pid, static_cast<quint64>(pid) * 10, QString::fromLatin1(title));
     }
-    static void settle()
-    {
+    static void settle() {
         for (int i = 0; i < 10; ++i)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
@@ -70,8 +65,7 @@ protected:
 
 } // namespace
 
-TEST_F(AppModelTest, WithoutAStoreTheTrackerStillRunsAndNothingBreaks)
-{
+TEST_F(AppModelTest, WithoutAStoreTheTrackerStillRunsAndNothingBreaks) {
     storeFails = true;
     auto model = makeModel();
     EXPECT_EQ(model->store(), nullptr);
@@ -84,8 +78,7 @@ TEST_F(AppModelTest, WithoutAStoreTheTrackerStillRunsAndNothingBreaks)
     EXPECT_EQ(loginItem.registrations, 1);
 }
 
-TEST_F(AppModelTest, SettingsShapeTheStateMachineAndFocusCreatesLoops)
-{
+TEST_F(AppModelTest, SettingsShapeTheStateMachineAndFocusCreatesLoops) {
     settings.setInteger(u"settings.engagementSeconds"_qs, 0);
     settings.setString(u"settings.staleAfterMinutes"_qs, u"twenty"_qs);
     auto model = makeModel();
@@ -114,15 +107,14 @@ TEST_F(AppModelTest, SettingsShapeTheStateMachineAndFocusCreatesLoops)
     EXPECT_GT(changes, 0);
 }
 
-TEST_F(AppModelTest, AWelcomeBackNeedsFiveMinutesAway)
-{
+TEST_F(AppModelTest, AWelcomeBackNeedsFiveMinutesAway) {
     settings.setString(u"settings.sensoryProfile"_qs, u"nudge"_qs);
     settings.setString(u"settings.primarySurface"_qs, u"menubar"_qs);
     auto model = makeModel();
     int surfaced = 0;
     model->dropdownNotifier().onSurface = [&] { ++surfaced; };
-    const auto id = model->store()->createContext(u"com.example.Chat"_qs, u"Claude"_qs, {}, false,
-                                                  {}, clock);
+    const auto id =
+        model->store()->createContext(u"com.example.Chat"_qs, u"Claude"_qs, {}, false, {}, clock);
     model->store()->transitionContext(*id, ContextState::Ready, u"detector_ready"_qs, clock);
 
     Q_EMIT sessionMonitor.away();
@@ -138,8 +130,7 @@ TEST_F(AppModelTest, AWelcomeBackNeedsFiveMinutesAway)
     EXPECT_EQ(model->loops().ready.size(), 1) << "refreshed before the summary";
 }
 
-TEST_F(AppModelTest, PauseStopsCaptureAndResumeReconcilesWithAnAuditTrail)
-{
+TEST_F(AppModelTest, PauseStopsCaptureAndResumeReconcilesWithAnAuditTrail) {
     settings.setInteger(u"settings.engagementSeconds"_qs, 0);
     auto model = makeModel();
     launch(10, "com.example.Chat", "Claude");
@@ -167,8 +158,7 @@ TEST_F(AppModelTest, PauseStopsCaptureAndResumeReconcilesWithAnAuditTrail)
     EXPECT_TRUE(actions.contains(u"capture_resumed"_qs));
 }
 
-TEST_F(AppModelTest, TheLoginItemIsRegisteredOnlyOnTheFirstRun)
-{
+TEST_F(AppModelTest, TheLoginItemIsRegisteredOnlyOnTheFirstRun) {
     loginItem.fail = true;
     makeModel().reset();
     EXPECT_EQ(settings.boolValue(u"settings.launchAtLogin.configured"_qs), true)

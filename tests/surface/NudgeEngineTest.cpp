@@ -1,5 +1,5 @@
-#include "platform/fake/MemoryUserDefaults.h"
 #include "surface/NudgeEngine.h"
+#include "platform/fake/MemoryUserDefaults.h"
 #include "surface/RelativeTime.h"
 
 #include <QStringList>
@@ -12,8 +12,7 @@ using namespace std::chrono;
 class RecordingPresenter final : public Presenter {
 public:
     void requestAuthorization() override { ++authorizations; }
-    void present(const QString& id, const QString& title, const QString& body) override
-    {
+    void present(const QString& id, const QString& title, const QString& body) override {
         shown.append(id + u" | "_qs + title + u" | "_qs + body);
     }
     void withdraw(const QString& id) override { withdrawn.append(id); }
@@ -25,8 +24,7 @@ public:
 
 const TimePoint kNow = TimePoint(hours(24 * 20000));
 
-ContextRecord loop(const char* id, ContextState state)
-{
+ContextRecord loop(const char* id, ContextState state) {
     ContextRecord record;
     record.id = QString::fromLatin1(id);
     record.bundleID = u"com.example.Chat"_qs;
@@ -51,8 +49,7 @@ protected:
     QHash<QString, ContextRecord> stored;
 
     std::unique_ptr<NudgeEngine> engine(NudgeEngine::Profile profile,
-                                        NudgeEngine::Timing timing = {})
-    {
+                                        NudgeEngine::Timing timing = {}) {
         auto built = std::make_unique<NudgeEngine>(
             profile, timing, presenter,
             [this](double delay, std::function<void()> work) {
@@ -66,8 +63,7 @@ protected:
         });
         return built;
     }
-    void runPending()
-    {
+    void runPending() {
         const auto work = std::exchange(pending, {});
         for (const Pending& item : work)
             item.work();
@@ -76,8 +72,7 @@ protected:
 
 } // namespace
 
-TEST_F(NudgeEngineTest, WhisperShowsNothingAndSwitchingToItCancels)
-{
+TEST_F(NudgeEngineTest, WhisperShowsNothingAndSwitchingToItCancels) {
     auto nudges = engine(NudgeEngine::Profile::Whisper);
     EXPECT_EQ(presenter->authorizations, 0);
     nudges->loopDidTransition(loop("A", ContextState::Ready), ContextState::Ready);
@@ -92,8 +87,7 @@ TEST_F(NudgeEngineTest, WhisperShowsNothingAndSwitchingToItCancels)
     EXPECT_TRUE(presenter->shown.isEmpty());
 }
 
-TEST_F(NudgeEngineTest, AReadyLoopIsShownAfterFiveSecondsOnlyIfStillReady)
-{
+TEST_F(NudgeEngineTest, AReadyLoopIsShownAfterFiveSecondsOnlyIfStillReady) {
     auto nudges = engine(NudgeEngine::Profile::Nudge);
     ContextRecord opened = loop("A", ContextState::Ready);
     ContextRecord waiting = loop("B", ContextState::Ready);
@@ -129,8 +123,7 @@ TEST_F(NudgeEngineTest, AReadyLoopIsShownAfterFiveSecondsOnlyIfStillReady)
               u"E | Claude is ready | Finished 5 minutes ago. Click to jump back."_qs);
 }
 
-TEST_F(NudgeEngineTest, CoachAlsoSurfacesBackgroundedAndQuietLoopsWithEvidence)
-{
+TEST_F(NudgeEngineTest, CoachAlsoSurfacesBackgroundedAndQuietLoopsWithEvidence) {
     NudgeEngine::Timing fast;
     fast.backgroundedDelay = 8.0;
     auto nudge = engine(NudgeEngine::Profile::Nudge);
@@ -163,8 +156,7 @@ TEST_F(NudgeEngineTest, CoachAlsoSurfacesBackgroundedAndQuietLoopsWithEvidence)
     EXPECT_EQ(presenter->shown.size(), 2);
 }
 
-TEST_F(NudgeEngineTest, WelcomeBackNamesWhatFinished)
-{
+TEST_F(NudgeEngineTest, WelcomeBackNamesWhatFinished) {
     auto nudges = engine(NudgeEngine::Profile::Nudge);
     QList<ContextRecord> ready;
     for (const char* name : {"A", "B", "C"}) {
@@ -177,21 +169,21 @@ TEST_F(NudgeEngineTest, WelcomeBackNamesWhatFinished)
     nudges->presentReentrySummary({}, 1);
     nudges->presentReentrySummary({}, 3);
     nudges->presentReentrySummary(ready, 0);
-    EXPECT_EQ(presenter->shown,
-              (QStringList{u"app.kestrune.reentry | Welcome back | Finished while you were away: A, "
-                           "B and 1 more. 5 loops open."_qs,
-                           u"app.kestrune.reentry | Welcome back | Finished while you were away: "
-                           "A. 1 loop open."_qs,
-                           u"app.kestrune.reentry | Welcome back | 1 open loop waiting in your "
-                           "dropdown."_qs,
-                           u"app.kestrune.reentry | Welcome back | 3 open loops waiting in your "
-                           "dropdown."_qs}));
+    EXPECT_EQ(
+        presenter->shown,
+        (QStringList{u"app.kestrune.reentry | Welcome back | Finished while you were away: A, "
+                     "B and 1 more. 5 loops open."_qs,
+                     u"app.kestrune.reentry | Welcome back | Finished while you were away: "
+                     "A. 1 loop open."_qs,
+                     u"app.kestrune.reentry | Welcome back | 1 open loop waiting in your "
+                     "dropdown."_qs,
+                     u"app.kestrune.reentry | Welcome back | 3 open loops waiting in your "
+                     "dropdown."_qs}));
     engine(NudgeEngine::Profile::Whisper)->presentReentrySummary(ready, 5);
     EXPECT_EQ(presenter->shown.size(), 4);
 }
 
-TEST_F(NudgeEngineTest, WorkScheduledByAGoneEngineDoesNothing)
-{
+TEST_F(NudgeEngineTest, WorkScheduledByAGoneEngineDoesNothing) {
     auto nudges = engine(NudgeEngine::Profile::Nudge);
     nudges->loopDidTransition(loop("A", ContextState::Ready), ContextState::Ready);
     nudges.reset();
@@ -199,8 +191,7 @@ TEST_F(NudgeEngineTest, WorkScheduledByAGoneEngineDoesNothing)
     EXPECT_TRUE(presenter->shown.isEmpty());
 }
 
-TEST(NudgeSettingsTest, ProfilesTimingSurfacesAndRelativeTimes)
-{
+TEST(NudgeSettingsTest, ProfilesTimingSurfacesAndRelativeTimes) {
     EXPECT_EQ(NudgeEngine::profileFromSetting(u"coach"_qs), NudgeEngine::Profile::Coach);
     EXPECT_EQ(NudgeEngine::profileFromSetting(u"Nudge"_qs), NudgeEngine::Profile::Whisper);
     EXPECT_EQ(NudgeEngine::profileFromSetting(std::nullopt), NudgeEngine::Profile::Whisper);
