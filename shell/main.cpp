@@ -4,8 +4,8 @@
 #include "core/AppModel.h"
 #include "core/Environment.h"
 #include "core/Log.h"
-#include "platform/SessionMonitor.h"
 #include "platform/linux/JsonFileUserDefaults.h"
+#include "platform/linux/LinuxSessionMonitor.h"
 #include "platform/linux/SecretServiceStore.h"
 #include "platform/linux/UnixSignalWatcher.h"
 #include "platform/linux/X11Workspace.h"
@@ -66,7 +66,7 @@ int main(int argc, char* argv[]) {
     if (!workspace.isConnected())
         qCWarning(lcApp) << "No X display: focus changes cannot be followed (set DISPLAY)";
     JsonFileUserDefaults settings;
-    SessionMonitor sessionMonitor; // away-and-return notifications come with a later backend
+    LinuxSessionMonitor sessionMonitor;
     XdgAutostartLoginItem loginItem(QCoreApplication::applicationFilePath());
 
     AppModel model(AppModelDependencies{

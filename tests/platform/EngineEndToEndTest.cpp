@@ -14,23 +14,20 @@
 
 namespace {
 
-void pause(int milliseconds)
-{
+void pause(int milliseconds) {
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < milliseconds)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
-QString startWindow(QProcess& process, const QString& wmClass, const QString& title)
-{
+QString startWindow(QProcess& process, const QString& wmClass, const QString& title) {
     process.start(QStringLiteral(TESSARINE_TEST_WINDOW), {wmClass, title});
     process.waitForReadyRead(5000);
     return QString::fromUtf8(process.readLine()).trimmed();
 }
 
-void activate(const QString& window)
-{
+void activate(const QString& window) {
     QProcess::execute(QStringLiteral("xdotool"),
                       {QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
     pause(300); // one switch at a time, as a person makes them
@@ -38,8 +35,7 @@ void activate(const QString& window)
 
 } // namespace
 
-TEST(EngineEndToEndTest, WindowSwitchesBecomeLoopsInTheEncryptedDatabase)
-{
+TEST(EngineEndToEndTest, WindowSwitchesBecomeLoopsInTheEncryptedDatabase) {
     ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
     QTemporaryDir home;
     const QString config = home.filePath(u"config"_qs);
@@ -47,7 +43,8 @@ TEST(EngineEndToEndTest, WindowSwitchesBecomeLoopsInTheEncryptedDatabase)
     {
         QFile defaults(config + u"/Kestrune/defaults.json"_qs);
         ASSERT_TRUE(defaults.open(QIODevice::WriteOnly));
-        defaults.write(R"({"settings.engagementSeconds": 0, "settings.launchAtLogin.configured": true})");
+        defaults.write(
+            R"({"settings.engagementSeconds": 0, "settings.launchAtLogin.configured": true})");
     }
     QProcess engine;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -90,8 +87,9 @@ TEST(EngineEndToEndTest, WindowSwitchesBecomeLoopsInTheEncryptedDatabase)
     EXPECT_FALSE(file.read(16).startsWith("SQLite format 3")) << "encrypted";
     Database db(path);
     db.applyKey(EphemeralKeyProvider::developmentKey());
-    Statement loops(db, u"SELECT s.bundle_id, c.label, c.state, c.interrupted_by_bundle FROM context c "
-                        "JOIN source s ON s.id = c.source_id ORDER BY s.bundle_id"_qs);
+    Statement loops(db,
+                    u"SELECT s.bundle_id, c.label, c.state, c.interrupted_by_bundle FROM context c "
+                    "JOIN source s ON s.id = c.source_id ORDER BY s.bundle_id"_qs);
     QStringList rows;
     while (loops.step())
         rows.append(loops.text(0).value_or(QString()) + u' ' + loops.text(1).value_or(QString()) +
