@@ -239,6 +239,9 @@ void X11Workspace::activeWindowChanged() {
         return;
     m_activeWindow = window;
     if (!m_windows.contains(window) && !addWindow(window)) {
+        // Not remembered: a stale value can name a destroyed window whose id the server
+        // later hands to a new window, which must not look like a repeat.
+        m_activeWindow = XCB_WINDOW_NONE;
         // One of our own windows, or one that vanished: whoever was in front lost focus.
         if (m_front && m_applications.contains(*m_front)) {
             const RunningApplication previous = m_applications.value(*m_front)->info;
