@@ -52,6 +52,14 @@ AppModel::AppModel(AppModelDependencies dependencies, QObject* parent)
                                       NudgeEngine::Timing::fromEnvironment(), m_dropdownNotifier,
                                       NudgeEngine::Scheduler{}, m_dependencies.now);
 
+    // A profile changed in the settings file takes effect at once.
+    QObject::connect(&m_dependencies.settings, &UserDefaults::changed, this, [this] {
+        const auto profile = NudgeEngine::profileFromSetting(
+            m_dependencies.settings.stringValue(QStringLiteral("settings.sensoryProfile")));
+        if (profile != m_nudgeEngine->currentProfile())
+            m_nudgeEngine->setProfile(profile);
+    });
+
     openStore();
     if (m_store) {
         buildStateMachine();

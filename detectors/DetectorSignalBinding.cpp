@@ -1,5 +1,6 @@
 #include "detectors/DetectorSignalBinding.h"
 
+#include "core/Log.h"
 #include "core/StateMachine.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
@@ -30,12 +31,17 @@ DetectorSignals DetectorSignalBinding::signalsFor(const QString& kind,
     DetectorSignals signals;
     signals.pending = [kind, machine](const QString& id, const DetectorSignals::Detail& detail,
                                       TimePoint at) {
+        if (Log::verbose())
+            qCInfo(lcDetector).noquote() << kind << "pending" << id << detail.value_or(QString());
         if (const auto stateMachine = machine.lock())
             stateMachine->signalPending(id, kind, detail, at);
     };
     const auto readyWith = [kind, machine](bool nudge) {
         return [kind, machine, nudge](const QString& id, const DetectorSignals::Detail& detail,
                                       TimePoint at) {
+            if (Log::verbose())
+                qCInfo(lcDetector).noquote()
+                    << kind << (nudge ? "ready" : "readyQuiet") << id << detail.value_or(QString());
             if (const auto stateMachine = machine.lock())
                 stateMachine->signalReady(id, kind, detail, nudge, at);
         };

@@ -158,6 +158,15 @@ TEST_F(AppModelTest, PauseStopsCaptureAndResumeReconcilesWithAnAuditTrail) {
     EXPECT_TRUE(actions.contains(u"capture_resumed"_qs));
 }
 
+TEST_F(AppModelTest, AChangedProfileTakesEffectAtOnce) {
+    auto model = makeModel();
+    EXPECT_EQ(model->nudgeEngine().currentProfile(), NudgeEngine::Profile::Whisper);
+    settings.setString(u"settings.sensoryProfile"_qs, u"coach"_qs);
+    EXPECT_EQ(model->nudgeEngine().currentProfile(), NudgeEngine::Profile::Coach);
+    settings.setString(u"settings.sensoryProfile"_qs, u"loud"_qs);
+    EXPECT_EQ(model->nudgeEngine().currentProfile(), NudgeEngine::Profile::Whisper);
+}
+
 TEST_F(AppModelTest, TheLoginItemIsRegisteredOnlyOnTheFirstRun) {
     loginItem.fail = true;
     makeModel().reset();

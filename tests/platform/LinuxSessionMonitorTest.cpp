@@ -13,8 +13,7 @@
 
 namespace {
 
-void settle()
-{
+void settle() {
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < 200)
@@ -22,19 +21,16 @@ void settle()
 }
 
 void emitSignal(QDBusConnection& bus, const char* path, const char* interface, const char* name,
-                const QVariantList& arguments = {})
-{
-    QDBusMessage message = QDBusMessage::createSignal(QString::fromLatin1(path),
-                                                      QString::fromLatin1(interface),
-                                                      QString::fromLatin1(name));
+                const QVariantList& arguments = {}) {
+    QDBusMessage message = QDBusMessage::createSignal(
+        QString::fromLatin1(path), QString::fromLatin1(interface), QString::fromLatin1(name));
     message.setArguments(arguments);
     ASSERT_TRUE(bus.send(message));
 }
 
 } // namespace
 
-TEST(LinuxSessionMonitorTest, LockSleepAndScreenSaverMeanAwayAndBack)
-{
+TEST(LinuxSessionMonitorTest, LockSleepAndScreenSaverMeanAwayAndBack) {
     ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
     QProcess systemBus;
     systemBus.start(QStringLiteral("dbus-daemon"),
@@ -54,7 +50,8 @@ TEST(LinuxSessionMonitorTest, LockSleepAndScreenSaverMeanAwayAndBack)
     QObject::connect(&monitor, &SessionMonitor::away, [&] { seen.append(u"away"_qs); });
     QObject::connect(&monitor, &SessionMonitor::returned, [&] { seen.append(u"returned"_qs); });
 
-    emitSignal(logind, "/org/freedesktop/login1/session/_32", "org.freedesktop.login1.Session", "Lock");
+    emitSignal(logind, "/org/freedesktop/login1/session/_32", "org.freedesktop.login1.Session",
+               "Lock");
     settle();
     emitSignal(logind, "/org/freedesktop/login1/session/_32", "org.freedesktop.login1.Session",
                "Unlock");
@@ -69,10 +66,11 @@ TEST(LinuxSessionMonitorTest, LockSleepAndScreenSaverMeanAwayAndBack)
     emitSignal(session, "/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver",
                "ActiveChanged", {true});
     settle();
-    emitSignal(session, "/org/gnome/ScreenSaver", "org.gnome.ScreenSaver", "ActiveChanged", {false});
+    emitSignal(session, "/org/gnome/ScreenSaver", "org.gnome.ScreenSaver", "ActiveChanged",
+               {false});
     settle();
-    EXPECT_EQ(seen, (QStringList{u"away"_qs, u"returned"_qs, u"away"_qs, u"returned"_qs,
-                                 u"away"_qs, u"returned"_qs}));
+    EXPECT_EQ(seen, (QStringList{u"away"_qs, u"returned"_qs, u"away"_qs, u"returned"_qs, u"away"_qs,
+                                 u"returned"_qs}));
 
     // Someone else pretending to be logind on another name is not believed.
     QDBusConnection impostor = QDBusConnection::connectToBus(address, QStringLiteral("impostor"));
