@@ -1,25 +1,13 @@
 #include "core/TitleKey.h"
 
+#include "core/TextTrim.h"
+
 #include <QRegularExpression>
 
 namespace {
 
 // Activity and unsaved-change markers that applications put into titles while they work.
 constexpr char16_t kActivityMarks[] = {u'\u25CF', u'\u2022', u'\u2733', u'\u25D0', u'*'};
-
-bool isSpaceOrTab(QChar c) {
-    return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;
-}
-
-QString trimSpacesAndTabs(const QString& text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && isSpaceOrTab(text.at(begin)))
-        ++begin;
-    while (end > begin && isSpaceOrTab(text.at(end - 1)))
-        --end;
-    return text.mid(begin, end - begin);
-}
 
 } // namespace
 
@@ -48,7 +36,7 @@ std::optional<QString> TitleKey::normalize(const std::optional<QString>& title) 
             text.truncate(at);
     }
 
-    text = trimSpacesAndTabs(text).toLower();
+    text = TextTrim::spacesAndTabs(text).toLower();
     if (text.isEmpty())
         return std::nullopt;
     return text;

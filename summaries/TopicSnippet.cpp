@@ -2,26 +2,12 @@
 
 #include "core/Graphemes.h"
 
+#include "core/TextTrim.h"
+
 #include <QRegularExpression>
 #include <QStringList>
 
-namespace {
-
-bool isSpaceOrTab(QChar c) {
-    return c == u' ' || c == u'\t';
-}
-
-QString trimSpacesAndTabs(const QString& text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && isSpaceOrTab(text.at(begin)))
-        ++begin;
-    while (end > begin && isSpaceOrTab(text.at(end - 1)))
-        --end;
-    return text.mid(begin, end - begin);
-}
-
-} // namespace
+namespace {} // namespace
 
 std::optional<QString> TopicSnippet::firstLine(const std::optional<QString>& text,
                                                qsizetype maxChars) {
@@ -37,7 +23,7 @@ std::optional<QString> TopicSnippet::firstLine(const std::optional<QString>& tex
     static const QRegularExpression lineBreaks(QStringLiteral("\\r\\n|\\r|\\n"));
     QString line;
     for (const QString& candidate : cleaned.split(lineBreaks)) {
-        line = trimSpacesAndTabs(candidate);
+        line = TextTrim::spacesAndTabs(candidate);
         if (!line.isEmpty())
             break;
     }
@@ -51,5 +37,5 @@ std::optional<QString> TopicSnippet::firstLine(const std::optional<QString>& tex
     const qsizetype lastSpace = cut.lastIndexOf(u' ');
     if (lastSpace >= 0 && Graphemes::count(cut.left(lastSpace)) >= maxChars / 2)
         cut.truncate(lastSpace);
-    return trimSpacesAndTabs(cut) + QChar(0x2026);
+    return TextTrim::spacesAndTabs(cut) + QChar(0x2026);
 }
