@@ -1,13 +1,10 @@
 #include "summaries/TopicSnippet.h"
 
 #include "core/Graphemes.h"
-
 #include "core/TextTrim.h"
 
 #include <QRegularExpression>
 #include <QStringList>
-
-namespace {} // namespace
 
 std::optional<QString> TopicSnippet::firstLine(const std::optional<QString>& text,
                                                qsizetype maxChars) {
