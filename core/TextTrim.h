@@ -4,8 +4,7 @@
 
 namespace TextTrim {
 // Trims spaces (any Unicode space separator) and tabs, but not line breaks, from both ends.
-inline QString spacesAndTabs(const QString& text)
-{
+inline QString spacesAndTabs(const QString& text) {
     const auto isSpaceOrTab = [](QChar c) {
         return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;
     };

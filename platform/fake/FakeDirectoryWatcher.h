@@ -1,0 +1,24 @@
+#pragma once
+
+#include "platform/DirectoryWatcher.h"
+
+#include <QHash>
+#include <QSet>
+#include <memory>
+
+// Watches nothing on disk: tests announce changes under a root by hand.
+class FakeDirectoryWatcher final : public DirectoryWatcher {
+public:
+    std::unique_ptr<Watch> watch(const QString& root, double latencySeconds,
+                                 Callback changed) override;
+    // Delivers `paths` to every live watch of `root`, at once.
+    void announce(const QString& root, const QStringList& paths);
+    int watchCount(const QString& root) const;
+    // Roots that report as missing (no watch is created for them).
+    void setMissing(const QString& root, bool missing);
+
+private:
+    using Callbacks = QMultiHash<QString, std::shared_ptr<Callback>>;
+    std::shared_ptr<Callbacks> m_callbacks = std::make_shared<Callbacks>();
+    QSet<QString> m_missing;
+};
