@@ -17,8 +17,11 @@ public:
     using Callback = std::function<void(const QStringList& paths)>;
 
     virtual ~DirectoryWatcher() = default;
+    enum class Depth { Tree, FolderOnly };
+
     // Nothing when the root is not a directory that can be watched. Watching stops when the
-    // handle is destroyed.
+    // handle is destroyed. With `FolderOnly`, only the root's own entries are followed
+    // (folders created in it are reported but not entered).
     virtual std::unique_ptr<Watch> watch(const QString& root, double latencySeconds,
-                                         Callback changed) = 0;
+                                         Callback changed, Depth depth = Depth::Tree) = 0;
 };

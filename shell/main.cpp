@@ -4,6 +4,8 @@
 #include "core/AppModel.h"
 #include "core/Environment.h"
 #include "core/Log.h"
+#include "detectors/SessionLogDetector.h"
+#include "platform/linux/InotifyDirectoryWatcher.h"
 #include "platform/linux/JsonFileUserDefaults.h"
 #include "platform/linux/LinuxSessionMonitor.h"
 #include "platform/linux/SecretServiceStore.h"
@@ -68,6 +70,20 @@ int main(int argc, char* argv[]) {
     JsonFileUserDefaults settings;
     LinuxSessionMonitor sessionMonitor;
     XdgAutostartLoginItem loginItem(QCoreApplication::applicationFilePath());
+    InotifyDirectoryWatcher directoryWatcher;
+    // In registration order; the other detectors join as they are built.
+    const auto makeDetectors = [&directoryWatcher] {
+        std::vector<std::unique_ptr<Detector>> detectors;
+        detectors.push_back(std::make_unique<SessionLogDetector>(
+            SessionLogDetector::codex(QStringLiteral("com.openai.codex"),
+                                      SessionLogDetector::defaultSessionsDir()),
+            directoryWatcher));
+        detectors.push_back(std::make_unique<SessionLogDetector>(
+            SessionLogDetector::claudeCode(QStringLiteral("com.anthropic.claudefordesktop"),
+                                           SessionLogDetector::defaultProjectsDir()),
+            directoryWatcher));
+        return detectors;
+    };
 
     AppModel model(AppModelDependencies{
         .workspace = workspace,
@@ -77,7 +93,7 @@ int main(int argc, char* argv[]) {
         .openStore = openStore,
         .defaultExclusionsPath =
             QFile::exists(kSeedResource) ? std::optional(kSeedResource) : std::nullopt,
-        .makeDetectors = {},
+        .makeDetectors = makeDetectors,
         .activeTabReader = {},
         .isBrowser = {},
         .ownPid = pid,

@@ -4,15 +4,13 @@ namespace {
 
 class FakeWatch final : public DirectoryWatcher::Watch {
 public:
-    FakeWatch(std::weak_ptr<QMultiHash<QString, std::shared_ptr<DirectoryWatcher::Callback>>> callbacks,
-              QString root, std::shared_ptr<DirectoryWatcher::Callback> callback)
+    FakeWatch(
+        std::weak_ptr<QMultiHash<QString, std::shared_ptr<DirectoryWatcher::Callback>>> callbacks,
+        QString root, std::shared_ptr<DirectoryWatcher::Callback> callback)
         : m_callbacks(std::move(callbacks))
         , m_root(std::move(root))
-        , m_callback(std::move(callback))
-    {
-    }
-    ~FakeWatch() override
-    {
+        , m_callback(std::move(callback)) {}
+    ~FakeWatch() override {
         if (const auto callbacks = m_callbacks.lock())
             callbacks->remove(m_root, m_callback);
     }
@@ -26,8 +24,7 @@ private:
 } // namespace
 
 std::unique_ptr<DirectoryWatcher::Watch> FakeDirectoryWatcher::watch(const QString& root, double,
-                                                                     Callback changed)
-{
+                                                                     Callback changed, Depth) {
     if (m_missing.contains(root))
         return nullptr;
     auto callback = std::make_shared<Callback>(std::move(changed));
@@ -35,20 +32,17 @@ std::unique_ptr<DirectoryWatcher::Watch> FakeDirectoryWatcher::watch(const QStri
     return std::make_unique<FakeWatch>(m_callbacks, root, callback);
 }
 
-void FakeDirectoryWatcher::announce(const QString& root, const QStringList& paths)
-{
+void FakeDirectoryWatcher::announce(const QString& root, const QStringList& paths) {
     const auto callbacks = m_callbacks->values(root);
     for (const auto& callback : callbacks)
         (*callback)(paths);
 }
 
-int FakeDirectoryWatcher::watchCount(const QString& root) const
-{
+int FakeDirectoryWatcher::watchCount(const QString& root) const {
     return static_cast<int>(m_callbacks->count(root));
 }
 
-void FakeDirectoryWatcher::setMissing(const QString& root, bool missing)
-{
+void FakeDirectoryWatcher::setMissing(const QString& root, bool missing) {
     if (missing)
         m_missing.insert(root);
     else

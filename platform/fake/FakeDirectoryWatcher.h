@@ -9,8 +9,8 @@
 // Watches nothing on disk: tests announce changes under a root by hand.
 class FakeDirectoryWatcher final : public DirectoryWatcher {
 public:
-    std::unique_ptr<Watch> watch(const QString& root, double latencySeconds,
-                                 Callback changed) override;
+    std::unique_ptr<Watch> watch(const QString& root, double latencySeconds, Callback changed,
+                                 Depth depth = Depth::Tree) override;
     // Delivers `paths` to every live watch of `root`, at once.
     void announce(const QString& root, const QStringList& paths);
     int watchCount(const QString& root) const;

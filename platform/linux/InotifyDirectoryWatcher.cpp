@@ -20,29 +20,28 @@ constexpr quint32 kEvents = IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO
 
 class InotifyWatch final : public DirectoryWatcher::Watch {
 public:
-    InotifyWatch(int fd, double latencySeconds, DirectoryWatcher::Callback changed)
+    InotifyWatch(int fd, double latencySeconds, DirectoryWatcher::Callback changed, bool recursive)
         : m_fd(fd)
+        , m_recursive(recursive)
         , m_changed(std::move(changed))
-        , m_notifier(fd, QSocketNotifier::Read)
-    {
+        , m_notifier(fd, QSocketNotifier::Read) {
         m_flush.setSingleShot(true);
         m_flush.setInterval(static_cast<int>(latencySeconds * 1000));
         QObject::connect(&m_flush, &QTimer::timeout, [this] { flush(); });
         QObject::connect(&m_notifier, &QSocketNotifier::activated, [this] { readEvents(); });
     }
-    ~InotifyWatch() override
-    {
+    ~InotifyWatch() override {
         m_notifier.setEnabled(false);
         ::close(m_fd);
     }
 
     // Watches `directory` and everything below it; reports files found there when asked
     // (a directory that appears may already hold files written before its watch existed).
-    void addTree(const QString& directory, bool reportExisting)
-    {
-        if (!addDirectory(directory))
+    void addTree(const QString& directory, bool reportExisting) {
+        if (!addDirectory(directory) || !m_recursive)
             return;
-        QDirIterator entries(directory, QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden,
+        QDirIterator entries(directory,
+                             QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden,
                              QDirIterator::Subdirectories);
         while (entries.hasNext()) {
             const QString path = entries.next();
@@ -55,8 +54,7 @@ public:
     }
 
 private:
-    bool addDirectory(const QString& directory)
-    {
+    bool addDirectory(const QString& directory) {
         const int wd = ::inotify_add_watch(m_fd, QFile::encodeName(directory).constData(), kEvents);
         if (wd < 0) {
             if (errno == ENOSPC && !m_warnedLimit) {
@@ -71,8 +69,7 @@ private:
         return true;
     }
 
-    void readEvents()
-    {
+    void readEvents() {
         alignas(inotify_event) char buffer[64 * 1024];
         for (;;) {
             const ssize_t length = ::read(m_fd, buffer, sizeof buffer);
@@ -86,8 +83,7 @@ private:
         }
     }
 
-    void handle(const inotify_event& event)
-    {
+    void handle(const inotify_event& event) {
         if (event.mask & IN_IGNORED) {
             m_directories.remove(event.wd);
             return;
@@ -96,23 +92,18 @@ private:
         if (directory.isEmpty() || event.len == 0)
             return;
         const QString path = directory + QLatin1Char('/') + QFile::decodeName(event.name);
-        if (event.mask & IN_ISDIR) {
-            if (event.mask & (IN_CREATE | IN_MOVED_TO))
-                addTree(path, true);
-            return;
-        }
+        if ((event.mask & IN_ISDIR) && (event.mask & (IN_CREATE | IN_MOVED_TO)) && m_recursive)
+            addTree(path, true);
         note(path);
     }
 
-    void note(const QString& path)
-    {
+    void note(const QString& path) {
         m_pending.insert(path);
         if (!m_flush.isActive())
             m_flush.start();
     }
 
-    void flush()
-    {
+    void flush() {
         QStringList paths(m_pending.cbegin(), m_pending.cend());
         m_pending.clear();
         paths.sort();
@@ -121,6 +112,7 @@ private:
     }
 
     int m_fd;
+    bool m_recursive;
     DirectoryWatcher::Callback m_changed;
     QSocketNotifier m_notifier;
     QTimer m_flush;
@@ -131,15 +123,17 @@ private:
 
 } // namespace
 
-std::unique_ptr<DirectoryWatcher::Watch>
-InotifyDirectoryWatcher::watch(const QString& root, double latencySeconds, Callback changed)
-{
+std::unique_ptr<DirectoryWatcher::Watch> InotifyDirectoryWatcher::watch(const QString& root,
+                                                                        double latencySeconds,
+                                                                        Callback changed,
+                                                                        Depth depth) {
     if (!QFileInfo(root).isDir())
         return nullptr;
     const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (fd < 0)
         return nullptr;
-    auto watch = std::make_unique<InotifyWatch>(fd, latencySeconds, std::move(changed));
+    auto watch = std::make_unique<InotifyWatch>(fd, latencySeconds, std::move(changed),
+                                                depth == Depth::Tree);
     watch->addTree(QDir::cleanPath(root), false);
     return watch;
 }

@@ -7,6 +7,6 @@
 // says so once in the log and keeps following what it already watches.
 class InotifyDirectoryWatcher final : public DirectoryWatcher {
 public:
-    std::unique_ptr<Watch> watch(const QString& root, double latencySeconds,
-                                 Callback changed) override;
+    std::unique_ptr<Watch> watch(const QString& root, double latencySeconds, Callback changed,
+                                 Depth depth = Depth::Tree) override;
 };

@@ -15,28 +15,24 @@ protected:
     InotifyDirectoryWatcher watcher;
     QList<QStringList> batches;
 
-    std::unique_ptr<DirectoryWatcher::Watch> watchRoot(double latency = 0.3)
-    {
+    std::unique_ptr<DirectoryWatcher::Watch> watchRoot(double latency = 0.3) {
         return watcher.watch(root.path(), latency,
                              [this](const QStringList& paths) { batches.append(paths); });
     }
-    void write(const QString& relative, const QByteArray& contents = "x")
-    {
+    void write(const QString& relative, const QByteArray& contents = "x") {
         QDir().mkpath(QFileInfo(root.filePath(relative)).absolutePath());
         QFile file(root.filePath(relative));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Append));
         file.write(contents);
     }
-    bool waitFor(const std::function<bool()>& done)
-    {
+    bool waitFor(const std::function<bool()>& done) {
         QElapsedTimer timer;
         timer.start();
         while (!done() && timer.elapsed() < 5000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         return done();
     }
-    QStringList allPaths() const
-    {
+    QStringList allPaths() const {
         QStringList all;
         for (const QStringList& batch : batches)
             all += batch;
@@ -46,8 +42,7 @@ protected:
 
 } // namespace
 
-TEST_F(InotifyDirectoryWatcherTest, FilesAnywhereBelowTheRootAreReported)
-{
+TEST_F(InotifyDirectoryWatcherTest, FilesAnywhereBelowTheRootAreReported) {
     write(u"existing/old.jsonl"_qs);
     auto watch = watchRoot();
     ASSERT_TRUE(watch);
@@ -72,8 +67,7 @@ TEST_F(InotifyDirectoryWatcherTest, FilesAnywhereBelowTheRootAreReported)
     ASSERT_TRUE(waitFor([&] { return allPaths().contains(root.filePath(u"top.jsonl"_qs)); }));
 }
 
-TEST_F(InotifyDirectoryWatcherTest, BurstsOfWritesArriveAsOneBatchPerPath)
-{
+TEST_F(InotifyDirectoryWatcherTest, BurstsOfWritesArriveAsOneBatchPerPath) {
     auto watch = watchRoot(1.0);
     for (int i = 0; i < 100; ++i)
         write(u"busy.log"_qs, "line\n");
@@ -83,8 +77,7 @@ TEST_F(InotifyDirectoryWatcherTest, BurstsOfWritesArriveAsOneBatchPerPath)
     EXPECT_LE(batches.size(), 2);
 }
 
-TEST_F(InotifyDirectoryWatcherTest, NothingArrivesAfterTheWatchEndsOrForAMissingRoot)
-{
+TEST_F(InotifyDirectoryWatcherTest, NothingArrivesAfterTheWatchEndsOrForAMissingRoot) {
     auto watch = watchRoot();
     watch.reset();
     write(u"late.jsonl"_qs);

@@ -1,0 +1,388 @@
+#include "detectors/SessionLogDetector.h"
+
+#include "core/Graphemes.h"
+#include "core/Log.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMetaObject>
+
+namespace {
+
+constexpr double kLatency = 0.3;
+constexpr qsizetype kPromptChars = 400;
+
+std::optional<QJsonObject> jsonObject(const QByteArray& line)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    return document.object();
+}
+
+std::optional<QString> lastPathComponent(const QJsonValue& value)
+{
+    if (!value.isString())
+        return std::nullopt;
+    const QString name = QFileInfo(value.toString()).fileName();
+    if (name.isEmpty())
+        return std::nullopt;
+    return name;
+}
+
+QString canonical(const QString& path)
+{
+    const QString resolved = QFileInfo(path).canonicalFilePath();
+    return resolved.isEmpty() ? path : resolved;
+}
+
+} // namespace
+
+SessionLogDetector::SessionLogDetector(Config config, DirectoryWatcher& watcher, Clock now)
+    : m_config(std::move(config))
+    , m_watcher(watcher)
+    , m_now(std::move(now))
+{
+}
+
+void SessionLogDetector::start(DetectorSignalsPtr signals, const DetectorEnvironment&)
+{
+    m_signals = std::move(signals);
+    launchScan();
+    armWatch();
+}
+
+void SessionLogDetector::stop()
+{
+    m_watch.reset(); // the file states stay: a restart goes on from the stored offsets
+}
+
+std::optional<QString> SessionLogDetector::nearestExistingAncestor(const QString& path)
+{
+    QDir directory(QFileInfo(QDir::cleanPath(path)).absolutePath());
+    for (;;) {
+        if (directory.exists())
+            return directory.absolutePath();
+        if (directory.isRoot() || !directory.cdUp())
+            return std::nullopt;
+    }
+}
+
+QStringList SessionLogDetector::sessionFiles() const
+{
+    QStringList files;
+    if (!QFileInfo(m_config.rootDir).isDir())
+        return files;
+    QDirIterator entries(m_config.rootDir, QDir::Files | QDir::NoDotAndDotDot,
+                         QDirIterator::Subdirectories); // hidden files and folders are skipped
+    while (entries.hasNext()) {
+        const QString path = entries.next();
+        if (m_config.isSessionFile(path))
+            files.append(path);
+    }
+    return files;
+}
+
+void SessionLogDetector::launchScan()
+{
+    const TimePoint now = m_now();
+    for (const QString& path : sessionFiles()) {
+        const QFileInfo info(path);
+        const QString key = canonical(path);
+        if (m_files.contains(key))
+            continue;
+        const qint64 size = info.size();
+        const QDateTime modifiedAt = info.lastModified();
+        const TimePoint modified =
+            modifiedAt.isValid() ? fromMillis(modifiedAt.toMSecsSinceEpoch()) : TimePoint::min();
+        if (modifiedAt.isValid() &&
+            std::chrono::duration<double>(now - modified).count() <= m_config.launchActiveWindow) {
+            QFile file(path);
+            if (file.open(QIODevice::ReadOnly))
+                adopt(key, file.readAll(), modified);
+        }
+        FileState state = m_files.value(key);
+        state.offset = size; // from now on only appended lines count
+        m_files.insert(key, state);
+    }
+}
+
+void SessionLogDetector::adopt(const QString& key, const QByteArray& contents, TimePoint at)
+{
+    if (!m_signals)
+        return;
+    std::optional<QString> label;
+    std::optional<QString> lastPrompt;
+    bool working = false;
+    bool sawPrompt = false;
+    for (const QByteArray& line : contents.split('\n')) {
+        if (line.trimmed().isEmpty())
+            continue;
+        if (const auto name = m_config.label(line))
+            label = name;
+        const std::optional<Event> event = m_config.classify(line);
+        if (!event)
+            continue;
+        if (const auto* prompt = std::get_if<PromptSent>(&*event)) {
+            working = true;
+            sawPrompt = true;
+            if (prompt->text && !prompt->text->isEmpty())
+                lastPrompt = prompt->text;
+        } else {
+            working = false;
+        }
+    }
+    if (!sawPrompt)
+        return;
+    const std::optional<QString> contextID = claimFor(key, label, at);
+    m_files.insert(key, FileState{contextID, label, 0, {}});
+    if (!contextID)
+        return;
+    qCInfo(lcDetector).noquote() << QStringLiteral("adopt %1 running session (working=%2) label=%3")
+                                        .arg(m_config.kind, working ? u"true"_qs : u"false"_qs,
+                                             label.value_or(QStringLiteral("?")));
+    summarize(*contextID, lastPrompt);
+    m_signals->pending(*contextID, m_config.pendingDetail, at);
+    if (!working)
+        m_signals->ready(*contextID, m_config.readyDetail, at);
+}
+
+std::optional<QString> SessionLogDetector::claimFor(const QString& key,
+                                                    const std::optional<QString>& label,
+                                                    TimePoint at)
+{
+    std::optional<QString> contextID;
+    if (m_signals->claimSession)
+        contextID = m_signals->claimSession(m_config.bundleID, label, key, at);
+    if (!contextID && m_signals->claim)
+        contextID = m_signals->claim(m_config.bundleID, label, at);
+    return contextID;
+}
+
+void SessionLogDetector::summarize(const QString& contextID, const std::optional<QString>& prompt)
+{
+    if (prompt && !prompt->isEmpty() && m_signals->summarize)
+        m_signals->summarize(contextID, Graphemes::prefix(*prompt, kPromptChars));
+}
+
+void SessionLogDetector::armWatch()
+{
+    const bool exists = QFileInfo(m_config.rootDir).isDir();
+    qCInfo(lcDetector).noquote() << QStringLiteral("detector %1 watching %2 (exists=%3)")
+                                        .arg(m_config.kind, Log::privateArg(m_config.rootDir),
+                                             exists ? u"true"_qs : u"false"_qs);
+    const auto callback = [this](const QStringList& paths) { changed(paths); };
+    if (exists) {
+        m_watchingAncestor = false;
+        m_watch = m_watcher.watch(m_config.rootDir, kLatency, callback);
+        return;
+    }
+    const std::optional<QString> ancestor = nearestExistingAncestor(m_config.rootDir);
+    if (!ancestor)
+        return;
+    m_watchingAncestor = true;
+    qCInfo(lcDetector).noquote() << QStringLiteral("detector %1 root absent — watching ancestor %2")
+                                        .arg(m_config.kind, Log::privateArg(*ancestor));
+    // Only the ancestor's own entries: the root appears there, or a folder on the way to it.
+    m_watch = m_watcher.watch(*ancestor, kLatency, callback, DirectoryWatcher::Depth::FolderOnly);
+}
+
+void SessionLogDetector::changed(const QStringList& paths)
+{
+    if (m_watchingAncestor) {
+        // Re-armed outside the watch's own callback, which may not destroy its watch.
+        QMetaObject::invokeMethod(
+            &m_context,
+            [this] {
+                if (!m_watchingAncestor)
+                    return;
+                const bool rootExists = QFileInfo(m_config.rootDir).isDir();
+                m_watch.reset();
+                if (rootExists)
+                    launchScan();
+                armWatch(); // on the root, or on an ancestor nearer to it
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    for (const QString& path : paths) {
+        const QString key = canonical(path);
+        if (m_config.isSessionFile(key))
+            readNewLines(key);
+    }
+}
+
+void SessionLogDetector::readNewLines(const QString& key)
+{
+    bool known = m_files.contains(key); // a file first seen now is not "known" to its lines
+    FileState state = m_files.value(key);
+    QFile file(key);
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(state.offset))
+        return;
+    const QByteArray appended = file.readAll();
+    state.offset += appended.size();
+    state.buffer += appended;
+    QList<QByteArray> parts = state.buffer.split('\n');
+    state.buffer = parts.takeLast(); // an incomplete last line waits for its line break
+    m_files.insert(key, state);
+    for (const QByteArray& line : std::as_const(parts)) {
+        if (line.trimmed().isEmpty())
+            continue;
+        ingest(key, line, known);
+        known = true;
+    }
+}
+
+void SessionLogDetector::ingest(const QString& key, const QByteArray& line, bool known)
+{
+    if (!m_signals)
+        return;
+    FileState state = m_files.value(key);
+    if (const auto name = m_config.label(line))
+        state.label = name;
+    const std::optional<Event> event = m_config.classify(line);
+    const TimePoint now = m_now();
+    if (!event) {
+        m_files.insert(key, state);
+        return;
+    }
+    if (std::holds_alternative<TurnComplete>(*event)) {
+        if (!state.contextID && known)
+            state.contextID = claimFor(key, state.label, now);
+        m_files.insert(key, state);
+        if (state.contextID)
+            m_signals->ready(*state.contextID, m_config.readyDetail, now);
+        return;
+    }
+    if (!state.contextID)
+        state.contextID = claimFor(key, state.label, now);
+    m_files.insert(key, state);
+    if (!state.contextID)
+        return;
+    m_signals->pending(*state.contextID, m_config.pendingDetail, now);
+    summarize(*state.contextID, std::get<PromptSent>(*event).text);
+}
+
+SessionLogDetector::Config SessionLogDetector::claudeCode(const QString& bundleID,
+                                                          const QString& projectsDir)
+{
+    Config config;
+    config.kind = QStringLiteral("claude_code");
+    config.bundleID = bundleID;
+    config.rootDir = projectsDir;
+    config.pendingDetail = QStringLiteral("claude_code_working");
+    config.readyDetail = QStringLiteral("claude_code_turn_complete");
+    config.isSessionFile = [](const QString& path) {
+        return path.endsWith(u".jsonl") && !path.contains(u"/subagents/") &&
+               !path.contains(u"/workflows/") && !path.contains(u"-Library-Application-Support-");
+    };
+    config.classify = [](const QByteArray& line) -> std::optional<Event> {
+        const std::optional<QJsonObject> object = jsonObject(line);
+        if (!object)
+            return std::nullopt;
+        const QString type = object->value(QStringLiteral("type")).toString();
+        const QJsonObject message = object->value(QStringLiteral("message")).toObject();
+        if (type == u"user") {
+            if (object->value(QStringLiteral("isMeta")).toBool())
+                return std::nullopt;
+            const QJsonValue content = message.value(QStringLiteral("content"));
+            if (content.isString()) {
+                const QString text = content.toString().trimmed();
+                return text.isEmpty() ? std::nullopt : std::optional<Event>(PromptSent{text});
+            }
+            if (!content.isArray())
+                return std::nullopt;
+            QStringList texts;
+            for (const QJsonValue& block : content.toArray()) {
+                const QJsonObject part = block.toObject();
+                const QString partType = part.value(QStringLiteral("type")).toString();
+                if (partType == u"tool_result")
+                    return std::nullopt; // a tool's answer, not a prompt
+                if (partType == u"text")
+                    texts.append(part.value(QStringLiteral("text")).toString());
+            }
+            const QString text = texts.join(QLatin1Char(' ')).trimmed();
+            return text.isEmpty() ? std::nullopt : std::optional<Event>(PromptSent{text});
+        }
+        if (type == u"assistant") {
+            const QString stop = message.value(QStringLiteral("stop_reason")).toString();
+            if (stop == u"end_turn" || stop == u"stop_sequence" || stop == u"max_tokens")
+                return TurnComplete{};
+            return std::nullopt;
+        }
+        // Recent versions close every turn with a timing line; some leave stop_reason null.
+        if (type == u"system" && object->value(QStringLiteral("subtype")).toString() == u"turn_duration")
+            return TurnComplete{};
+        return std::nullopt;
+    };
+    config.label = [](const QByteArray& line) -> std::optional<QString> {
+        const std::optional<QJsonObject> object = jsonObject(line);
+        if (!object)
+            return std::nullopt;
+        const QString title = object->value(QStringLiteral("title")).toString().trimmed();
+        if (!title.isEmpty())
+            return title;
+        return lastPathComponent(object->value(QStringLiteral("cwd")));
+    };
+    return config;
+}
+
+QString SessionLogDetector::defaultProjectsDir()
+{
+    return QDir::homePath() + QStringLiteral("/.claude/projects");
+}
+
+SessionLogDetector::Config SessionLogDetector::codex(const QString& bundleID,
+                                                     const QString& sessionsDir)
+{
+    Config config;
+    config.kind = QStringLiteral("codex");
+    config.bundleID = bundleID;
+    config.rootDir = sessionsDir;
+    config.pendingDetail = QStringLiteral("codex_turn_started");
+    config.readyDetail = QStringLiteral("codex_task_complete");
+    config.isSessionFile = [](const QString& path) {
+        const QString name = QFileInfo(path).fileName();
+        return name.startsWith(u"rollout-") && name.endsWith(u".jsonl");
+    };
+    config.classify = [](const QByteArray& line) -> std::optional<Event> {
+        const std::optional<QJsonObject> object = jsonObject(line);
+        if (!object || object->value(QStringLiteral("type")).toString() != u"event_msg")
+            return std::nullopt;
+        QJsonObject inner = object->value(QStringLiteral("payload")).toObject();
+        if (!object->value(QStringLiteral("payload")).isObject())
+            inner = object->value(QStringLiteral("msg")).toObject();
+        const QString type = inner.value(QStringLiteral("type")).toString();
+        if (type == u"task_started")
+            return PromptSent{std::nullopt};
+        if (type == u"task_complete")
+            return TurnComplete{};
+        return std::nullopt;
+    };
+    config.label = [](const QByteArray& line) -> std::optional<QString> {
+        const std::optional<QJsonObject> object = jsonObject(line);
+        if (!object)
+            return std::nullopt;
+        for (const QJsonValue& cwd : {object->value(QStringLiteral("cwd")),
+                                      object->value(QStringLiteral("payload")).toObject().value(QStringLiteral("cwd")),
+                                      object->value(QStringLiteral("msg")).toObject().value(QStringLiteral("cwd"))}) {
+            if (cwd.isString())
+                return lastPathComponent(cwd);
+        }
+        return std::nullopt;
+    };
+    return config;
+}
+
+QString SessionLogDetector::defaultSessionsDir()
+{
+    const QString codexHome = qEnvironmentVariable("CODEX_HOME");
+    const QString base = codexHome.isEmpty() ? QDir::homePath() + QStringLiteral("/.codex") : codexHome;
+    return base + QStringLiteral("/sessions");
+}

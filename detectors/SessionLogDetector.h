@@ -1,0 +1,84 @@
+#pragma once
+
+#include "detectors/Detector.h"
+#include "platform/DirectoryWatcher.h"
+
+#include <QHash>
+#include <QObject>
+#include <variant>
+
+// Follows the session logs that command-line coding agents append to, one JSON object per
+// line: a prompt line means the session is working (pending), a turn-end line that it is
+// ready. One log file is one loop. A Config supplies the agent's specifics.
+class SessionLogDetector final : public Detector {
+public:
+    struct PromptSent {
+        std::optional<QString> text;
+    };
+    struct TurnComplete {};
+    using Event = std::variant<PromptSent, TurnComplete>;
+
+    struct Config {
+        QString kind;
+        QString bundleID;
+        QString rootDir;
+        std::function<bool(const QString& path)> isSessionFile;
+        std::function<std::optional<Event>(const QByteArray& line)> classify;
+        std::function<std::optional<QString>(const QByteArray& line)> label;
+        QString pendingDetail;
+        QString readyDetail;
+        double launchActiveWindow = 21600;
+    };
+
+    using Clock = std::function<TimePoint()>;
+
+    SessionLogDetector(Config config, DirectoryWatcher& watcher,
+                       Clock now = [] { return std::chrono::system_clock::now(); });
+
+    QString kind() const override { return m_config.kind; }
+    bool handles(const QString&) const override { return false; }
+    void observe(const FocusEvent&, const std::optional<ContextRecord>&,
+                 const DetectorSignals&) override
+    {
+    }
+    void start(DetectorSignalsPtr signals, const DetectorEnvironment& environment) override;
+    void stop() override;
+
+    static std::optional<QString> nearestExistingAncestor(const QString& path);
+    bool isWatchingAncestor() const { return m_watchingAncestor; }
+
+    // Claude Code: ~/.claude/projects/<project>/<session>.jsonl
+    static Config claudeCode(const QString& bundleID, const QString& projectsDir);
+    static QString defaultProjectsDir();
+    // Codex: $CODEX_HOME/sessions/YYYY/MM/DD/rollout-….jsonl (CODEX_HOME defaults to ~/.codex)
+    static Config codex(const QString& bundleID, const QString& sessionsDir);
+    static QString defaultSessionsDir();
+
+private:
+    struct FileState {
+        std::optional<QString> contextID;
+        std::optional<QString> label;
+        qint64 offset = 0;
+        QByteArray buffer;
+    };
+
+    QStringList sessionFiles() const;
+    void launchScan();
+    void adopt(const QString& key, const QByteArray& contents, TimePoint at);
+    void armWatch();
+    void changed(const QStringList& paths);
+    void readNewLines(const QString& key);
+    void ingest(const QString& key, const QByteArray& line, bool known);
+    std::optional<QString> claimFor(const QString& key, const std::optional<QString>& label,
+                                    TimePoint at);
+    void summarize(const QString& contextID, const std::optional<QString>& prompt);
+
+    Config m_config;
+    DirectoryWatcher& m_watcher;
+    Clock m_now;
+    DetectorSignalsPtr m_signals;
+    QHash<QString, FileState> m_files;
+    std::unique_ptr<DirectoryWatcher::Watch> m_watch;
+    bool m_watchingAncestor = false;
+    QObject m_context; // defers work out of the watch's own callback
+};

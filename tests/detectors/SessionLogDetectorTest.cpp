@@ -1,0 +1,219 @@
+#include "core/StateMachineFixture.h"
+#include "core/StateReason.h"
+#include "detectors/DetectorRegistry.h"
+#include "detectors/DetectorSignalBinding.h"
+#include "detectors/SessionLogDetector.h"
+#include "platform/fake/FakeDirectoryWatcher.h"
+#include "platform/fake/FakeWorkspace.h"
+#include "platform/fake/MemoryUserDefaults.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+
+namespace {
+
+QByteArray claudeUser(const char* text)
+{
+    return QByteArray(R"({"type":"user","sessionId":"s1","cwd":"/home/me/shop","message":{"role":"user","content":")") +
+           text + "\"}}\n";
+}
+const QByteArray kClaudeEnd =
+    R"({"type":"assistant","cwd":"/home/me/shop","message":{"role":"assistant","stop_reason":"end_turn","content":[{"type":"text","text":"Done."}]}})"
+    "\n";
+const QByteArray kClaudeToolUse =
+    R"({"type":"assistant","message":{"stop_reason":"tool_use","content":[{"type":"tool_use","id":"t1","name":"Bash"}]}})"
+    "\n";
+const QByteArray kClaudeToolResult =
+    R"({"type":"user","message":{"role":"user","content":[{"type":"tool_result","tool_use_id":"t1","content":"ok"}]}})"
+    "\n";
+const QByteArray kClaudeMeta =
+    R"({"type":"user","isMeta":true,"message":{"role":"user","content":"<command-name>/clear</command-name>"}})"
+    "\n";
+const QByteArray kCodexStarted = R"({"timestamp":"2026-12-06T10:00:00Z","type":"event_msg","payload":{"type":"task_started"}})" "\n";
+const QByteArray kCodexComplete =
+    R"({"timestamp":"2026-12-06T10:01:00Z","type":"event_msg","payload":{"type":"task_complete","last_agent_message":"ok"}})" "\n";
+
+class SessionLogDetectorTest : public StateMachineFixture {
+protected:
+    QTemporaryDir home;
+    QString root = home.filePath(u".claude/projects"_qs);
+    FakeDirectoryWatcher watcher;
+    MemoryUserDefaults settings;
+    std::shared_ptr<StateMachine> shared = std::make_shared<StateMachine>(
+        *store, StateMachineConfiguration{}, &timer, [this] { return clock; });
+    FakeWorkspace workspace;
+    DetectorRegistry registry{[this](const QString& kind) {
+                                  return DetectorSignalBinding::signalsFor(kind, shared, *store,
+                                                                           settings);
+                              },
+                              DetectorSignalBinding::environment(*store, workspace)};
+    SessionLogDetector* detector = nullptr;
+
+    SessionLogDetectorTest()
+    {
+        settings.setBool(u"settings.smartSummaries"_qs, true);
+        clock = at(100000);
+    }
+    void startDetector(SessionLogDetector::Config config)
+    {
+        auto made = std::make_unique<SessionLogDetector>(std::move(config), watcher,
+                                                         [this] { return clock; });
+        detector = made.get();
+        ASSERT_TRUE(registry.registerDetector(std::move(made)));
+    }
+    void startClaude() { startDetector(SessionLogDetector::claudeCode(u"com.anthropic.claudefordesktop"_qs, root)); }
+    QString writeLog(const QString& relative, const QByteArray& contents,
+                     std::optional<double> modifiedSecondsAgo = std::nullopt)
+    {
+        const QString path = home.filePath(relative);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Append));
+        file.write(contents);
+        file.flush(); // before the time is set, or the flush at close would reset it
+        if (modifiedSecondsAgo)
+            file.setFileTime(QDateTime::fromMSecsSinceEpoch(toMillis(clock) -
+                                                            qint64(*modifiedSecondsAgo * 1000)),
+                             QFileDevice::FileModificationTime);
+        return QFileInfo(path).canonicalFilePath();
+    }
+    std::optional<ContextRecord> sessionLoop(const QString& key)
+    {
+        return store->openContext(u"com.anthropic.claudefordesktop"_qs, key);
+    }
+    QStringList signalsOf(const QString& contextID)
+    {
+        auto db = raw();
+        Statement rows(*db, u"SELECT detector_kind, signal, signal_detail, observed_at FROM "
+                            "detector_state WHERE context_id = ? ORDER BY rowid"_qs);
+        rows.bindAll(contextID);
+        QStringList list;
+        while (rows.step())
+            list.append(rows.text(0).value_or(QString()) + u' ' + rows.text(1).value_or(QString()) +
+                        u' ' + rows.text(2).value_or(QString()) + u" @"_qs +
+                        QString::number((rows.int64(3).value_or(0) - ms(0)) / 1000));
+        return list;
+    }
+};
+
+} // namespace
+
+TEST_F(SessionLogDetectorTest, ARecentlyActiveLogIsAdoptedAtLaunch)
+{
+    const QString key = writeLog(u".claude/projects/-home-me-shop/a.jsonl"_qs,
+                                 claudeUser("Fix the checkout bug") + kClaudeToolUse + kClaudeEnd,
+                                 600);
+    writeLog(u".claude/projects/-home-me-old/b.jsonl"_qs, claudeUser("Old work"), 7 * 3600);
+    startClaude();
+    const auto loop = sessionLoop(key);
+    ASSERT_TRUE(loop);
+    EXPECT_TRUE(loop->isSession);
+    EXPECT_EQ(loop->detectorKind, u"claude_code"_qs);
+    EXPECT_EQ(loop->label, u"shop"_qs);
+    EXPECT_EQ(loop->state, ContextState::Ready);
+    EXPECT_EQ(loop->promptLine, u"Fix the checkout bug"_qs);
+    EXPECT_EQ(signalsOf(loop->id),
+              (QStringList{u"claude_code pending claude_code_working @99400"_qs,
+                           u"claude_code ready claude_code_turn_complete @99400"_qs}))
+        << "stamped with the file's modification time";
+    EXPECT_EQ(openLoops(), 1) << "the 7-hour-old log is not adopted";
+}
+
+TEST_F(SessionLogDetectorTest, AppendedLinesDriveTheSessionTurnByTurn)
+{
+    const QString old = writeLog(u".claude/projects/-home-me-old/b.jsonl"_qs, claudeUser("Old"), 7 * 3600);
+    startClaude();
+    EXPECT_EQ(watcher.watchCount(root), 1);
+    writeLog(u".claude/projects/-home-me-old/b.jsonl"_qs,
+             kClaudeMeta + kClaudeToolResult + claudeUser("Add tests"));
+    watcher.announce(root, {old});
+    const auto loop = sessionLoop(old);
+    ASSERT_TRUE(loop);
+    EXPECT_EQ(signalsOf(loop->id), QStringList{u"claude_code pending claude_code_working @100000"_qs})
+        << "meta and tool-result lines are no prompts";
+    EXPECT_EQ(loop->promptLine, u"Add tests"_qs);
+
+    // A line that arrives in two pieces counts once, when it is complete.
+    clock = at(100050);
+    const QByteArray end = kClaudeEnd;
+    writeLog(u".claude/projects/-home-me-old/b.jsonl"_qs, end.left(40));
+    watcher.announce(root, {old});
+    EXPECT_EQ(signalsOf(loop->id).size(), 1);
+    writeLog(u".claude/projects/-home-me-old/b.jsonl"_qs, end.mid(40));
+    watcher.announce(root, {old});
+    EXPECT_EQ(signalsOf(loop->id).size(), 2);
+    EXPECT_EQ(store->context(loop->id)->state, ContextState::Ready);
+
+    // Newer versions end a turn with a timing line instead (stop_reason may be null).
+    writeLog(u".claude/projects/-home-me-old/b.jsonl"_qs,
+             claudeUser("Again") +
+                 R"({"type":"assistant","message":{"stop_reason":null,"content":[]}})" "\n"
+                 R"({"type":"system","subtype":"turn_duration","durationMs":5120})" "\n");
+    watcher.announce(root, {old});
+    EXPECT_EQ(signalsOf(loop->id).size(), 4);
+    EXPECT_TRUE(signalsOf(loop->id).last().startsWith(u"claude_code ready"_qs));
+
+    // Subagent transcripts are not sessions of their own.
+    const QString sub = writeLog(u".claude/projects/-home-me-old/b/subagents/agent-1.jsonl"_qs,
+                                 claudeUser("sub task"));
+    watcher.announce(root, {sub});
+    EXPECT_EQ(openLoops(), 1);
+}
+
+TEST_F(SessionLogDetectorTest, CodexTurnsClaimOnStartAndFinishOnCompletion)
+{
+    qputenv("CODEX_HOME", home.filePath(u"codex-home"_qs).toUtf8());
+    const QString sessions = SessionLogDetector::defaultSessionsDir();
+    qunsetenv("CODEX_HOME");
+    EXPECT_EQ(sessions, home.filePath(u"codex-home/sessions"_qs));
+    QDir().mkpath(sessions);
+    startDetector(SessionLogDetector::codex(u"com.openai.codex"_qs, sessions));
+
+    const QString rollout = writeLog(
+        u"codex-home/sessions/2026/12/06/rollout-2026-12-06T10-00-00-abc.jsonl"_qs, kCodexComplete);
+    watcher.announce(sessions, {rollout});
+    EXPECT_EQ(openLoops(), 0) << "a turn that ends in a file never seen before claims nothing";
+
+    writeLog(u"codex-home/sessions/2026/12/06/rollout-2026-12-06T10-00-00-abc.jsonl"_qs,
+             R"({"type":"turn_context","payload":{"cwd":"/home/me/api"}})" "\n" + kCodexStarted);
+    watcher.announce(sessions, {rollout});
+    const auto loop = store->openContext(u"com.openai.codex"_qs, rollout);
+    ASSERT_TRUE(loop);
+    EXPECT_EQ(loop->label, u"api"_qs);
+    EXPECT_EQ(signalsOf(loop->id), QStringList{u"codex pending codex_turn_started @100000"_qs});
+    writeLog(u"codex-home/sessions/2026/12/06/rollout-2026-12-06T10-00-00-abc.jsonl"_qs,
+             R"({"type":"event_msg","msg":{"type":"task_complete"}})" "\n");
+    watcher.announce(sessions, {rollout});
+    EXPECT_EQ(signalsOf(loop->id).last(), u"codex ready codex_task_complete @100000"_qs);
+
+    const QString notRollout = writeLog(u"codex-home/sessions/history.jsonl"_qs, kCodexStarted);
+    watcher.announce(sessions, {notRollout});
+    EXPECT_EQ(openLoops(), 1);
+}
+
+TEST_F(SessionLogDetectorTest, AMissingRootIsAwaitedThroughItsNearestAncestor)
+{
+    startClaude();
+    EXPECT_TRUE(detector->isWatchingAncestor());
+    EXPECT_EQ(watcher.watchCount(home.path()), 1);
+    EXPECT_EQ(SessionLogDetector::nearestExistingAncestor(root), home.path());
+
+    const QString key = writeLog(u".claude/projects/-home-me-shop/a.jsonl"_qs,
+                                 claudeUser("First prompt"), 5);
+    watcher.announce(home.path(), {home.filePath(u".claude"_qs)});
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_FALSE(detector->isWatchingAncestor());
+    EXPECT_EQ(watcher.watchCount(home.path()), 0);
+    EXPECT_EQ(watcher.watchCount(root), 1);
+    const auto loop = sessionLoop(key);
+    ASSERT_TRUE(loop) << "the launch scan ran when the root appeared";
+    EXPECT_EQ(loop->state, ContextState::Waiting);
+
+    registry.pauseAll();
+    EXPECT_EQ(watcher.watchCount(root), 0);
+    registry.resumeAll();
+    EXPECT_EQ(watcher.watchCount(root), 1);
+    EXPECT_EQ(openLoops(), 1) << "known files are not adopted twice";
+}
