@@ -17,8 +17,7 @@ namespace {
 constexpr double kLatency = 0.3;
 constexpr qsizetype kPromptChars = 400;
 
-std::optional<QJsonObject> jsonObject(const QByteArray& line)
-{
+std::optional<QJsonObject> jsonObject(const QByteArray& line) {
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(line, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
@@ -26,8 +25,7 @@ std::optional<QJsonObject> jsonObject(const QByteArray& line)
     return document.object();
 }
 
-std::optional<QString> lastPathComponent(const QJsonValue& value)
-{
+std::optional<QString> lastPathComponent(const QJsonValue& value) {
     if (!value.isString())
         return std::nullopt;
     const QString name = QFileInfo(value.toString()).fileName();
@@ -36,8 +34,7 @@ std::optional<QString> lastPathComponent(const QJsonValue& value)
     return name;
 }
 
-QString canonical(const QString& path)
-{
+QString canonical(const QString& path) {
     const QString resolved = QFileInfo(path).canonicalFilePath();
     return resolved.isEmpty() ? path : resolved;
 }
@@ -47,24 +44,19 @@ QString canonical(const QString& path)
 SessionLogDetector::SessionLogDetector(Config config, DirectoryWatcher& watcher, Clock now)
     : m_config(std::move(config))
     , m_watcher(watcher)
-    , m_now(std::move(now))
-{
-}
+    , m_now(std::move(now)) {}
 
-void SessionLogDetector::start(DetectorSignalsPtr signals, const DetectorEnvironment&)
-{
+void SessionLogDetector::start(DetectorSignalsPtr signals, const DetectorEnvironment&) {
     m_signals = std::move(signals);
     launchScan();
     armWatch();
 }
 
-void SessionLogDetector::stop()
-{
+void SessionLogDetector::stop() {
     m_watch.reset(); // the file states stay: a restart goes on from the stored offsets
 }
 
-std::optional<QString> SessionLogDetector::nearestExistingAncestor(const QString& path)
-{
+std::optional<QString> SessionLogDetector::nearestExistingAncestor(const QString& path) {
     QDir directory(QFileInfo(QDir::cleanPath(path)).absolutePath());
     for (;;) {
         if (directory.exists())
@@ -74,8 +66,7 @@ std::optional<QString> SessionLogDetector::nearestExistingAncestor(const QString
     }
 }
 
-QStringList SessionLogDetector::sessionFiles() const
-{
+QStringList SessionLogDetector::sessionFiles() const {
     QStringList files;
     if (!QFileInfo(m_config.rootDir).isDir())
         return files;
@@ -89,8 +80,7 @@ QStringList SessionLogDetector::sessionFiles() const
     return files;
 }
 
-void SessionLogDetector::launchScan()
-{
+void SessionLogDetector::launchScan() {
     const TimePoint now = m_now();
     for (const QString& path : sessionFiles()) {
         const QFileInfo info(path);
@@ -113,8 +103,7 @@ void SessionLogDetector::launchScan()
     }
 }
 
-void SessionLogDetector::adopt(const QString& key, const QByteArray& contents, TimePoint at)
-{
+void SessionLogDetector::adopt(const QString& key, const QByteArray& contents, TimePoint at) {
     if (!m_signals)
         return;
     std::optional<QString> label;
@@ -155,8 +144,7 @@ void SessionLogDetector::adopt(const QString& key, const QByteArray& contents, T
 
 std::optional<QString> SessionLogDetector::claimFor(const QString& key,
                                                     const std::optional<QString>& label,
-                                                    TimePoint at)
-{
+                                                    TimePoint at) {
     std::optional<QString> contextID;
     if (m_signals->claimSession)
         contextID = m_signals->claimSession(m_config.bundleID, label, key, at);
@@ -165,14 +153,12 @@ std::optional<QString> SessionLogDetector::claimFor(const QString& key,
     return contextID;
 }
 
-void SessionLogDetector::summarize(const QString& contextID, const std::optional<QString>& prompt)
-{
+void SessionLogDetector::summarize(const QString& contextID, const std::optional<QString>& prompt) {
     if (prompt && !prompt->isEmpty() && m_signals->summarize)
         m_signals->summarize(contextID, Graphemes::prefix(*prompt, kPromptChars));
 }
 
-void SessionLogDetector::armWatch()
-{
+void SessionLogDetector::armWatch() {
     const bool exists = QFileInfo(m_config.rootDir).isDir();
     qCInfo(lcDetector).noquote() << QStringLiteral("detector %1 watching %2 (exists=%3)")
                                         .arg(m_config.kind, Log::privateArg(m_config.rootDir),
@@ -193,8 +179,7 @@ void SessionLogDetector::armWatch()
     m_watch = m_watcher.watch(*ancestor, kLatency, callback, DirectoryWatcher::Depth::FolderOnly);
 }
 
-void SessionLogDetector::changed(const QStringList& paths)
-{
+void SessionLogDetector::changed(const QStringList& paths) {
     if (m_watchingAncestor) {
         // Re-armed outside the watch's own callback, which may not destroy its watch.
         QMetaObject::invokeMethod(
@@ -218,8 +203,7 @@ void SessionLogDetector::changed(const QStringList& paths)
     }
 }
 
-void SessionLogDetector::readNewLines(const QString& key)
-{
+void SessionLogDetector::readNewLines(const QString& key) {
     bool known = m_files.contains(key); // a file first seen now is not "known" to its lines
     FileState state = m_files.value(key);
     QFile file(key);
@@ -239,8 +223,7 @@ void SessionLogDetector::readNewLines(const QString& key)
     }
 }
 
-void SessionLogDetector::ingest(const QString& key, const QByteArray& line, bool known)
-{
+void SessionLogDetector::ingest(const QString& key, const QByteArray& line, bool known) {
     if (!m_signals)
         return;
     FileState state = m_files.value(key);
@@ -270,8 +253,7 @@ void SessionLogDetector::ingest(const QString& key, const QByteArray& line, bool
 }
 
 SessionLogDetector::Config SessionLogDetector::claudeCode(const QString& bundleID,
-                                                          const QString& projectsDir)
-{
+                                                          const QString& projectsDir) {
     Config config;
     config.kind = QStringLiteral("claude_code");
     config.bundleID = bundleID;
@@ -317,7 +299,8 @@ SessionLogDetector::Config SessionLogDetector::claudeCode(const QString& bundleI
             return std::nullopt;
         }
         // Recent versions close every turn with a timing line; some leave stop_reason null.
-        if (type == u"system" && object->value(QStringLiteral("subtype")).toString() == u"turn_duration")
+        if (type == u"system" &&
+            object->value(QStringLiteral("subtype")).toString() == u"turn_duration")
             return TurnComplete{};
         return std::nullopt;
     };
@@ -333,14 +316,12 @@ SessionLogDetector::Config SessionLogDetector::claudeCode(const QString& bundleI
     return config;
 }
 
-QString SessionLogDetector::defaultProjectsDir()
-{
+QString SessionLogDetector::defaultProjectsDir() {
     return QDir::homePath() + QStringLiteral("/.claude/projects");
 }
 
 SessionLogDetector::Config SessionLogDetector::codex(const QString& bundleID,
-                                                     const QString& sessionsDir)
-{
+                                                     const QString& sessionsDir) {
     Config config;
     config.kind = QStringLiteral("codex");
     config.bundleID = bundleID;
@@ -369,9 +350,10 @@ SessionLogDetector::Config SessionLogDetector::codex(const QString& bundleID,
         const std::optional<QJsonObject> object = jsonObject(line);
         if (!object)
             return std::nullopt;
-        for (const QJsonValue& cwd : {object->value(QStringLiteral("cwd")),
-                                      object->value(QStringLiteral("payload")).toObject().value(QStringLiteral("cwd")),
-                                      object->value(QStringLiteral("msg")).toObject().value(QStringLiteral("cwd"))}) {
+        for (const QJsonValue& cwd :
+             {object->value(QStringLiteral("cwd")),
+              object->value(QStringLiteral("payload")).toObject().value(QStringLiteral("cwd")),
+              object->value(QStringLiteral("msg")).toObject().value(QStringLiteral("cwd"))}) {
             if (cwd.isString())
                 return lastPathComponent(cwd);
         }
@@ -380,9 +362,9 @@ SessionLogDetector::Config SessionLogDetector::codex(const QString& bundleID,
     return config;
 }
 
-QString SessionLogDetector::defaultSessionsDir()
-{
+QString SessionLogDetector::defaultSessionsDir() {
     const QString codexHome = qEnvironmentVariable("CODEX_HOME");
-    const QString base = codexHome.isEmpty() ? QDir::homePath() + QStringLiteral("/.codex") : codexHome;
+    const QString base =
+        codexHome.isEmpty() ? QDir::homePath() + QStringLiteral("/.codex") : codexHome;
     return base + QStringLiteral("/sessions");
 }

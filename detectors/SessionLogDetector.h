@@ -32,15 +32,14 @@ public:
 
     using Clock = std::function<TimePoint()>;
 
-    SessionLogDetector(Config config, DirectoryWatcher& watcher,
-                       Clock now = [] { return std::chrono::system_clock::now(); });
+    SessionLogDetector(
+        Config config, DirectoryWatcher& watcher,
+        Clock now = [] { return std::chrono::system_clock::now(); });
 
     QString kind() const override { return m_config.kind; }
     bool handles(const QString&) const override { return false; }
     void observe(const FocusEvent&, const std::optional<ContextRecord>&,
-                 const DetectorSignals&) override
-    {
-    }
+                 const DetectorSignals&) override {}
     void start(DetectorSignalsPtr signals, const DetectorEnvironment& environment) override;
     void stop() override;
 

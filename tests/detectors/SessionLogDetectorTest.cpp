@@ -1,8 +1,8 @@
+#include "detectors/SessionLogDetector.h"
 #include "core/StateMachineFixture.h"
 #include "core/StateReason.h"
 #include "detectors/DetectorRegistry.h"
 #include "detectors/DetectorSignalBinding.h"
-#include "detectors/SessionLogDetector.h"
 #include "platform/fake/FakeDirectoryWatcher.h"
 #include "platform/fake/FakeWorkspace.h"
 #include "platform/fake/MemoryUserDefaults.h"
@@ -13,9 +13,9 @@
 
 namespace {
 
-QByteArray claudeUser(const char* text)
-{
-    return QByteArray(R"({"type":"user","sessionId":"s1","cwd":"/home/me/shop","message":{"role":"user","content":")") +
+QByteArray claudeUser(const char* text) {
+    return QByteArray(
+               R"({"type":"user","sessionId":"s1","cwd":"/home/me/shop","message":{"role":"user","content":")") +
            text + "\"}}\n";
 }
 const QByteArray kClaudeEnd =
@@ -30,9 +30,12 @@ const QByteArray kClaudeToolResult =
 const QByteArray kClaudeMeta =
     R"({"type":"user","isMeta":true,"message":{"role":"user","content":"<command-name>/clear</command-name>"}})"
     "\n";
-const QByteArray kCodexStarted = R"({"timestamp":"2026-12-06T10:00:00Z","type":"event_msg","payload":{"type":"task_started"}})" "\n";
+const QByteArray kCodexStarted =
+    R"({"timestamp":"2026-12-06T10:00:00Z","type":"event_msg","payload":{"type":"task_started"}})"
+    "\n";
 const QByteArray kCodexComplete =
-    R"({"timestamp":"2026-12-06T10:01:00Z","type":"event_msg","payload":{"type":"task_complete","last_agent_message":"ok"}})" "\n";
+    R"({"timestamp":"2026-12-06T10:01:00Z","type":"event_msg","payload":{"type":"task_complete","last_agent_message":"ok"}})"
+    "\n";
 
 class SessionLogDetectorTest : public StateMachineFixture {
 protected:
@@ -50,22 +53,21 @@ protected:
                               DetectorSignalBinding::environment(*store, workspace)};
     SessionLogDetector* detector = nullptr;
 
-    SessionLogDetectorTest()
-    {
+    SessionLogDetectorTest() {
         settings.setBool(u"settings.smartSummaries"_qs, true);
         clock = at(100000);
     }
-    void startDetector(SessionLogDetector::Config config)
-    {
+    void startDetector(SessionLogDetector::Config config) {
         auto made = std::make_unique<SessionLogDetector>(std::move(config), watcher,
                                                          [this] { return clock; });
         detector = made.get();
         ASSERT_TRUE(registry.registerDetector(std::move(made)));
     }
-    void startClaude() { startDetector(SessionLogDetector::claudeCode(u"com.anthropic.claudefordesktop"_qs, root)); }
+    void startClaude() {
+        startDetector(SessionLogDetector::claudeCode(u"com.anthropic.claudefordesktop"_qs, root));
+    }
     QString writeLog(const QString& relative, const QByteArray& contents,
-                     std::optional<double> modifiedSecondsAgo = std::nullopt)
-    {
+                     std::optional<double> modifiedSecondsAgo = std::nullopt) {
         const QString path = home.filePath(relative);
         QDir().mkpath(QFileInfo(path).absolutePath());
         QFile file(path);
@@ -78,12 +80,10 @@ protected:
                              QFileDevice::FileModificationTime);
         return QFileInfo(path).canonicalFilePath();
     }
-    std::optional<ContextRecord> sessionLoop(const QString& key)
-    {
+    std::optional<ContextRecord> sessionLoop(const QString& key) {
         return store->openContext(u"com.anthropic.claudefordesktop"_qs, key);
     }
-    QStringList signalsOf(const QString& contextID)
-    {
+    QStringList signalsOf(const QString& contextID) {
         auto db = raw();
         Statement rows(*db, u"SELECT detector_kind, signal, signal_detail, observed_at FROM "
                             "detector_state WHERE context_id = ? ORDER BY rowid"_qs);
@@ -99,11 +99,10 @@ protected:
 
 } // namespace
 
-TEST_F(SessionLogDetectorTest, ARecentlyActiveLogIsAdoptedAtLaunch)
-{
-    const QString key = writeLog(u".claude/projects/-home-me-shop/a.jsonl"_qs,
-                                 claudeUser("Fix the checkout bug") + kClaudeToolUse + kClaudeEnd,
-                                 600);
+TEST_F(SessionLogDetectorTest, ARecentlyActiveLogIsAdoptedAtLaunch) {
+    const QString key =
+        writeLog(u".claude/projects/-home-me-shop/a.jsonl"_qs,
+                 claudeUser("Fix the checkout bug") + kClaudeToolUse + kClaudeEnd, 600);
     writeLog(u".claude/projects/-home-me-old/b.jsonl"_qs, claudeUser("Old work"), 7 * 3600);
     startClaude();
     const auto loop = sessionLoop(key);
@@ -120,9 +119,9 @@ TEST_F(SessionLogDetectorTest, ARecentlyActiveLogIsAdoptedAtLaunch)
     EXPECT_EQ(openLoops(), 1) << "the 7-hour-old log is not adopted";
 }
 
-TEST_F(SessionLogDetectorTest, AppendedLinesDriveTheSessionTurnByTurn)
-{
-    const QString old = writeLog(u".claude/projects/-home-me-old/b.jsonl"_qs, claudeUser("Old"), 7 * 3600);
+TEST_F(SessionLogDetectorTest, AppendedLinesDriveTheSessionTurnByTurn) {
+    const QString old =
+        writeLog(u".claude/projects/-home-me-old/b.jsonl"_qs, claudeUser("Old"), 7 * 3600);
     startClaude();
     EXPECT_EQ(watcher.watchCount(root), 1);
     writeLog(u".claude/projects/-home-me-old/b.jsonl"_qs,
@@ -130,7 +129,8 @@ TEST_F(SessionLogDetectorTest, AppendedLinesDriveTheSessionTurnByTurn)
     watcher.announce(root, {old});
     const auto loop = sessionLoop(old);
     ASSERT_TRUE(loop);
-    EXPECT_EQ(signalsOf(loop->id), QStringList{u"claude_code pending claude_code_working @100000"_qs})
+    EXPECT_EQ(signalsOf(loop->id),
+              QStringList{u"claude_code pending claude_code_working @100000"_qs})
         << "meta and tool-result lines are no prompts";
     EXPECT_EQ(loop->promptLine, u"Add tests"_qs);
 
@@ -148,8 +148,10 @@ TEST_F(SessionLogDetectorTest, AppendedLinesDriveTheSessionTurnByTurn)
     // Newer versions end a turn with a timing line instead (stop_reason may be null).
     writeLog(u".claude/projects/-home-me-old/b.jsonl"_qs,
              claudeUser("Again") +
-                 R"({"type":"assistant","message":{"stop_reason":null,"content":[]}})" "\n"
-                 R"({"type":"system","subtype":"turn_duration","durationMs":5120})" "\n");
+                 R"({"type":"assistant","message":{"stop_reason":null,"content":[]}})"
+                 "\n"
+                 R"({"type":"system","subtype":"turn_duration","durationMs":5120})"
+                 "\n");
     watcher.announce(root, {old});
     EXPECT_EQ(signalsOf(loop->id).size(), 4);
     EXPECT_TRUE(signalsOf(loop->id).last().startsWith(u"claude_code ready"_qs));
@@ -161,8 +163,7 @@ TEST_F(SessionLogDetectorTest, AppendedLinesDriveTheSessionTurnByTurn)
     EXPECT_EQ(openLoops(), 1);
 }
 
-TEST_F(SessionLogDetectorTest, CodexTurnsClaimOnStartAndFinishOnCompletion)
-{
+TEST_F(SessionLogDetectorTest, CodexTurnsClaimOnStartAndFinishOnCompletion) {
     qputenv("CODEX_HOME", home.filePath(u"codex-home"_qs).toUtf8());
     const QString sessions = SessionLogDetector::defaultSessionsDir();
     qunsetenv("CODEX_HOME");
@@ -176,14 +177,17 @@ TEST_F(SessionLogDetectorTest, CodexTurnsClaimOnStartAndFinishOnCompletion)
     EXPECT_EQ(openLoops(), 0) << "a turn that ends in a file never seen before claims nothing";
 
     writeLog(u"codex-home/sessions/2026/12/06/rollout-2026-12-06T10-00-00-abc.jsonl"_qs,
-             R"({"type":"turn_context","payload":{"cwd":"/home/me/api"}})" "\n" + kCodexStarted);
+             R"({"type":"turn_context","payload":{"cwd":"/home/me/api"}})"
+             "\n" +
+                 kCodexStarted);
     watcher.announce(sessions, {rollout});
     const auto loop = store->openContext(u"com.openai.codex"_qs, rollout);
     ASSERT_TRUE(loop);
     EXPECT_EQ(loop->label, u"api"_qs);
     EXPECT_EQ(signalsOf(loop->id), QStringList{u"codex pending codex_turn_started @100000"_qs});
     writeLog(u"codex-home/sessions/2026/12/06/rollout-2026-12-06T10-00-00-abc.jsonl"_qs,
-             R"({"type":"event_msg","msg":{"type":"task_complete"}})" "\n");
+             R"({"type":"event_msg","msg":{"type":"task_complete"}})"
+             "\n");
     watcher.announce(sessions, {rollout});
     EXPECT_EQ(signalsOf(loop->id).last(), u"codex ready codex_task_complete @100000"_qs);
 
@@ -192,15 +196,14 @@ TEST_F(SessionLogDetectorTest, CodexTurnsClaimOnStartAndFinishOnCompletion)
     EXPECT_EQ(openLoops(), 1);
 }
 
-TEST_F(SessionLogDetectorTest, AMissingRootIsAwaitedThroughItsNearestAncestor)
-{
+TEST_F(SessionLogDetectorTest, AMissingRootIsAwaitedThroughItsNearestAncestor) {
     startClaude();
     EXPECT_TRUE(detector->isWatchingAncestor());
     EXPECT_EQ(watcher.watchCount(home.path()), 1);
     EXPECT_EQ(SessionLogDetector::nearestExistingAncestor(root), home.path());
 
-    const QString key = writeLog(u".claude/projects/-home-me-shop/a.jsonl"_qs,
-                                 claudeUser("First prompt"), 5);
+    const QString key =
+        writeLog(u".claude/projects/-home-me-shop/a.jsonl"_qs, claudeUser("First prompt"), 5);
     watcher.announce(home.path(), {home.filePath(u".claude"_qs)});
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents();
