@@ -34,6 +34,27 @@ std::optional<QString> lastPathComponent(const QJsonValue& value) {
     return name;
 }
 
+using Classifier = std::function<std::optional<SessionLogDetector::Event>(const QJsonObject*)>;
+using Labeller = std::function<std::optional<QString>(const QJsonObject*)>;
+
+// Both configurations read JSON lines: classify and label from one parse each.
+void setParsers(SessionLogDetector::Config& config, Classifier classify, Labeller label) {
+    const auto parsed = [](const QByteArray& line) { return jsonObject(line); };
+    config.classify = [parsed, classify](const QByteArray& line) {
+        const auto object = parsed(line);
+        return classify(object ? &*object : nullptr);
+    };
+    config.label = [parsed, label](const QByteArray& line) {
+        const auto object = parsed(line);
+        return label(object ? &*object : nullptr);
+    };
+    config.inspect = [parsed, classify, label](const QByteArray& line) {
+        const auto object = parsed(line);
+        const QJsonObject* pointer = object ? &*object : nullptr;
+        return std::pair{classify(pointer), label(pointer)};
+    };
+}
+
 QString canonical(const QString& path) {
     const QString resolved = QFileInfo(path).canonicalFilePath();
     return resolved.isEmpty() ? path : resolved;
@@ -113,9 +134,9 @@ void SessionLogDetector::adopt(const QString& key, const QByteArray& contents, T
     for (const QByteArray& line : contents.split('\n')) {
         if (line.trimmed().isEmpty())
             continue;
-        if (const auto name = m_config.label(line))
+        const auto [event, name] = inspect(line);
+        if (name)
             label = name;
-        const std::optional<Event> event = m_config.classify(line);
         if (!event)
             continue;
         if (const auto* prompt = std::get_if<PromptSent>(&*event)) {
@@ -151,6 +172,13 @@ std::optional<QString> SessionLogDetector::claimFor(const QString& key,
     if (!contextID && m_signals->claim)
         contextID = m_signals->claim(m_config.bundleID, label, at);
     return contextID;
+}
+
+std::pair<std::optional<SessionLogDetector::Event>, std::optional<QString>>
+SessionLogDetector::inspect(const QByteArray& line) const {
+    if (m_config.inspect)
+        return m_config.inspect(line);
+    return {m_config.classify(line), m_config.label(line)};
 }
 
 void SessionLogDetector::summarize(const QString& contextID, const std::optional<QString>& prompt) {
@@ -227,9 +255,9 @@ void SessionLogDetector::ingest(const QString& key, const QByteArray& line, bool
     if (!m_signals)
         return;
     FileState state = m_files.value(key);
-    if (const auto name = m_config.label(line))
+    const auto [event, name] = inspect(line);
+    if (name)
         state.label = name;
-    const std::optional<Event> event = m_config.classify(line);
     const TimePoint now = m_now();
     if (!event) {
         m_files.insert(key, state);
@@ -264,8 +292,7 @@ SessionLogDetector::Config SessionLogDetector::claudeCode(const QString& bundleI
         return path.endsWith(u".jsonl") && !path.contains(u"/subagents/") &&
                !path.contains(u"/workflows/") && !path.contains(u"-Library-Application-Support-");
     };
-    config.classify = [](const QByteArray& line) -> std::optional<Event> {
-        const std::optional<QJsonObject> object = jsonObject(line);
+    const auto classifyObject = [](const QJsonObject* object) -> std::optional<Event> {
         if (!object)
             return std::nullopt;
         const QString type = object->value(QStringLiteral("type")).toString();
@@ -304,8 +331,7 @@ SessionLogDetector::Config SessionLogDetector::claudeCode(const QString& bundleI
             return TurnComplete{};
         return std::nullopt;
     };
-    config.label = [](const QByteArray& line) -> std::optional<QString> {
-        const std::optional<QJsonObject> object = jsonObject(line);
+    const auto labelObject = [](const QJsonObject* object) -> std::optional<QString> {
         if (!object)
             return std::nullopt;
         const QString title = object->value(QStringLiteral("title")).toString().trimmed();
@@ -313,6 +339,7 @@ SessionLogDetector::Config SessionLogDetector::claudeCode(const QString& bundleI
             return title;
         return lastPathComponent(object->value(QStringLiteral("cwd")));
     };
+    setParsers(config, classifyObject, labelObject);
     return config;
 }
 
@@ -332,8 +359,7 @@ SessionLogDetector::Config SessionLogDetector::codex(const QString& bundleID,
         const QString name = QFileInfo(path).fileName();
         return name.startsWith(u"rollout-") && name.endsWith(u".jsonl");
     };
-    config.classify = [](const QByteArray& line) -> std::optional<Event> {
-        const std::optional<QJsonObject> object = jsonObject(line);
+    const auto classifyObject = [](const QJsonObject* object) -> std::optional<Event> {
         if (!object || object->value(QStringLiteral("type")).toString() != u"event_msg")
             return std::nullopt;
         QJsonObject inner = object->value(QStringLiteral("payload")).toObject();
@@ -346,8 +372,7 @@ SessionLogDetector::Config SessionLogDetector::codex(const QString& bundleID,
             return TurnComplete{};
         return std::nullopt;
     };
-    config.label = [](const QByteArray& line) -> std::optional<QString> {
-        const std::optional<QJsonObject> object = jsonObject(line);
+    const auto labelObject = [](const QJsonObject* object) -> std::optional<QString> {
         if (!object)
             return std::nullopt;
         for (const QJsonValue& cwd :
@@ -359,6 +384,7 @@ SessionLogDetector::Config SessionLogDetector::codex(const QString& bundleID,
         }
         return std::nullopt;
     };
+    setParsers(config, classifyObject, labelObject);
     return config;
 }
 

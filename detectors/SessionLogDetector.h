@@ -25,6 +25,10 @@ public:
         std::function<bool(const QString& path)> isSessionFile;
         std::function<std::optional<Event>(const QByteArray& line)> classify;
         std::function<std::optional<QString>(const QByteArray& line)> label;
+        // Both answers from one parse of the line; used instead of the two above when set.
+        std::function<std::pair<std::optional<Event>, std::optional<QString>>(
+            const QByteArray& line)>
+            inspect;
         QString pendingDetail;
         QString readyDetail;
         double launchActiveWindow = 21600;
@@ -71,6 +75,7 @@ private:
     std::optional<QString> claimFor(const QString& key, const std::optional<QString>& label,
                                     TimePoint at);
     void summarize(const QString& contextID, const std::optional<QString>& prompt);
+    std::pair<std::optional<Event>, std::optional<QString>> inspect(const QByteArray& line) const;
 
     Config m_config;
     DirectoryWatcher& m_watcher;

@@ -28,15 +28,13 @@ protected:
                               },
                               DetectorSignalBinding::environment(*store, workspace)};
 
-    void append(const QString& path, const QByteArray& line)
-    {
+    void append(const QString& path, const QByteArray& line) {
         QDir().mkpath(QFileInfo(path).absolutePath());
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Append));
         file.write(line + '\n');
     }
-    std::optional<ContextRecord> waitForState(const QString& bundleID, ContextState state)
-    {
+    std::optional<ContextRecord> waitForState(const QString& bundleID, ContextState state) {
         QElapsedTimer timer;
         timer.start();
         while (timer.elapsed() < 5000) {
@@ -51,15 +49,16 @@ protected:
 
 } // namespace
 
-TEST_F(SessionLogOnDiskTest, ARootCreatedAfterStartIsFollowedFromTheFirstPrompt)
-{
+TEST_F(SessionLogOnDiskTest, ARootCreatedAfterStartIsFollowedFromTheFirstPrompt) {
     const QString root = home.filePath(u".claude/projects"_qs);
     registry.registerDetector(std::make_unique<SessionLogDetector>(
         SessionLogDetector::claudeCode(u"com.anthropic.claudefordesktop"_qs, root), watcher,
         [this] { return clock; }));
 
     const QString log = root + u"/-home-me-shop/6f1c.jsonl"_qs;
-    append(log, R"({"type":"user","cwd":"/home/me/shop","message":{"role":"user","content":"Add a cart"}})");
+    append(
+        log,
+        R"({"type":"user","cwd":"/home/me/shop","message":{"role":"user","content":"Add a cart"}})");
     const auto working = waitForState(u"com.anthropic.claudefordesktop"_qs, ContextState::Waiting);
     ASSERT_TRUE(working) << "adopted by the launch scan once the root appeared";
     EXPECT_EQ(working->label, u"shop"_qs);
