@@ -18,14 +18,13 @@ namespace {
 constexpr int kFiles = 200;
 constexpr qint64 kBytesPerFile = 1024 * 1024;
 
-QByteArray assistantLine()
-{
-    return QByteArray(R"({"type":"assistant","cwd":"/home/me/shop","message":{"role":"assistant","stop_reason":"tool_use","content":[{"type":"text","text":")") +
+QByteArray assistantLine() {
+    return QByteArray(
+               R"({"type":"assistant","cwd":"/home/me/shop","message":{"role":"assistant","stop_reason":"tool_use","content":[{"type":"text","text":")") +
            QByteArray(380, 'w') + "\"}]}}\n";
 }
 
-QByteArray userLine()
-{
+QByteArray userLine() {
     return R"({"type":"user","cwd":"/home/me/shop","message":{"role":"user","content":"Refactor the cart"}})"
            "\n";
 }
@@ -35,8 +34,7 @@ struct Logs {
     QString root = dir.filePath(QStringLiteral("projects"));
     qint64 bytes = 0;
 
-    Logs()
-    {
+    Logs() {
         const QByteArray filler = assistantLine();
         for (int i = 0; i < kFiles; ++i) {
             const QString path = root + QStringLiteral("/-home-me-p%1/s%1.jsonl").arg(i);
@@ -52,20 +50,21 @@ struct Logs {
     }
 };
 
-Logs& logs()
-{
+Logs& logs() {
     static Logs instance;
     return instance;
 }
 
-DetectorSignalsPtr countingSignals(int& count)
-{
+DetectorSignalsPtr countingSignals(int& count) {
     auto signals = std::make_shared<DetectorSignals>();
-    signals->pending = [&count](const QString&, const DetectorSignals::Detail&, TimePoint) { ++count; };
+    signals->pending = [&count](const QString&, const DetectorSignals::Detail&, TimePoint) {
+        ++count;
+    };
     signals->ready = signals->pending;
     signals->readyQuiet = signals->pending;
     int next = 0;
-    signals->claimSession = [next](const QString&, const std::optional<QString>&, const QString& key,
+    signals->claimSession = [next](const QString&, const std::optional<QString>&,
+                                   const QString& key,
                                    TimePoint) mutable -> std::optional<QString> {
         ++next;
         return key;
@@ -73,13 +72,13 @@ DetectorSignalsPtr countingSignals(int& count)
     return signals;
 }
 
-void BM_LaunchScan200MB(benchmark::State& state)
-{
+void BM_LaunchScan200MB(benchmark::State& state) {
     for (auto _ : state) {
         FakeDirectoryWatcher watcher;
         int signalsSent = 0;
         SessionLogDetector detector(
-            SessionLogDetector::claudeCode(QStringLiteral("com.anthropic.claudefordesktop"), logs().root),
+            SessionLogDetector::claudeCode(QStringLiteral("com.anthropic.claudefordesktop"),
+                                           logs().root),
             watcher);
         detector.start(countingSignals(signalsSent), DetectorEnvironment{});
         benchmark::DoNotOptimize(signalsSent);
@@ -88,8 +87,7 @@ void BM_LaunchScan200MB(benchmark::State& state)
 }
 BENCHMARK(BM_LaunchScan200MB)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-void BM_ReferenceReadSameBytes(benchmark::State& state)
-{
+void BM_ReferenceReadSameBytes(benchmark::State& state) {
     for (auto _ : state) {
         for (int i = 0; i < kFiles; ++i) {
             QFile file(logs().root + QStringLiteral("/-home-me-p%1/s%1.jsonl").arg(i));
@@ -102,8 +100,7 @@ void BM_ReferenceReadSameBytes(benchmark::State& state)
 BENCHMARK(BM_ReferenceReadSameBytes)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // Lines appended to a followed log, 1 MB per change.
-void BM_IncrementalIngest(benchmark::State& state)
-{
+void BM_IncrementalIngest(benchmark::State& state) {
     QTemporaryDir dir;
     const QString root = dir.filePath(QStringLiteral("projects"));
     const QString path = root + QStringLiteral("/-home-me-x/live.jsonl");
@@ -112,7 +109,8 @@ void BM_IncrementalIngest(benchmark::State& state)
     FakeDirectoryWatcher watcher;
     int signalsSent = 0;
     SessionLogDetector detector(
-        SessionLogDetector::claudeCode(QStringLiteral("com.anthropic.claudefordesktop"), root), watcher);
+        SessionLogDetector::claudeCode(QStringLiteral("com.anthropic.claudefordesktop"), root),
+        watcher);
     detector.start(countingSignals(signalsSent), DetectorEnvironment{});
     QByteArray chunk = userLine();
     while (chunk.size() < kBytesPerFile)
@@ -133,8 +131,7 @@ void BM_IncrementalIngest(benchmark::State& state)
 BENCHMARK(BM_IncrementalIngest)->Unit(benchmark::kMillisecond)->Iterations(50);
 
 // From a prompt line appended to the pending signal, with the real watcher (0.3 s latency).
-void BM_AppendToSignalLatency(benchmark::State& state)
-{
+void BM_AppendToSignalLatency(benchmark::State& state) {
     QTemporaryDir dir;
     const QString root = dir.filePath(QStringLiteral("projects"));
     const QString path = root + QStringLiteral("/-home-me-x/live.jsonl");
@@ -143,7 +140,8 @@ void BM_AppendToSignalLatency(benchmark::State& state)
     InotifyDirectoryWatcher watcher;
     int signalsSent = 0;
     SessionLogDetector detector(
-        SessionLogDetector::claudeCode(QStringLiteral("com.anthropic.claudefordesktop"), root), watcher);
+        SessionLogDetector::claudeCode(QStringLiteral("com.anthropic.claudefordesktop"), root),
+        watcher);
     detector.start(countingSignals(signalsSent), DetectorEnvironment{});
     for (auto _ : state) {
         const int before = signalsSent;

@@ -242,6 +242,15 @@ void SessionLogDetector::readNewLines(const QString& key) {
     state.buffer += appended;
     QList<QByteArray> parts = state.buffer.split('\n');
     state.buffer = parts.takeLast(); // an incomplete last line waits for its line break
+    if (state.skippingLongLine && !parts.isEmpty()) {
+        parts.removeFirst(); // the rest of an overlong line
+        state.skippingLongLine = false;
+    }
+    if (state.buffer.size() > kMaxLineBytes) {
+        // A line that never ends must not grow memory without bound: drop it.
+        state.buffer.clear();
+        state.skippingLongLine = true;
+    }
     m_files.insert(key, state);
     for (const QByteArray& line : std::as_const(parts)) {
         if (line.trimmed().isEmpty())

@@ -36,6 +36,9 @@ public:
 
     using Clock = std::function<TimePoint()>;
 
+    // A line longer than this is skipped rather than buffered (logs are written by others).
+    static constexpr qsizetype kMaxLineBytes = 16 * 1024 * 1024;
+
     SessionLogDetector(
         Config config, DirectoryWatcher& watcher,
         Clock now = [] { return std::chrono::system_clock::now(); });
@@ -63,6 +66,7 @@ private:
         std::optional<QString> label;
         qint64 offset = 0;
         QByteArray buffer;
+        bool skippingLongLine = false;
     };
 
     QStringList sessionFiles() const;

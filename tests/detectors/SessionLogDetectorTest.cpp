@@ -220,3 +220,33 @@ TEST_F(SessionLogDetectorTest, AMissingRootIsAwaitedThroughItsNearestAncestor) {
     EXPECT_EQ(watcher.watchCount(root), 1);
     EXPECT_EQ(openLoops(), 1) << "known files are not adopted twice";
 }
+
+TEST_F(SessionLogDetectorTest, BadInputIsSkippedWithoutBoundlessMemory) {
+    const QString log = writeLog(u".claude/projects/-home-me-x/bad.jsonl"_qs, "", 7 * 3600);
+    startClaude();
+    // Not JSON, invalid UTF-8, a JSON array, then a 20 MB line that arrives in pieces.
+    writeLog(u".claude/projects/-home-me-x/bad.jsonl"_qs,
+             "not json\n\xff\xfe{\"type\":\"user\"}\n[1,2]\n");
+    watcher.announce(root, {log});
+    const QByteArray chunk(8 * 1024 * 1024, 'z');
+    for (int i = 0; i < 3; ++i) {
+        writeLog(u".claude/projects/-home-me-x/bad.jsonl"_qs, chunk);
+        watcher.announce(root, {log});
+    }
+    // The overlong line ends; the next line is read normally.
+    writeLog(u".claude/projects/-home-me-x/bad.jsonl"_qs,
+             "tail of the long line\n" + claudeUser("Real prompt"));
+    watcher.announce(root, {log});
+    const auto loop = sessionLoop(log);
+    ASSERT_TRUE(loop);
+    EXPECT_EQ(loop->promptLine, u"Real prompt"_qs);
+    EXPECT_EQ(signalsOf(loop->id).size(), 1);
+
+    // A file that shrinks is read on from its old offset; one that vanishes is skipped.
+    QFile::resize(log, 10);
+    writeLog(u".claude/projects/-home-me-x/bad.jsonl"_qs, claudeUser("Short"));
+    watcher.announce(root, {log});
+    QFile::remove(log);
+    watcher.announce(root, {log});
+    EXPECT_EQ(signalsOf(loop->id).size(), 1);
+}
