@@ -91,8 +91,8 @@ void AppModel::openStore() {
         return;
     }
     try {
+        // Seeding reloads the cached privacy rules itself.
         m_store->seedDefaultExclusions(*m_dependencies.defaultExclusionsPath);
-        m_store->reloadPrivacyRules();
     } catch (const std::exception& error) {
         qCCritical(lcApp).noquote() << "Failed to seed default exclusions:" << error.what();
     }

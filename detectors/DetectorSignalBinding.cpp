@@ -12,7 +12,6 @@
 namespace {
 
 constexpr qsizetype kPromptLineChars = 120;
-constexpr qsizetype kMaxIconBytes = 65536;
 
 // Runs a store write whose failure must never reach the detector.
 template <typename Write> void swallowing(Write&& write) {
@@ -75,9 +74,8 @@ DetectorSignals DetectorSignalBinding::signalsFor(const QString& kind,
             return;
         swallowing([&] { store.attachDocumentRef(id, documentKind, locator, title, at); });
     };
+    // The store accepts only small "data:image/" icons.
     signals.setIcon = [&store](const QString& id, const QString& icon) {
-        if (!icon.startsWith(u"data:image/") || icon.toUtf8().size() > kMaxIconBytes)
-            return;
         swallowing([&] { store.setContextIcon(id, icon); });
     };
     // No on-device language model on this platform: the prompt line is all there is.

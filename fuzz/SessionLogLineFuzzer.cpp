@@ -6,14 +6,12 @@
 
 namespace {
 
-void require(bool condition)
-{
+void require(bool condition) {
     if (!condition)
         __builtin_trap();
 }
 
-void check(const SessionLogDetector::Config& config, const QByteArray& line)
-{
+void check(const SessionLogDetector::Config& config, const QByteArray& line) {
     const auto [event, label] = config.inspect(line);
     require(event.has_value() == config.classify(line).has_value());
     require(label == config.label(line));
@@ -27,8 +25,7 @@ void check(const SessionLogDetector::Config& config, const QByteArray& line)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const SessionLogDetector::Config claude =
         SessionLogDetector::claudeCode(QStringLiteral("com.anthropic.claudefordesktop"), QString());
     static const SessionLogDetector::Config codex =

@@ -73,6 +73,13 @@ protected:
         return built;
     }
 
+    // Loops are made at the first focus (engagement threshold 0).
+    void makeLoopsAtOnce() {
+        StateMachineConfiguration immediate;
+        immediate.engagementThreshold = 0;
+        machine = makeMachine(immediate);
+    }
+
     void send(FocusEvent::Kind kind, const QString& bundleID, double seconds,
               std::optional<QString> title = std::nullopt,
               std::optional<QString> displayName = std::nullopt) {

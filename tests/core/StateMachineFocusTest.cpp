@@ -11,11 +11,7 @@ class StateMachineFocusTest : public StateMachineFixture {};
 
 class ImmediateLoopsTest : public StateMachineFixture {
 protected:
-    ImmediateLoopsTest() {
-        StateMachineConfiguration immediate;
-        immediate.engagementThreshold = 0;
-        machine = makeMachine(immediate);
-    }
+    ImmediateLoopsTest() { makeLoopsAtOnce(); }
 };
 
 } // namespace

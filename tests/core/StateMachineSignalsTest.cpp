@@ -13,11 +13,7 @@ const std::optional<QString> browser = u"browser"_qs;
 
 class StateMachineSignalsTest : public StateMachineFixture {
 protected:
-    StateMachineSignalsTest() {
-        StateMachineConfiguration immediate;
-        immediate.engagementThreshold = 0;
-        machine = makeMachine(immediate);
-    }
+    StateMachineSignalsTest() { makeLoopsAtOnce(); }
 
     // A loop of its own application, put into `state` at `seconds`.
     QString loopIn(ContextState state, double seconds,
