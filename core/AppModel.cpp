@@ -52,13 +52,10 @@ AppModel::AppModel(AppModelDependencies dependencies, QObject* parent)
                                       NudgeEngine::Timing::fromEnvironment(), m_dropdownNotifier,
                                       NudgeEngine::Scheduler{}, m_dependencies.now);
 
-    // A profile changed in the settings file takes effect at once.
-    QObject::connect(&m_dependencies.settings, &UserDefaults::changed, this, [this] {
-        const auto profile = NudgeEngine::profileFromSetting(
-            m_dependencies.settings.stringValue(QStringLiteral("settings.sensoryProfile")));
-        if (profile != m_nudgeEngine->currentProfile())
-            m_nudgeEngine->setProfile(profile);
-    });
+    m_downloadsSetting =
+        settings.boolValue(QStringLiteral("settings.downloadsDetector")).value_or(false);
+    QObject::connect(&m_dependencies.settings, &UserDefaults::changed, this,
+                     &AppModel::settingsChanged);
 
     openStore();
     if (m_store) {
@@ -130,6 +127,8 @@ void AppModel::buildDetectors() {
         for (auto& detector : m_dependencies.makeDetectors())
             m_registry->registerDetector(std::move(detector));
     }
+    if (m_downloadsSetting || qEnvironmentVariableIsSet("KESTRUNE_DOWNLOADS_DIR"))
+        applyDownloadsDetection(true);
     m_nudgeEngine->setFreshLookup([&store](const QString& id) -> std::optional<ContextRecord> {
         try {
             return store.context(id);
@@ -219,6 +218,30 @@ void AppModel::attachActiveTabURL(const FocusEvent& event) {
             loop->id, {{ReturnActionKind::OpenURL, tab->url, QStringLiteral("Open page")}},
             QStringLiteral("ax"), now);
     } catch (const std::exception&) {
+    }
+}
+
+// Changes in the settings file take effect at once.
+void AppModel::settingsChanged() {
+    const UserDefaults& settings = m_dependencies.settings;
+    const auto profile = NudgeEngine::profileFromSetting(
+        settings.stringValue(QStringLiteral("settings.sensoryProfile")));
+    if (profile != m_nudgeEngine->currentProfile())
+        m_nudgeEngine->setProfile(profile);
+    const bool downloads =
+        settings.boolValue(QStringLiteral("settings.downloadsDetector")).value_or(false);
+    if (downloads != std::exchange(m_downloadsSetting, downloads))
+        applyDownloadsDetection(downloads);
+}
+
+void AppModel::applyDownloadsDetection(bool enabled) {
+    // The launch-time detector counts as running too: two would report every download twice.
+    if (!enabled || m_liveDownloadsRegistered || !m_registry ||
+        !m_dependencies.makeDownloadsDetector)
+        return;
+    if (auto detector = m_dependencies.makeDownloadsDetector()) {
+        m_registry->registerDetector(std::move(detector));
+        m_liveDownloadsRegistered = true;
     }
 }
 

@@ -34,6 +34,8 @@ struct AppModelDependencies {
     std::optional<QString> defaultExclusionsPath;
     // The detectors to register, in registration order.
     std::function<std::vector<std::unique_ptr<Detector>>()> makeDetectors;
+    // The downloads detector, registered last when the user wants it.
+    std::function<std::unique_ptr<Detector>()> makeDownloadsDetector;
     // Reads a browser's active tab (address, title); none until a reader exists.
     struct Tab {
         QString url;
@@ -65,6 +67,9 @@ public:
     void observeChanges(std::function<void()> handler);
     void refresh();
     void togglePause();
+    // The downloads switch: on registers a downloads detector unless one runs; off leaves a
+    // running one alone until the next launch.
+    void applyDownloadsDetection(bool enabled);
 
     ContextStore* store() const { return m_store.get(); }
     StateMachine* stateMachine() const { return m_stateMachine.get(); }
@@ -87,6 +92,7 @@ private:
     void observeAwayAndReturn();
     void attachActiveTabURL(const FocusEvent& event);
     void runChangeHandlers();
+    void settingsChanged();
     std::optional<QString> frontmostBundleID() const;
 
     AppModelDependencies m_dependencies;
@@ -103,5 +109,7 @@ private:
     std::unique_ptr<Retention> m_retention;
     std::unique_ptr<DetectorRegistry> m_registry;
     std::optional<TimePoint> m_awaySince;
+    bool m_liveDownloadsRegistered = false;
+    bool m_downloadsSetting = false;
     LoopObservation m_loopsObservation;
 };

@@ -234,6 +234,8 @@ void SessionLogDetector::changed(const QStringList& paths) {
 void SessionLogDetector::readNewLines(const QString& key) {
     bool known = m_files.contains(key); // a file first seen now is not "known" to its lines
     FileState state = m_files.value(key);
+    if (!QFileInfo(key).isFile())
+        return; // gone, or a pipe or device whose read would block
     QFile file(key);
     if (!file.open(QIODevice::ReadOnly) || !file.seek(state.offset))
         return;

@@ -1,5 +1,7 @@
-// Feeds arbitrary bytes as session-log lines to both agent configurations: classification
-// and session names must never crash, and a prompt's text is never empty.
+// Feeds arbitrary bytes as session-log lines to both agent configurations, and as a whole to
+// the Claude desktop app's session metadata parser and as its control labels: nothing may
+// crash, a prompt's text is never empty, and names found are never blank.
+#include "detectors/ClaudeDesktopSessionDetector.h"
 #include "detectors/SessionLogDetector.h"
 
 #include <cstdint>
@@ -37,5 +39,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     require(claude.isSessionFile(QString::fromUtf8(input)) ==
             claude.isSessionFile(QString::fromUtf8(input)));
+
+    if (const auto meta = ClaudeDesktopSessionDetector::parseMeta(input)) {
+        if (const auto label = meta->label())
+            require(!label->isEmpty() && *label == label->trimmed());
+        (void)meta->activityTime(); // must stay within what a time can hold
+    }
+    const auto statuses =
+        ClaudeDesktopSessionDetector::parseStatuses(QString::fromUtf8(input).split(u'\n'));
+    for (const QString& name : statuses.running + statuses.awaiting)
+        require(!name.isEmpty());
     return 0;
 }

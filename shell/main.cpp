@@ -4,6 +4,9 @@
 #include "core/AppModel.h"
 #include "core/Environment.h"
 #include "core/Log.h"
+#include "detectors/ClaudeDesktopSessionDetector.h"
+#include "detectors/ComposeDetector.h"
+#include "detectors/DownloadsDetector.h"
 #include "detectors/SessionLogDetector.h"
 #include "platform/linux/InotifyDirectoryWatcher.h"
 #include "platform/linux/JsonFileUserDefaults.h"
@@ -72,7 +75,7 @@ int main(int argc, char* argv[]) {
     XdgAutostartLoginItem loginItem(QCoreApplication::applicationFilePath());
     InotifyDirectoryWatcher directoryWatcher;
     // In registration order; the other detectors join as they are built.
-    const auto makeDetectors = [&directoryWatcher] {
+    const auto makeDetectors = [&directoryWatcher, &settings] {
         std::vector<std::unique_ptr<Detector>> detectors;
         detectors.push_back(std::make_unique<SessionLogDetector>(
             SessionLogDetector::codex(QStringLiteral("com.openai.codex"),
@@ -82,7 +85,17 @@ int main(int argc, char* argv[]) {
             SessionLogDetector::claudeCode(QStringLiteral("com.anthropic.claudefordesktop"),
                                            SessionLogDetector::defaultProjectsDir()),
             directoryWatcher));
+        // The desktop app's controls are read through accessibility, which is not yet
+        // available here: turns are followed through the metadata files alone.
+        detectors.push_back(std::make_unique<ClaudeDesktopSessionDetector>(
+            ClaudeDesktopSessionDetector::defaultRootDir(), directoryWatcher,
+            ClaudeDesktopSessionDetector::Options{}));
+        detectors.push_back(
+            std::make_unique<ComposeDetector>(ComposeDetector::resolvedBundleIDs(settings)));
         return detectors;
+    };
+    const auto makeDownloadsDetector = [&directoryWatcher]() -> std::unique_ptr<Detector> {
+        return std::make_unique<DownloadsDetector>(std::nullopt, directoryWatcher);
     };
 
     AppModel model(AppModelDependencies{
@@ -94,6 +107,7 @@ int main(int argc, char* argv[]) {
         .defaultExclusionsPath =
             QFile::exists(kSeedResource) ? std::optional(kSeedResource) : std::nullopt,
         .makeDetectors = makeDetectors,
+        .makeDownloadsDetector = makeDownloadsDetector,
         .activeTabReader = {},
         .isBrowser = {},
         .ownPid = pid,

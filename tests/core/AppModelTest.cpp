@@ -22,8 +22,17 @@ public:
     bool fail = false;
 };
 
+class DownloadsProbe final : public Detector {
+public:
+    QString kind() const override { return u"downloads"_qs; }
+    bool handles(const QString&) const override { return false; }
+    void observe(const FocusEvent&, const std::optional<ContextRecord>&,
+                 const DetectorSignals&) override {}
+};
+
 class AppModelTest : public ::testing::Test {
 protected:
+    int downloadsDetectorsMade = 0;
     QTemporaryDir dir;
     FakeWorkspace workspace;
     MemoryUserDefaults settings;
@@ -46,6 +55,10 @@ protected:
             },
             .defaultExclusionsPath = TestSupport::seedFilePath(),
             .makeDetectors = {},
+            .makeDownloadsDetector = [this]() -> std::unique_ptr<Detector> {
+                ++downloadsDetectorsMade;
+                return std::make_unique<DownloadsProbe>();
+            },
             .activeTabReader = {},
             .isBrowser = {},
             .ownPid = 1,
@@ -174,4 +187,34 @@ TEST_F(AppModelTest, TheLoginItemIsRegisteredOnlyOnTheFirstRun) {
         << "an error is ignored";
     makeModel().reset();
     EXPECT_EQ(loginItem.registrations, 1);
+}
+
+TEST_F(AppModelTest, TheDownloadsSwitchRegistersOneDetectorPerRun) {
+    qunsetenv("KESTRUNE_DOWNLOADS_DIR");
+    {
+        auto model = makeModel();
+        EXPECT_EQ(downloadsDetectorsMade, 0) << "off by default";
+        settings.setBool(u"settings.downloadsDetector"_qs, true);
+        EXPECT_EQ(downloadsDetectorsMade, 1);
+        EXPECT_EQ(model->detectorRegistry()->count(), 1);
+        settings.setBool(u"settings.downloadsDetector"_qs, false);
+        settings.setBool(u"settings.downloadsDetector"_qs, true);
+        settings.setString(u"settings.sensoryProfile"_qs, u"nudge"_qs); // unrelated change
+        EXPECT_EQ(downloadsDetectorsMade, 1) << "switching off and on again adds none";
+    }
+    // On at launch: registered then, and the switch does not add a second one.
+    downloadsDetectorsMade = 0;
+    auto model = makeModel();
+    EXPECT_EQ(downloadsDetectorsMade, 1);
+    settings.setBool(u"settings.downloadsDetector"_qs, false);
+    settings.setBool(u"settings.downloadsDetector"_qs, true);
+    EXPECT_EQ(downloadsDetectorsMade, 1);
+    EXPECT_EQ(model->detectorRegistry()->count(), 1);
+}
+
+TEST_F(AppModelTest, TheDownloadsFolderVariableAloneRegistersTheDetector) {
+    qputenv("KESTRUNE_DOWNLOADS_DIR", "");
+    auto model = makeModel();
+    qunsetenv("KESTRUNE_DOWNLOADS_DIR");
+    EXPECT_EQ(downloadsDetectorsMade, 1) << "present, even empty";
 }

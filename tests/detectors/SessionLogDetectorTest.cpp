@@ -1,11 +1,7 @@
 #include "detectors/SessionLogDetector.h"
-#include "core/StateMachineFixture.h"
 #include "core/StateReason.h"
-#include "detectors/DetectorRegistry.h"
-#include "detectors/DetectorSignalBinding.h"
+#include "detectors/DetectorFixture.h"
 #include "platform/fake/FakeDirectoryWatcher.h"
-#include "platform/fake/FakeWorkspace.h"
-#include "platform/fake/MemoryUserDefaults.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -37,20 +33,10 @@ const QByteArray kCodexComplete =
     R"({"timestamp":"2026-12-06T10:01:00Z","type":"event_msg","payload":{"type":"task_complete","last_agent_message":"ok"}})"
     "\n";
 
-class SessionLogDetectorTest : public StateMachineFixture {
+class SessionLogDetectorTest : public DetectorFixture {
 protected:
-    QTemporaryDir home;
     QString root = home.filePath(u".claude/projects"_qs);
     FakeDirectoryWatcher watcher;
-    MemoryUserDefaults settings;
-    std::shared_ptr<StateMachine> shared = std::make_shared<StateMachine>(
-        *store, StateMachineConfiguration{}, &timer, [this] { return clock; });
-    FakeWorkspace workspace;
-    DetectorRegistry registry{[this](const QString& kind) {
-                                  return DetectorSignalBinding::signalsFor(kind, shared, *store,
-                                                                           settings);
-                              },
-                              DetectorSignalBinding::environment(*store, workspace)};
     SessionLogDetector* detector = nullptr;
 
     SessionLogDetectorTest() {
@@ -68,32 +54,10 @@ protected:
     }
     QString writeLog(const QString& relative, const QByteArray& contents,
                      std::optional<double> modifiedSecondsAgo = std::nullopt) {
-        const QString path = home.filePath(relative);
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Append));
-        file.write(contents);
-        file.flush(); // before the time is set, or the flush at close would reset it
-        if (modifiedSecondsAgo)
-            file.setFileTime(QDateTime::fromMSecsSinceEpoch(toMillis(clock) -
-                                                            qint64(*modifiedSecondsAgo * 1000)),
-                             QFileDevice::FileModificationTime);
-        return QFileInfo(path).canonicalFilePath();
+        return writeFile(relative, contents, modifiedSecondsAgo);
     }
     std::optional<ContextRecord> sessionLoop(const QString& key) {
         return store->openContext(u"com.anthropic.claudefordesktop"_qs, key);
-    }
-    QStringList signalsOf(const QString& contextID) {
-        auto db = raw();
-        Statement rows(*db, u"SELECT detector_kind, signal, signal_detail, observed_at FROM "
-                            "detector_state WHERE context_id = ? ORDER BY rowid"_qs);
-        rows.bindAll(contextID);
-        QStringList list;
-        while (rows.step())
-            list.append(rows.text(0).value_or(QString()) + u' ' + rows.text(1).value_or(QString()) +
-                        u' ' + rows.text(2).value_or(QString()) + u" @"_qs +
-                        QString::number((rows.int64(3).value_or(0) - ms(0)) / 1000));
-        return list;
     }
 };
 
