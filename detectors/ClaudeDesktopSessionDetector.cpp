@@ -201,8 +201,8 @@ void ClaudeDesktopSessionDetector::armWatch(TimePoint) {
     m_watch.reset();
     if (!exists)
         return; // idle until the next start
-    m_watch = m_watcher.watch(m_rootDir, kLatency,
-                              [this](const QStringList& paths) { changed(paths); });
+    m_watch =
+        m_watcher.watch(m_rootDir, kLatency, [this](const QStringList& paths) { changed(paths); });
 }
 
 void ClaudeDesktopSessionDetector::changed(const QStringList& paths) {
@@ -226,10 +226,9 @@ void ClaudeDesktopSessionDetector::changed(const QStringList& paths) {
         if (meta->sessionId)
             m_sessionIDByPath.insert(path, *meta->sessionId);
         if (Log::verbose())
-            qCInfo(lcDetector).noquote()
-                << QStringLiteral("claude_desktop FS change ct=%1 id=%2")
-                       .arg(meta->completedTurns.value_or(-1))
-                       .arg(shortID(meta->sessionId));
+            qCInfo(lcDetector).noquote() << QStringLiteral("claude_desktop FS change ct=%1 id=%2")
+                                                .arg(meta->completedTurns.value_or(-1))
+                                                .arg(shortID(meta->sessionId));
         apply(*meta);
         requestStatusProbe(now);
     }
@@ -304,16 +303,15 @@ void ClaudeDesktopSessionDetector::surfaceIfAway(const QString& id) {
     else
         m_signals->ready(*contextID, kTurnComplete, now);
     if (Log::verbose())
-        qCInfo(lcDetector).noquote() << QStringLiteral("claude_desktop %1 resolved turn (away=%2)")
-                                            .arg(shortID(id), desktopAppFrontmost ? u"false"_qs
-                                                                                  : u"true"_qs);
+        qCInfo(lcDetector).noquote()
+            << QStringLiteral("claude_desktop %1 resolved turn (away=%2)")
+                   .arg(shortID(id), desktopAppFrontmost ? u"false"_qs : u"true"_qs);
 }
 
 void ClaudeDesktopSessionDetector::requestStatusProbe(TimePoint at) {
     m_statusProbeUntil =
-        std::max(m_statusProbeUntil,
-                 at + std::chrono::duration_cast<TimePoint::duration>(
-                          std::chrono::duration<double>(kProbeWindow)));
+        std::max(m_statusProbeUntil, at + std::chrono::duration_cast<TimePoint::duration>(
+                                              std::chrono::duration<double>(kProbeWindow)));
     if (!m_statusTimer.isActive() && !m_sessions.isEmpty())
         m_statusTimer.start();
 }
@@ -380,9 +378,8 @@ void ClaudeDesktopSessionDetector::applyStatuses(const Statuses& statuses) {
 }
 
 void ClaudeDesktopSessionDetector::prune(TimePoint at) {
-    const TimePoint cutoff =
-        at - std::chrono::duration_cast<TimePoint::duration>(
-                 std::chrono::duration<double>(kActiveWindow));
+    const TimePoint cutoff = at - std::chrono::duration_cast<TimePoint::duration>(
+                                      std::chrono::duration<double>(kActiveWindow));
     m_sessions.removeIf([cutoff](const QHash<QString, SessionState>::iterator& it) {
         return !it.value().wasRunning && it.value().lastObservedAt < cutoff;
     });

@@ -16,8 +16,8 @@
 class ClaudeDesktopSessionDetector final : public Detector {
 public:
     static inline const QString bundleID = QStringLiteral("com.anthropic.claudefordesktop");
-    static constexpr double kActiveWindow = 21600;  // seconds without activity before pruning
-    static constexpr double kProbeWindow = 20;      // seconds of polling after a file change
+    static constexpr double kActiveWindow = 21600; // seconds without activity before pruning
+    static constexpr double kProbeWindow = 20;     // seconds of polling after a file change
     static constexpr qint64 kMaxMetaBytes = 16 * 1024 * 1024;
 
     struct Meta {

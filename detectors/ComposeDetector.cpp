@@ -15,18 +15,18 @@ ComposeDetector::ComposeDetector(QSet<QString> bundleIDs)
 
 QSet<QString> ComposeDetector::resolvedBundleIDs(const UserDefaults& settings) {
     QSet<QString> ids = {QStringLiteral("com.apple.mail"), QStringLiteral("com.microsoft.Outlook")};
-    for (const QString& id :
-         settings.stringListValue(QStringLiteral("settings.composeBundleIDs")).value_or(QStringList()))
+    for (const QString& id : settings.stringListValue(QStringLiteral("settings.composeBundleIDs"))
+                                 .value_or(QStringList()))
         ids.insert(id);
     return ids;
 }
 
 bool ComposeDetector::isComposeWindow(const QString& title) {
     static const QStringList replyPrefixes = {
-        QStringLiteral("re:"),  QStringLiteral("re :"), QStringLiteral("fwd:"),
+        QStringLiteral("re:"),   QStringLiteral("re :"), QStringLiteral("fwd:"),
         QStringLiteral("fwd :"), QStringLiteral("fw:"),  QStringLiteral("fw :"),
-        QStringLiteral("tr:"),  QStringLiteral("aw:"),  QStringLiteral("rv:"),
-        QStringLiteral("wg:"),  QStringLiteral("antw:")};
+        QStringLiteral("tr:"),   QStringLiteral("aw:"),  QStringLiteral("rv:"),
+        QStringLiteral("wg:"),   QStringLiteral("antw:")};
     static const QStringList newMessageTitles = {
         QStringLiteral("new message"),     QStringLiteral("untitled"),
         QStringLiteral("no subject"),      QStringLiteral("nouveau message"),

@@ -74,7 +74,8 @@ QStringList DownloadsDetector::completions(const QSet<QString>& previousPartials
 
 void DownloadsDetector::start(DetectorSignalsPtr signals, const DetectorEnvironment&) {
     m_signals = std::move(signals);
-    QMetaObject::invokeMethod(&m_context, [this] { activate(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &m_context, [this] { activate(); }, Qt::QueuedConnection);
 }
 
 void DownloadsDetector::activate() {
@@ -104,8 +105,7 @@ void DownloadsDetector::directoryChanged() {
     m_knownPartials = current;
     for (const QString& name : finished) {
         const TimePoint now = m_now();
-        if (const std::optional<QString> contextID =
-                m_signals->claim(downloadsBundleID, name, now))
+        if (const std::optional<QString> contextID = m_signals->claim(downloadsBundleID, name, now))
             m_signals->ready(*contextID, kFinished, now);
     }
 }

@@ -14,7 +14,8 @@ void GenericDetector::observe(const FocusEvent& event, const std::optional<Conte
         break;
     case FocusEvent::Kind::FocusLost:
         if (const auto started = m_focusStarts.constFind(id); started != m_focusStarts.cend()) {
-            const double seconds = std::chrono::duration<double>(event.occurredAt - *started).count();
+            const double seconds =
+                std::chrono::duration<double>(event.occurredAt - *started).count();
             m_focusStarts.erase(started);
             if (seconds >= m_engagementThreshold)
                 m_engaged.insert(id);

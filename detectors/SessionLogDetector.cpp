@@ -69,8 +69,9 @@ SessionLogDetector::SessionLogDetector(Config config, DirectoryWatcher& watcher,
 
 void SessionLogDetector::start(DetectorSignalsPtr signals, const DetectorEnvironment&) {
     m_signals = std::move(signals);
-    launchScan();
+    // Watch first: a line written while the scan runs then still comes as a change.
     armWatch();
+    launchScan();
 }
 
 void SessionLogDetector::stop() {
@@ -78,12 +79,15 @@ void SessionLogDetector::stop() {
 }
 
 std::optional<QString> SessionLogDetector::nearestExistingAncestor(const QString& path) {
-    QDir directory(QFileInfo(QDir::cleanPath(path)).absolutePath());
+    // Walks up by name: QDir::cdUp refuses to step into a folder that does not exist.
+    QString candidate = QFileInfo(QDir::cleanPath(path)).absolutePath();
     for (;;) {
-        if (directory.exists())
-            return directory.absolutePath();
-        if (directory.isRoot() || !directory.cdUp())
+        if (QFileInfo(candidate).isDir())
+            return candidate;
+        const QString parent = QFileInfo(candidate).path();
+        if (parent == candidate)
             return std::nullopt;
+        candidate = parent;
     }
 }
 
@@ -112,14 +116,26 @@ void SessionLogDetector::launchScan() {
         const QDateTime modifiedAt = info.lastModified();
         const TimePoint modified =
             modifiedAt.isValid() ? fromMillis(modifiedAt.toMSecsSinceEpoch()) : TimePoint::min();
+        qint64 offset = size; // from now on only appended lines count
+        QByteArray partialLine;
         if (modifiedAt.isValid() &&
             std::chrono::duration<double>(now - modified).count() <= m_config.launchActiveWindow) {
             QFile file(path);
-            if (file.open(QIODevice::ReadOnly))
-                adopt(key, file.readAll(), modified);
+            if (info.isFile() && file.open(QIODevice::ReadOnly)) {
+                const QByteArray contents = file.readAll();
+                // Complete lines only; an unfinished last line waits for the rest.
+                const qsizetype end = contents.lastIndexOf('\n') + 1;
+                adopt(key, contents.left(end), modified);
+                offset = contents.size();
+                partialLine = contents.mid(end);
+            }
         }
         FileState state = m_files.value(key);
-        state.offset = size; // from now on only appended lines count
+        state.offset = offset;
+        if (partialLine.size() <= kMaxLineBytes)
+            state.buffer = partialLine;
+        else
+            state.skippingLongLine = true;
         m_files.insert(key, state);
     }
 }
@@ -215,11 +231,10 @@ void SessionLogDetector::changed(const QStringList& paths) {
             [this] {
                 if (!m_watchingAncestor)
                     return;
-                const bool rootExists = QFileInfo(m_config.rootDir).isDir();
                 m_watch.reset();
-                if (rootExists)
-                    launchScan();
                 armWatch(); // on the root, or on an ancestor nearer to it
+                if (!m_watchingAncestor)
+                    launchScan();
             },
             Qt::QueuedConnection);
         return;

@@ -30,12 +30,12 @@ protected:
 } // namespace
 
 TEST(ComposeWindowTitles, RepliesNewMessagesAndDraftsAreComposeWindows) {
-    for (const char* title : {"Re: budget", "RE : budget", "Fwd: slides", "AW: Termin",
-                              "antw: vraag", "New Message", "  Untitled\n", "Neue Nachricht",
-                              "My Draft notes", "Brouillon du rapport", "No Subject"})
+    for (const char* title :
+         {"Re: budget", "RE : budget", "Fwd: slides", "AW: Termin", "antw: vraag", "New Message",
+          "  Untitled\n", "Neue Nachricht", "My Draft notes", "Brouillon du rapport", "No Subject"})
         EXPECT_TRUE(ComposeDetector::isComposeWindow(QString::fromUtf8(title))) << title;
-    for (const char* title : {"Inbox", "", "   ", "Reply all settings", "Untitled notes",
-                              "Refund request"})
+    for (const char* title :
+         {"Inbox", "", "   ", "Reply all settings", "Untitled notes", "Refund request"})
         EXPECT_FALSE(ComposeDetector::isComposeWindow(QString::fromUtf8(title))) << title;
 }
 
@@ -72,7 +72,11 @@ TEST(GenericDetector, EngagementNeedsTheWholeThreshold) {
     loop.id = u"L1"_qs;
     const auto send = [&](FocusEvent::Kind kind, double seconds,
                           const std::optional<ContextRecord>& context) {
-        detector.observe(FocusEvent{kind, u"com.example.App"_qs, {}, {}, fromMillis(static_cast<qint64>(seconds * 1000))},
+        detector.observe(FocusEvent{kind,
+                                    u"com.example.App"_qs,
+                                    {},
+                                    {},
+                                    fromMillis(static_cast<qint64>(seconds * 1000))},
                          context, none);
     };
     EXPECT_TRUE(detector.handles(u"anything"_qs));

@@ -60,8 +60,7 @@ protected:
     }
 
     // Runs the event loop until `done` holds or five seconds pass.
-    template <typename Predicate>
-    static bool waitUntil(Predicate done) {
+    template <typename Predicate> static bool waitUntil(Predicate done) {
         QElapsedTimer waited;
         waited.start();
         while (!done()) {

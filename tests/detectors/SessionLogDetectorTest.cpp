@@ -83,6 +83,21 @@ TEST_F(SessionLogDetectorTest, ARecentlyActiveLogIsAdoptedAtLaunch) {
     EXPECT_EQ(openLoops(), 1) << "the 7-hour-old log is not adopted";
 }
 
+TEST_F(SessionLogDetectorTest, ALineHalfWrittenAtLaunchIsFinishedByTheNextWrite) {
+    const QByteArray end = kClaudeEnd;
+    const QString key = writeLog(u".claude/projects/-home-me-shop/a.jsonl"_qs,
+                                 claudeUser("Fix the checkout bug") + end.left(30), 60);
+    startClaude();
+    const auto loop = sessionLoop(key);
+    ASSERT_TRUE(loop);
+    EXPECT_EQ(loop->state, ContextState::Waiting) << "the unfinished line is no turn end yet";
+    clock = at(100010);
+    writeLog(u".claude/projects/-home-me-shop/a.jsonl"_qs, end.mid(30));
+    watcher.announce(root, {key});
+    EXPECT_EQ(signalsOf(loop->id).last(),
+              u"claude_code ready claude_code_turn_complete @100010"_qs);
+}
+
 TEST_F(SessionLogDetectorTest, AppendedLinesDriveTheSessionTurnByTurn) {
     const QString old =
         writeLog(u".claude/projects/-home-me-old/b.jsonl"_qs, claudeUser("Old"), 7 * 3600);
@@ -165,6 +180,9 @@ TEST_F(SessionLogDetectorTest, AMissingRootIsAwaitedThroughItsNearestAncestor) {
     EXPECT_TRUE(detector->isWatchingAncestor());
     EXPECT_EQ(watcher.watchCount(home.path()), 1);
     EXPECT_EQ(SessionLogDetector::nearestExistingAncestor(root), home.path());
+    EXPECT_EQ(SessionLogDetector::nearestExistingAncestor(home.filePath(u"a/b/c/d"_qs)),
+              home.path())
+        << "several missing folders deep";
 
     const QString key =
         writeLog(u".claude/projects/-home-me-shop/a.jsonl"_qs, claudeUser("First prompt"), 5);

@@ -181,11 +181,12 @@ TEST_F(ClaudeDesktopOnDiskTest, TheAppsControlsTellWorkingFromDone) {
     const QString b = sessionLoop("sess-b")->id;
     EXPECT_TRUE(detector->isPolling()) << "the probe window after start";
 
-    controlLabels = {u"Running Fix the login"_qs, u"Awaiting input Write docs"_qs,
-                     u"Running "_qs, u"New session"_qs};
+    controlLabels = {u"Running Fix the login"_qs, u"Awaiting input Write docs"_qs, u"Running "_qs,
+                     u"New session"_qs};
     ASSERT_TRUE(waitForSignals(a, 1));
     drain(200); // many polls
-    EXPECT_EQ(signalsOf(a), QStringList{u"claude_desktop pending claude_desktop_running @100000"_qs})
+    EXPECT_EQ(signalsOf(a),
+              QStringList{u"claude_desktop pending claude_desktop_running @100000"_qs})
         << "once, however many polls see it";
     EXPECT_TRUE(signalsOf(b).isEmpty()) << "awaiting input but never seen running";
     EXPECT_EQ(stored(a), reason("waiting", "detector_pending"));

@@ -18,8 +18,8 @@ protected:
         shared->setObserver(observer);
     }
     void startDetector(const std::optional<QString>& directory) {
-        auto made = std::make_unique<DownloadsDetector>(directory, watcher,
-                                                        [this] { return clock; });
+        auto made =
+            std::make_unique<DownloadsDetector>(directory, watcher, [this] { return clock; });
         detector = made.get();
         ASSERT_TRUE(registry.registerDetector(std::move(made)));
         ASSERT_TRUE(waitUntil([&] { return detector->isWatching(); }));
@@ -60,16 +60,15 @@ TEST_F(DownloadsOnDiskTest, FinishedDownloadsBecomeReadyLoops) {
     write(u"notes.txt"_qs); // not a download in progress
     ASSERT_TRUE(waitUntil([&] { return downloadLoops().size() == 3; }));
     drain();
-    EXPECT_EQ(downloadLoops(), (QStringList{u"FILE.ISO ready"_qs, u"early.iso ready"_qs,
-                                            u"report.pdf ready"_qs}));
+    EXPECT_EQ(downloadLoops(),
+              (QStringList{u"FILE.ISO ready"_qs, u"early.iso ready"_qs, u"report.pdf ready"_qs}));
     const ContextRecord report = [&] {
         for (const ContextRecord& loop : store->openContexts())
             if (loop.label == u"report.pdf"_qs)
                 return loop;
         return ContextRecord{};
     }();
-    EXPECT_EQ(signalsOf(report.id),
-              QStringList{u"downloads ready download_finished @0"_qs});
+    EXPECT_EQ(signalsOf(report.id), QStringList{u"downloads ready download_finished @0"_qs});
     EXPECT_EQ(stored(report.id), reason("ready", "detector_ready"));
 }
 
@@ -99,8 +98,8 @@ TEST_F(DownloadsOnDiskTest, TheFolderComesFromTheEnvironmentWhenNotGiven) {
 
 TEST(DownloadsDetectorRules, PartialsAndCompletions) {
     QTemporaryDir folder;
-    for (const char* name : {"a.zip.crdownload", "B.ISO.Part", ".part", "c.download", "d.txt",
-                             "e.zip", "partial"}) {
+    for (const char* name :
+         {"a.zip.crdownload", "B.ISO.Part", ".part", "c.download", "d.txt", "e.zip", "partial"}) {
         QFile file(folder.filePath(QString::fromLatin1(name)));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     }

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -27,6 +28,76 @@ QString startWindow(QProcess& process, const QString& wmClass, const QString& ti
     return QString::fromUtf8(process.readLine()).trimmed();
 }
 
+// The real engine with an ephemeral key, its data and settings in `home`.
+class Engine {
+public:
+    Engine(const QTemporaryDir& home, const QByteArray& defaults,
+           const QList<QPair<QString, QString>>& extraEnvironment = {})
+        : m_home(home) {
+        const QString config = home.filePath(u"config"_qs);
+        QDir().mkpath(config + u"/Kestrune"_qs);
+        QFile file(config + u"/Kestrune/defaults.json"_qs);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(defaults);
+        file.close();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"XDG_DATA_HOME"_qs, home.filePath(u"data"_qs));
+        environment.insert(u"XDG_CONFIG_HOME"_qs, config);
+        environment.insert(u"KESTRUNE_EPHEMERAL_KEY"_qs, u"1"_qs);
+        environment.insert(u"KESTRUNE_VERBOSE"_qs, u"1"_qs);
+        for (const auto& [name, value] : extraEnvironment)
+            environment.insert(name, value);
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(QStringLiteral(TESSARINE_EXECUTABLE));
+    }
+    // Reads the engine's log until it contains `text` `times` times or ten seconds pass.
+    bool waitForLog(const char* text, qsizetype times = 1) {
+        QElapsedTimer started;
+        started.start();
+        while (m_log.count(text) < times && started.elapsed() < 10000) {
+            m_process.waitForReadyRead(100);
+            m_log += m_process.readAll();
+        }
+        return m_log.count(text) >= times;
+    }
+    // Stops the engine; true when it ended cleanly.
+    bool stop() {
+        m_process.terminate();
+        const bool finished = m_process.waitForFinished(10000);
+        m_log += m_process.readAll();
+        return finished && m_process.exitCode() == 0;
+    }
+    std::string log() const { return m_log.toStdString(); }
+    // "bundle label | state | interrupter" of every loop, by bundle id.
+    QStringList loops() const {
+        Database db(m_home.filePath(u"data/Kestrune/kestrune.db"_qs));
+        db.applyKey(EphemeralKeyProvider::developmentKey());
+        Statement rows(db, u"SELECT s.bundle_id, c.label, c.state, c.interrupted_by_bundle FROM "
+                           "context c JOIN source s ON s.id = c.source_id ORDER BY s.bundle_id, "
+                           "c.label"_qs);
+        QStringList list;
+        while (rows.step())
+            list.append(rows.text(0).value_or(QString()) + u' ' + rows.text(1).value_or(QString()) +
+                        u" | "_qs + rows.text(2).value_or(QString()) + u" | "_qs +
+                        rows.text(3).value_or(u"-"_qs));
+        return list;
+    }
+
+private:
+    const QTemporaryDir& m_home;
+    QProcess m_process;
+    QByteArray m_log;
+};
+
+void writeAll(const QString& path, const QByteArray& contents,
+              QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Truncate) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (file.open(mode))
+        file.write(contents);
+}
+
 void activate(const QString& window) {
     QProcess::execute(QStringLiteral("xdotool"),
                       {QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
@@ -38,31 +109,9 @@ void activate(const QString& window) {
 TEST(EngineEndToEndTest, WindowSwitchesBecomeLoopsInTheEncryptedDatabase) {
     ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
     QTemporaryDir home;
-    const QString config = home.filePath(u"config"_qs);
-    QDir().mkpath(config + u"/Kestrune"_qs);
-    {
-        QFile defaults(config + u"/Kestrune/defaults.json"_qs);
-        ASSERT_TRUE(defaults.open(QIODevice::WriteOnly));
-        defaults.write(
-            R"({"settings.engagementSeconds": 0, "settings.launchAtLogin.configured": true})");
-    }
-    QProcess engine;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(u"XDG_DATA_HOME"_qs, home.filePath(u"data"_qs));
-    environment.insert(u"XDG_CONFIG_HOME"_qs, config);
-    environment.insert(u"KESTRUNE_EPHEMERAL_KEY"_qs, u"1"_qs);
-    environment.insert(u"KESTRUNE_VERBOSE"_qs, u"1"_qs);
-    engine.setProcessEnvironment(environment);
-    engine.setProcessChannelMode(QProcess::MergedChannels);
-    engine.start(QStringLiteral(TESSARINE_EXECUTABLE));
-    QByteArray log;
-    QElapsedTimer started;
-    started.start();
-    while (!log.contains("Tessarine is running") && started.elapsed() < 10000) {
-        engine.waitForReadyRead(100);
-        log += engine.readAll();
-    }
-    ASSERT_TRUE(log.contains("Tessarine is running")) << log.toStdString();
+    Engine engine(
+        home, R"({"settings.engagementSeconds": 0, "settings.launchAtLogin.configured": true})");
+    ASSERT_TRUE(engine.waitForLog("Tessarine is running")) << engine.log();
 
     QProcess alpha;
     QProcess beta;
@@ -72,10 +121,7 @@ TEST(EngineEndToEndTest, WindowSwitchesBecomeLoopsInTheEncryptedDatabase) {
     activate(betaWindow);
     activate(alphaWindow);
 
-    engine.terminate();
-    ASSERT_TRUE(engine.waitForFinished(10000));
-    log += engine.readAll();
-    EXPECT_EQ(engine.exitCode(), 0) << log.toStdString();
+    EXPECT_TRUE(engine.stop()) << engine.log();
     alpha.closeWriteChannel();
     beta.closeWriteChannel();
     alpha.waitForFinished(5000);
@@ -85,18 +131,49 @@ TEST(EngineEndToEndTest, WindowSwitchesBecomeLoopsInTheEncryptedDatabase) {
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_FALSE(file.read(16).startsWith("SQLite format 3")) << "encrypted";
+    EXPECT_EQ(engine.loops(),
+              (QStringList{u"EndToEndAlpha Alpha report | active | EndToEndBeta"_qs,
+                           u"EndToEndBeta Beta inbox | backgrounded | EndToEndAlpha"_qs}))
+        << engine.log();
     Database db(path);
     db.applyKey(EphemeralKeyProvider::developmentKey());
-    Statement loops(db,
-                    u"SELECT s.bundle_id, c.label, c.state, c.interrupted_by_bundle FROM context c "
-                    "JOIN source s ON s.id = c.source_id ORDER BY s.bundle_id"_qs);
-    QStringList rows;
-    while (loops.step())
-        rows.append(loops.text(0).value_or(QString()) + u' ' + loops.text(1).value_or(QString()) +
-                    u" | "_qs + loops.text(2).value_or(QString()) + u" | "_qs +
-                    loops.text(3).value_or(u"-"_qs));
-    EXPECT_EQ(rows, (QStringList{u"EndToEndAlpha Alpha report | active | EndToEndBeta"_qs,
-                                 u"EndToEndBeta Beta inbox | backgrounded | EndToEndAlpha"_qs}))
-        << log.toStdString();
     EXPECT_GE(db.scalarInt(u"SELECT COUNT(*) FROM event"_qs).value_or(0), 5);
+}
+
+TEST(EngineEndToEndTest, AgentSessionsAndDownloadsOnDiskBecomeReadyLoops) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    QTemporaryDir home;
+    const QString downloads = home.filePath(u"Downloads"_qs);
+    const QString claudeLog = home.filePath(u"home/.claude/projects/-home-me-shop/a1.jsonl"_qs);
+    const QString desktopMeta =
+        home.filePath(u"config/Claude/claude-code-sessions/acct/local_d1.json"_qs);
+    QDir().mkpath(downloads);
+    writeAll(desktopMeta, R"({"sessionId":"d1","completedTurns":1,"title":"Refactor auth"})");
+    Engine engine(home, R"({"settings.launchAtLogin.configured": true})",
+                  {{u"HOME"_qs, home.filePath(u"home"_qs)},
+                   {u"CODEX_HOME"_qs, home.filePath(u"codex"_qs)},
+                   {u"KESTRUNE_DOWNLOADS_DIR"_qs, downloads}});
+    ASSERT_TRUE(engine.waitForLog("downloads detector watching")) << engine.log();
+
+    // A Claude Code turn, a Claude desktop turn and a browser download, all on disk.
+    writeAll(
+        claudeLog,
+        R"({"type":"user","cwd":"/home/me/shop","message":{"role":"user","content":"Add a cart"}})"
+        "\n");
+    writeAll(downloads + u"/report.pdf.crdownload"_qs, "partial");
+    ASSERT_TRUE(engine.waitForLog("→ waiting")) << engine.log();
+    ASSERT_TRUE(engine.waitForLog("partials=1")) << engine.log();
+    writeAll(claudeLog,
+             R"({"type":"assistant","message":{"stop_reason":"end_turn","content":[]}})"
+             "\n",
+             QIODevice::WriteOnly | QIODevice::Append);
+    writeAll(desktopMeta, R"({"sessionId":"d1","completedTurns":2,"title":"Refactor auth"})");
+    QFile::rename(downloads + u"/report.pdf.crdownload"_qs, downloads + u"/report.pdf"_qs);
+    engine.waitForLog("→ ready", 3); // the desktop turn after its 2.5 s settle
+    EXPECT_TRUE(engine.stop()) << engine.log();
+    EXPECT_EQ(engine.loops(),
+              (QStringList{u"app.kestrune.downloads report.pdf | ready | -"_qs,
+                           u"com.anthropic.claudefordesktop Refactor auth | ready | -"_qs,
+                           u"com.anthropic.claudefordesktop shop | ready | -"_qs}))
+        << engine.log();
 }
