@@ -7,10 +7,13 @@
 #include "detectors/ClaudeDesktopSessionDetector.h"
 #include "detectors/ComposeDetector.h"
 #include "detectors/DownloadsDetector.h"
+#include "detectors/NativeAIDetector.h"
 #include "detectors/SessionLogDetector.h"
+#include "detectors/WatchDetector.h"
 #include "platform/linux/InotifyDirectoryWatcher.h"
 #include "platform/linux/JsonFileUserDefaults.h"
 #include "platform/linux/LinuxSessionMonitor.h"
+#include "platform/linux/ProcProcessInfo.h"
 #include "platform/linux/SecretServiceStore.h"
 #include "platform/linux/UnixSignalWatcher.h"
 #include "platform/linux/X11Workspace.h"
@@ -74,9 +77,23 @@ int main(int argc, char* argv[]) {
     LinuxSessionMonitor sessionMonitor;
     XdgAutostartLoginItem loginItem(QCoreApplication::applicationFilePath());
     InotifyDirectoryWatcher directoryWatcher;
+    ProcProcessInfo processInfo;
+    const CpuSampling::RunningPID runningPID =
+        [&workspace](const QString& bundleID) -> std::optional<qint64> {
+        for (const RunningApplication& application : workspace.runningApplications()) {
+            if (application.bundleID == bundleID)
+                return application.pid;
+        }
+        return std::nullopt;
+    };
+    const CpuSampling::CpuProvider cpuTime = [&processInfo](qint64 pid) {
+        return processInfo.cpuTimeNanos(pid);
+    };
     // In registration order; the other detectors join as they are built.
-    const auto makeDetectors = [&directoryWatcher, &settings] {
+    const auto makeDetectors = [&directoryWatcher, &settings, runningPID, cpuTime] {
         std::vector<std::unique_ptr<Detector>> detectors;
+        detectors.push_back(
+            std::make_unique<WatchDetector>(WatchDetector::Tuning{}, runningPID, cpuTime));
         detectors.push_back(std::make_unique<SessionLogDetector>(
             SessionLogDetector::codex(QStringLiteral("com.openai.codex"),
                                       SessionLogDetector::defaultSessionsDir()),
@@ -90,6 +107,10 @@ int main(int argc, char* argv[]) {
         detectors.push_back(std::make_unique<ClaudeDesktopSessionDetector>(
             ClaudeDesktopSessionDetector::defaultRootDir(), directoryWatcher,
             ClaudeDesktopSessionDetector::Options{}));
+        // No accessibility chat detector reads the covered apps yet, so they stay here.
+        detectors.push_back(std::make_unique<NativeAIDetector>(
+            NativeAIDetector::resolvedBundleIDs(settings), NativeAIDetector::Tuning{}, runningPID,
+            cpuTime, [] { return false; }));
         detectors.push_back(
             std::make_unique<ComposeDetector>(ComposeDetector::resolvedBundleIDs(settings)));
         return detectors;

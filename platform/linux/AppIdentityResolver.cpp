@@ -33,6 +33,9 @@ const QHash<QString, QString>& aliases() {
         {QStringLiteral("org.kde.konsole"), QStringLiteral("com.apple.Terminal")},
         {QStringLiteral("xfce4-terminal"), QStringLiteral("com.apple.Terminal")},
         {QStringLiteral("xterm"), QStringLiteral("com.apple.Terminal")},
+        {QStringLiteral("com.gexperts.tilix"), QStringLiteral("com.apple.Terminal")},
+        {QStringLiteral("terminator"), QStringLiteral("com.apple.Terminal")},
+        {QStringLiteral("org.kde.yakuake"), QStringLiteral("com.apple.Terminal")},
         {QStringLiteral("kitty"), QStringLiteral("net.kovidgoyal.kitty")},
         {QStringLiteral("org.wezfurlong.wezterm"), QStringLiteral("com.github.wez.wezterm")},
         {QStringLiteral("alacritty"), QStringLiteral("org.alacritty")},
@@ -57,6 +60,7 @@ const QHash<QString, QString>& aliases() {
         {QStringLiteral("gpt4all"), QStringLiteral("com.nomic-ai.gpt4all")},
         {QStringLiteral("io.gpt4all.gpt4all"), QStringLiteral("com.nomic-ai.gpt4all")},
         {QStringLiteral("msty"), QStringLiteral("app.msty.app")},
+        {QStringLiteral("ollama"), QStringLiteral("com.electron.ollama")},
         // mail
         {QStringLiteral("thunderbird"), QStringLiteral("com.apple.mail")},
         {QStringLiteral("org.mozilla.thunderbird"), QStringLiteral("com.apple.mail")},

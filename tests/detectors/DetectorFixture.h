@@ -59,12 +59,12 @@ protected:
         return list;
     }
 
-    // Runs the event loop until `done` holds or five seconds pass.
-    template <typename Predicate> static bool waitUntil(Predicate done) {
+    // Runs the event loop until `done` holds or the time is up.
+    template <typename Predicate> static bool waitUntil(Predicate done, int milliseconds = 5000) {
         QElapsedTimer waited;
         waited.start();
         while (!done()) {
-            if (waited.elapsed() > 5000)
+            if (waited.elapsed() > milliseconds)
                 return false;
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         }
