@@ -12,13 +12,17 @@ const QSet<QString> kAXCoveredBundleIDs = {QStringLiteral("com.anthropic.claudef
 } // namespace
 
 const QSet<QString>& NativeAIDetector::defaultBundleIDs() {
-    static const QSet<QString> ids = {
-        QStringLiteral("com.todesktop.230313mzl4w4u92"), QStringLiteral("com.anthropic.claudefordesktop"),
-        QStringLiteral("com.openai.chat"),               QStringLiteral("com.openai.codex"),
-        QStringLiteral("com.nousresearch.hermes"),       QStringLiteral("com.electron.ollama"),
-        QStringLiteral("com.exafunction.windsurf"),      QStringLiteral("ai.elementlabs.lmstudio"),
-        QStringLiteral("jan.ai.app"),                    QStringLiteral("com.nomic-ai.gpt4all"),
-        QStringLiteral("app.msty.app")};
+    static const QSet<QString> ids = {QStringLiteral("com.todesktop.230313mzl4w4u92"),
+                                      QStringLiteral("com.anthropic.claudefordesktop"),
+                                      QStringLiteral("com.openai.chat"),
+                                      QStringLiteral("com.openai.codex"),
+                                      QStringLiteral("com.nousresearch.hermes"),
+                                      QStringLiteral("com.electron.ollama"),
+                                      QStringLiteral("com.exafunction.windsurf"),
+                                      QStringLiteral("ai.elementlabs.lmstudio"),
+                                      QStringLiteral("jan.ai.app"),
+                                      QStringLiteral("com.nomic-ai.gpt4all"),
+                                      QStringLiteral("app.msty.app")};
     return ids;
 }
 

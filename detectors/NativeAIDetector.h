@@ -46,8 +46,8 @@ public:
                  const DetectorSignals& signals) override;
     void start(DetectorSignalsPtr signals, const DetectorEnvironment& environment) override;
 
-    static Verdict step(quint64 deltaNanos, double interval, const Tuning& tuning,
-                        int quietSamples, bool sawBusy);
+    static Verdict step(quint64 deltaNanos, double interval, const Tuning& tuning, int quietSamples,
+                        bool sawBusy);
     bool isWatching(const QString& contextID) const { return m_watches.contains(contextID); }
 
 private:

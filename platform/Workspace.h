@@ -42,6 +42,8 @@ public:
     virtual bool canReadWindows() const = 0;
     // The title of the application's focused (or last focused) window.
     virtual std::optional<QString> focusedWindowTitle(qint64 pid) const = 0;
+    // That window itself.
+    virtual std::optional<quint64> focusedWindowID(qint64 pid) const = 0;
     virtual QList<WindowInfo> windows(qint64 pid) const = 0;
     // Calls `changed` when the application's focused window changes, a window of it
     // appears, or one of its window titles changes. Nothing when it cannot be observed.

@@ -9,7 +9,9 @@
 #include "detectors/DownloadsDetector.h"
 #include "detectors/NativeAIDetector.h"
 #include "detectors/SessionLogDetector.h"
+#include "detectors/TerminalDetector.h"
 #include "detectors/WatchDetector.h"
+#include "platform/WorkspaceWindowAccessibility.h"
 #include "platform/linux/InotifyDirectoryWatcher.h"
 #include "platform/linux/JsonFileUserDefaults.h"
 #include "platform/linux/LinuxSessionMonitor.h"
@@ -77,6 +79,8 @@ int main(int argc, char* argv[]) {
     LinuxSessionMonitor sessionMonitor;
     XdgAutostartLoginItem loginItem(QCoreApplication::applicationFilePath());
     InotifyDirectoryWatcher directoryWatcher;
+    // Window titles come from the window system; elements inside windows need AT-SPI.
+    WorkspaceWindowAccessibility windowAccessibility(workspace);
     ProcProcessInfo processInfo;
     const CpuSampling::RunningPID runningPID =
         [&workspace](const QString& bundleID) -> std::optional<qint64> {
@@ -90,8 +94,10 @@ int main(int argc, char* argv[]) {
         return processInfo.cpuTimeNanos(pid);
     };
     // In registration order; the other detectors join as they are built.
-    const auto makeDetectors = [&directoryWatcher, &settings, runningPID, cpuTime] {
+    const auto makeDetectors = [&directoryWatcher, &settings, &windowAccessibility, &workspace,
+                                runningPID, cpuTime] {
         std::vector<std::unique_ptr<Detector>> detectors;
+        detectors.push_back(std::make_unique<TerminalDetector>(windowAccessibility, workspace));
         detectors.push_back(
             std::make_unique<WatchDetector>(WatchDetector::Tuning{}, runningPID, cpuTime));
         detectors.push_back(std::make_unique<SessionLogDetector>(

@@ -24,6 +24,10 @@ std::optional<QString> FakeWorkspace::focusedWindowTitle(qint64 pid) const {
     return std::nullopt;
 }
 
+std::optional<quint64> FakeWorkspace::focusedWindowID(qint64 pid) const {
+    return m_applications.value(pid).focusedWindow;
+}
+
 QList<WindowInfo> FakeWorkspace::windows(qint64 pid) const {
     return m_applications.value(pid).windows;
 }
@@ -93,6 +97,16 @@ void FakeWorkspace::setWindowTitle(quint64 windowID, const std::optional<QString
             window.title = title;
     }
     notifyObservers(*owner);
+}
+
+void FakeWorkspace::setMinimized(quint64 windowID, bool minimized) {
+    const std::optional<qint64> owner = ownerOf(windowID);
+    if (!owner)
+        return;
+    for (WindowInfo& window : m_applications[*owner].windows) {
+        if (window.id == windowID)
+            window.isMinimized = minimized;
+    }
 }
 
 int FakeWorkspace::observerCount(qint64 pid) const {

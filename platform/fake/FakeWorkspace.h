@@ -14,6 +14,7 @@ public:
     std::optional<RunningApplication> frontmostApplication() const override;
     bool canReadWindows() const override { return m_canReadWindows; }
     std::optional<QString> focusedWindowTitle(qint64 pid) const override;
+    std::optional<quint64> focusedWindowID(qint64 pid) const override;
     QList<WindowInfo> windows(qint64 pid) const override;
     std::unique_ptr<WindowObservation> observeWindows(qint64 pid,
                                                       std::function<void()> changed) override;
@@ -28,6 +29,7 @@ public:
     void openWindow(qint64 pid, quint64 windowID, const std::optional<QString>& title);
     void focusWindow(qint64 pid, quint64 windowID);
     void setWindowTitle(quint64 windowID, const std::optional<QString>& title);
+    void setMinimized(quint64 windowID, bool minimized);
     void setCanReadWindows(bool canRead) { m_canReadWindows = canRead; }
     int observerCount(qint64 pid) const;
     std::optional<quint64> lastRaisedWindow() const { return m_lastRaised; }

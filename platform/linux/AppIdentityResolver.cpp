@@ -33,6 +33,8 @@ const QHash<QString, QString>& aliases() {
         {QStringLiteral("org.kde.konsole"), QStringLiteral("com.apple.Terminal")},
         {QStringLiteral("xfce4-terminal"), QStringLiteral("com.apple.Terminal")},
         {QStringLiteral("xterm"), QStringLiteral("com.apple.Terminal")},
+        {QStringLiteral("debian-xterm"), QStringLiteral("com.apple.Terminal")},
+        {QStringLiteral("debian-uxterm"), QStringLiteral("com.apple.Terminal")},
         {QStringLiteral("com.gexperts.tilix"), QStringLiteral("com.apple.Terminal")},
         {QStringLiteral("terminator"), QStringLiteral("com.apple.Terminal")},
         {QStringLiteral("org.kde.yakuake"), QStringLiteral("com.apple.Terminal")},

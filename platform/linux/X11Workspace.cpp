@@ -339,14 +339,19 @@ std::optional<RunningApplication> X11Workspace::frontmostApplication() const {
     return m_applications.value(*m_front)->info;
 }
 
-std::optional<QString> X11Workspace::focusedWindowTitle(qint64 pid) const {
+std::optional<quint64> X11Workspace::focusedWindowID(qint64 pid) const {
     const auto application = m_applications.value(pid);
     if (!application)
         return std::nullopt;
     quint32 window = application->focusedWindow;
     if (!window && !application->windows.isEmpty())
         window = *application->windows.cbegin();
-    const auto record = m_windows.value(window);
+    return window ? std::optional<quint64>(window) : std::nullopt;
+}
+
+std::optional<QString> X11Workspace::focusedWindowTitle(qint64 pid) const {
+    const std::optional<quint64> window = focusedWindowID(pid);
+    const auto record = window ? m_windows.value(static_cast<quint32>(*window)) : nullptr;
     return record ? record->title : std::nullopt;
 }
 

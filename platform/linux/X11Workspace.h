@@ -29,6 +29,7 @@ public:
     std::optional<RunningApplication> frontmostApplication() const override;
     bool canReadWindows() const override { return isConnected(); }
     std::optional<QString> focusedWindowTitle(qint64 pid) const override;
+    std::optional<quint64> focusedWindowID(qint64 pid) const override;
     QList<WindowInfo> windows(qint64 pid) const override;
     std::unique_ptr<WindowObservation> observeWindows(qint64 pid,
                                                       std::function<void()> changed) override;

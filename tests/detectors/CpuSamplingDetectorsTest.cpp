@@ -55,8 +55,8 @@ protected:
             runningPID, provider, [this] { return trusted; }, [this] { return clock; });
         nativeAI = ai.get();
         registry.registerDetector(std::move(ai));
-        auto watch = std::make_unique<WatchDetector>(WatchDetector::Tuning{0.01, 0.03, 2},
-                                                     runningPID, provider, [this] { return clock; });
+        auto watch = std::make_unique<WatchDetector>(
+            WatchDetector::Tuning{0.01, 0.03, 2}, runningPID, provider, [this] { return clock; });
         watcher = watch.get();
         registry.registerDetector(std::move(watch));
     }
@@ -82,8 +82,8 @@ TEST(NativeAIStep, BusyAndQuietBoundaries) {
     const NativeAIDetector::Tuning tuning; // 0.15 busy, 0.03 quiet, 2 samples
     // Over a one-second interval, so the fractions are exact.
     const auto at = [&](double fraction, int quiet, bool sawBusy) {
-        return NativeAIDetector::step(static_cast<quint64>(std::llround(fraction * 1e9)), 1,
-                                      tuning, quiet, sawBusy);
+        return NativeAIDetector::step(static_cast<quint64>(std::llround(fraction * 1e9)), 1, tuning,
+                                      quiet, sawBusy);
     };
     EXPECT_EQ(at(0.15, 1, false), (Verdict{0, true, true, false})) << "exactly busy";
     EXPECT_EQ(at(2.5, 1, true), (Verdict{0, true, false, false})) << "busy again: no new pending";

@@ -177,3 +177,43 @@ TEST(EngineEndToEndTest, AgentSessionsAndDownloadsOnDiskBecomeReadyLoops) {
                            u"com.anthropic.claudefordesktop shop | ready | -"_qs}))
         << engine.log();
 }
+
+TEST(EngineEndToEndTest, ATerminalBackAtItsPromptMakesItsWaitingLoopReady) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    QTemporaryDir home;
+    Engine engine(
+        home, R"({"settings.engagementSeconds": 0, "settings.launchAtLogin.configured": true})");
+    ASSERT_TRUE(engine.waitForLog("Tessarine is running")) << engine.log();
+
+    // A real xterm whose shell shows a running command until the test lets it finish.
+    const QString go = home.filePath(u"go"_qs);
+    QProcess terminal;
+    terminal.start(u"xterm"_qs,
+                   {u"-T"_qs, u"make build"_qs, u"-e"_qs, u"sh"_qs, u"-c"_qs,
+                    u"printf '\\033]0;make build\\007'; while [ ! -e '%1' ]; do sleep 0.1; "
+                    "done; printf '\\033]0;me@box: ~/project\\007'; sleep 60"_qs.arg(go)});
+    ASSERT_TRUE(terminal.waitForStarted());
+    QProcess search;
+    search.start(u"xdotool"_qs,
+                 {u"search"_qs, u"--sync"_qs, u"--pid"_qs, QString::number(terminal.processId())});
+    ASSERT_TRUE(search.waitForFinished(10000));
+    const QString terminalWindow = QString::fromUtf8(search.readAllStandardOutput()).trimmed();
+    ASSERT_FALSE(terminalWindow.isEmpty());
+    QProcess other;
+    const QString otherWindow = startWindow(other, u"EndToEndEditor"_qs, u"Notes"_qs);
+
+    activate(terminalWindow);
+    activate(otherWindow); // leaves the terminal while its command runs
+    ASSERT_TRUE(engine.waitForLog("→ waiting")) << engine.log();
+    QFile(go).open(QIODevice::WriteOnly);
+    engine.waitForLog("→ ready");
+    EXPECT_TRUE(engine.stop()) << engine.log();
+    terminal.kill();
+    terminal.waitForFinished();
+    other.closeWriteChannel();
+    other.waitForFinished(5000);
+
+    EXPECT_TRUE(
+        engine.loops().contains(u"com.apple.Terminal make build | ready | EndToEndEditor"_qs))
+        << engine.loops().join(u'\n').toStdString() << engine.log();
+}

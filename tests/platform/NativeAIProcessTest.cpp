@@ -28,9 +28,9 @@ class NativeAIProcessTest : public DetectorFixture {};
 TEST_F(NativeAIProcessTest, AProcessThatBurnsThenSleepsIsPendingThenReady) {
     // Counts in the shell itself (no child does the work), then becomes `sleep` in place.
     QProcess worker;
-    worker.start(u"/bin/sh"_qs,
-                 {u"-c"_qs,
-                  u"i=0; while [ $i -lt 3000000 ]; do i=$((i+1)); done; exec sleep 60"_qs});
+    worker.start(
+        u"/bin/sh"_qs,
+        {u"-c"_qs, u"i=0; while [ $i -lt 3000000 ]; do i=$((i+1)); done; exec sleep 60"_qs});
     ASSERT_TRUE(worker.waitForStarted());
     const qint64 pid = worker.processId();
     const ProcProcessInfo info;
