@@ -8,8 +8,8 @@
 namespace {
 
 const QSet<QString> kIdleShells = {
-    QStringLiteral("zsh"),  QStringLiteral("bash"),  QStringLiteral("fish"),
-    QStringLiteral("sh"),   QStringLiteral("dash"),  QStringLiteral("-zsh"),
+    QStringLiteral("zsh"),   QStringLiteral("bash"),  QStringLiteral("fish"),
+    QStringLiteral("sh"),    QStringLiteral("dash"),  QStringLiteral("-zsh"),
     QStringLiteral("-bash"), QStringLiteral("login"), QStringLiteral("tmux")};
 
 // Linux shells title their window "user@host: ~/dir" (or "user@host:~/dir") at the prompt.
@@ -21,11 +21,14 @@ bool isPromptTitle(const QString& piece) {
 } // namespace
 
 const QSet<QString>& TerminalDetector::terminalBundleIDs() {
-    static const QSet<QString> ids = {
-        QStringLiteral("com.apple.Terminal"),    QStringLiteral("com.googlecode.iterm2"),
-        QStringLiteral("com.mitchellh.ghostty"), QStringLiteral("com.github.wez.wezterm"),
-        QStringLiteral("net.kovidgoyal.kitty"),  QStringLiteral("org.alacritty"),
-        QStringLiteral("org.tabby"),             QStringLiteral("co.zeit.hyper")};
+    static const QSet<QString> ids = {QStringLiteral("com.apple.Terminal"),
+                                      QStringLiteral("com.googlecode.iterm2"),
+                                      QStringLiteral("com.mitchellh.ghostty"),
+                                      QStringLiteral("com.github.wez.wezterm"),
+                                      QStringLiteral("net.kovidgoyal.kitty"),
+                                      QStringLiteral("org.alacritty"),
+                                      QStringLiteral("org.tabby"),
+                                      QStringLiteral("co.zeit.hyper")};
     return ids;
 }
 
@@ -90,9 +93,9 @@ void TerminalDetector::observe(const FocusEvent& event, const std::optional<Cont
             title = context->label;
         const bool busy = title && looksBusy(*title);
         if (Log::verbose())
-            qCInfo(lcDetector).noquote() << QStringLiteral("terminal focus_lost: busy=%1 hasTitle=%2")
-                                                .arg(busy ? u"true"_qs : u"false"_qs,
-                                                     title ? u"true"_qs : u"false"_qs);
+            qCInfo(lcDetector).noquote()
+                << QStringLiteral("terminal focus_lost: busy=%1 hasTitle=%2")
+                       .arg(busy ? u"true"_qs : u"false"_qs, title ? u"true"_qs : u"false"_qs);
         if (busy)
             signals.pending(context->id, QStringLiteral("command_running"), event.occurredAt);
         break;
@@ -163,9 +166,8 @@ void TerminalDetector::titleDidChange() {
             continue;
         const bool idle = looksIdle(*title);
         if (debugTitles)
-            qCInfo(lcDetector).noquote()
-                << QStringLiteral("terminal title check: idle=%1 title=%2")
-                       .arg(idle ? u"true"_qs : u"false"_qs, *title);
+            qCInfo(lcDetector).noquote() << QStringLiteral("terminal title check: idle=%1 title=%2")
+                                                .arg(idle ? u"true"_qs : u"false"_qs, *title);
         else if (Log::verbose())
             qCInfo(lcDetector).noquote() << QStringLiteral("terminal title check: idle=%1")
                                                 .arg(idle ? u"true"_qs : u"false"_qs);

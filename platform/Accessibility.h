@@ -60,8 +60,7 @@ public:
     }
 
 private:
-    template <typename T>
-    static std::optional<T> as(const std::optional<AXValue>& value) {
+    template <typename T> static std::optional<T> as(const std::optional<AXValue>& value) {
         if (!value || !std::holds_alternative<T>(*value))
             return std::nullopt;
         return std::get<T>(*value);

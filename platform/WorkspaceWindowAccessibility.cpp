@@ -24,10 +24,11 @@ public:
         , m_callback(std::move(callback)) {}
 
     bool addNotification(const AXElement& element, const QString& notification) override {
-        const bool onApplication = element.role == AXElement::Role::Application &&
-                                   (notification == kFocusedWindowChanged ||
-                                    notification == kWindowCreated);
-        const bool onWindow = element.role == AXElement::Role::Window && notification == kTitleChanged;
+        const bool onApplication =
+            element.role == AXElement::Role::Application &&
+            (notification == kFocusedWindowChanged || notification == kWindowCreated);
+        const bool onWindow =
+            element.role == AXElement::Role::Window && notification == kTitleChanged;
         if (element.pid != m_pid || !(onApplication || onWindow))
             return false;
         if (!m_observation) {

@@ -88,25 +88,30 @@ void FakeWorkspace::focusWindow(qint64 pid, quint64 windowID) {
     notifyObservers(pid);
 }
 
-void FakeWorkspace::setWindowTitle(quint64 windowID, const std::optional<QString>& title) {
-    const std::optional<qint64> owner = ownerOf(windowID);
-    if (!owner)
-        return;
-    for (WindowInfo& window : m_applications[*owner].windows) {
+WindowInfo* FakeWorkspace::window(quint64 windowID, qint64& owner) {
+    const std::optional<qint64> found = ownerOf(windowID);
+    if (!found)
+        return nullptr;
+    owner = *found;
+    for (WindowInfo& window : m_applications[owner].windows) {
         if (window.id == windowID)
-            window.title = title;
+            return &window;
     }
-    notifyObservers(*owner);
+    return nullptr;
+}
+
+void FakeWorkspace::setWindowTitle(quint64 windowID, const std::optional<QString>& title) {
+    qint64 owner = 0;
+    if (WindowInfo* record = window(windowID, owner)) {
+        record->title = title;
+        notifyObservers(owner);
+    }
 }
 
 void FakeWorkspace::setMinimized(quint64 windowID, bool minimized) {
-    const std::optional<qint64> owner = ownerOf(windowID);
-    if (!owner)
-        return;
-    for (WindowInfo& window : m_applications[*owner].windows) {
-        if (window.id == windowID)
-            window.isMinimized = minimized;
-    }
+    qint64 owner = 0;
+    if (WindowInfo* record = window(windowID, owner))
+        record->isMinimized = minimized;
 }
 
 int FakeWorkspace::observerCount(qint64 pid) const {

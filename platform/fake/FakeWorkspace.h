@@ -42,6 +42,7 @@ private:
     };
     void notifyObservers(qint64 pid) { m_observers.notify(pid); }
     std::optional<qint64> ownerOf(quint64 windowID) const;
+    WindowInfo* window(quint64 windowID, qint64& owner);
 
     QMap<qint64, Application> m_applications;
     std::optional<qint64> m_front;

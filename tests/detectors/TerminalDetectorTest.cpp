@@ -1,5 +1,5 @@
-#include "detectors/DetectorFixture.h"
 #include "detectors/TerminalDetector.h"
+#include "detectors/DetectorFixture.h"
 #include "platform/WorkspaceWindowAccessibility.h"
 
 namespace {
@@ -12,8 +12,8 @@ protected:
     TerminalDetector* detector = nullptr;
 
     TerminalDetectorTest() {
-        auto made = std::make_unique<TerminalDetector>(accessibility, workspace,
-                                                       [this] { return clock; });
+        auto made =
+            std::make_unique<TerminalDetector>(accessibility, workspace, [this] { return clock; });
         detector = made.get();
         registry.registerDetector(std::move(made));
         workspace.launch(RunningApplication{kTerminal, u"Terminal"_qs, 50, true});
@@ -31,16 +31,16 @@ protected:
 } // namespace
 
 TEST(TerminalTitles, MacAndLinuxShapes) {
-    for (const char* title : {"zsh", "-bash", "~", "/tmp — make", "Zsh", "~/src/app — -zsh",
-                              "/usr/local — bash", "host: ~ — tmux",
-                              // Linux: prompt titles and bare folders
-                              "me@box: ~/project", "me@box:~", "root@web-1: /var/log",
-                              "~/project", "/home/me/shop",
-                              "~ - make"}) // one piece (a hyphen, not an em dash) starting with ~
+    for (const char* title :
+         {"zsh", "-bash", "~", "/tmp — make", "Zsh", "~/src/app — -zsh", "/usr/local — bash",
+          "host: ~ — tmux",
+          // Linux: prompt titles and bare folders
+          "me@box: ~/project", "me@box:~", "root@web-1: /var/log", "~/project", "/home/me/shop",
+          "~ - make"}) // one piece (a hyphen, not an em dash) starting with ~
         EXPECT_TRUE(TerminalDetector::looksIdle(QString::fromUtf8(title))) << title;
-    for (const char* title : {"make — 80×24", "", "vim — zsh config", "npm run build — 120×40",
-                              "bash - make", "vim notes.txt", "make build", "ssh me@box",
-                              "python3 train.py", "me@box", "Terminal"})
+    for (const char* title :
+         {"make — 80×24", "", "vim — zsh config", "npm run build — 120×40", "bash - make",
+          "vim notes.txt", "make build", "ssh me@box", "python3 train.py", "me@box", "Terminal"})
         EXPECT_FALSE(TerminalDetector::looksIdle(QString::fromUtf8(title))) << title;
     EXPECT_FALSE(TerminalDetector::looksBusy(QString()));
     EXPECT_TRUE(TerminalDetector::looksBusy(u"cargo build"_qs));

@@ -28,6 +28,10 @@ QString startWindow(QProcess& process, const QString& wmClass, const QString& ti
     return QString::fromUtf8(process.readLine()).trimmed();
 }
 
+// Loops from the first focus, and no autostart entry.
+const QByteArray kLoopsAtOnce =
+    R"({"settings.engagementSeconds": 0, "settings.launchAtLogin.configured": true})";
+
 // The real engine with an ephemeral key, its data and settings in `home`.
 class Engine {
 public:
@@ -109,8 +113,7 @@ void activate(const QString& window) {
 TEST(EngineEndToEndTest, WindowSwitchesBecomeLoopsInTheEncryptedDatabase) {
     ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
     QTemporaryDir home;
-    Engine engine(
-        home, R"({"settings.engagementSeconds": 0, "settings.launchAtLogin.configured": true})");
+    Engine engine(home, kLoopsAtOnce);
     ASSERT_TRUE(engine.waitForLog("Tessarine is running")) << engine.log();
 
     QProcess alpha;
@@ -181,8 +184,7 @@ TEST(EngineEndToEndTest, AgentSessionsAndDownloadsOnDiskBecomeReadyLoops) {
 TEST(EngineEndToEndTest, ATerminalBackAtItsPromptMakesItsWaitingLoopReady) {
     ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
     QTemporaryDir home;
-    Engine engine(
-        home, R"({"settings.engagementSeconds": 0, "settings.launchAtLogin.configured": true})");
+    Engine engine(home, kLoopsAtOnce);
     ASSERT_TRUE(engine.waitForLog("Tessarine is running")) << engine.log();
 
     // A real xterm whose shell shows a running command until the test lets it finish.
