@@ -1,0 +1,34 @@
+#include "detectors/CompanionSetup.h"
+
+#include "detectors/BrowserExtensionBundle.h"
+#include "platform/UserDefaults.h"
+
+#include <QDir>
+#include <exception>
+
+CompanionSetup::CompanionSetup(Dependencies dependencies)
+    : m_dependencies(std::move(dependencies)) {}
+
+QString CompanionSetup::prepareBrowserExtension() {
+    if (!m_dependencies.resourcesDir)
+        return QStringLiteral("The bundled companion is missing. Reinstall Tessarine and try again.");
+    QString installed;
+    try {
+        installed = BrowserExtensionBundle::install(
+            QDir(*m_dependencies.resourcesDir)
+                .filePath(BrowserExtensionBundle::resourceDirectoryName),
+            m_dependencies.dataHome);
+    } catch (const std::exception&) {
+        return QStringLiteral("Couldn't prepare the companion. Reinstall Tessarine and try again.");
+    }
+    // The companion's own id applies from now on.
+    m_dependencies.settings.remove(QStringLiteral("settings.browserExtensionID"));
+    if (m_dependencies.installManifests)
+        m_dependencies.installManifests();
+    if (m_dependencies.revealInFileViewer)
+        m_dependencies.revealInFileViewer(installed);
+    if (m_dependencies.openExtensionsPage)
+        m_dependencies.openExtensionsPage();
+    return QStringLiteral("Ready in Finder. In Chrome, turn on Developer mode, click Load unpacked, "
+                          "and choose \u201CTessarine Companion.\u201D");
+}

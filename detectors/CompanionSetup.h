@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <optional>
+
+class UserDefaults;
+
+// The settings screen's "prepare the companion" command: installs the extension folder,
+// rewrites the host manifests for the companion's own id, shows the folder and opens the
+// browser's extension page. Answers with one line for the user.
+class CompanionSetup {
+public:
+    struct Dependencies {
+        std::optional<QString> resourcesDir; // none when the application ships no resources
+        QString dataHome;
+        UserDefaults& settings;
+        std::function<void()> installManifests; // empty when no browser detector runs
+        std::function<void(const QString& path)> revealInFileViewer;
+        std::function<void()> openExtensionsPage; // in an installed Chromium-family browser
+    };
+
+    explicit CompanionSetup(Dependencies dependencies);
+    QString prepareBrowserExtension();
+
+private:
+    Dependencies m_dependencies;
+};

@@ -1,0 +1,88 @@
+#include "detectors/HostManifestInstaller.h"
+
+#include "core/Log.h"
+#include "detectors/BrowserDetector.h"
+#include "platform/UserDefaults.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+
+HostManifestInstaller::HostManifestInstaller(QString hostPath, std::function<QString()> extensionID,
+                                             QList<Folder> folders)
+    : m_hostPath(std::move(hostPath))
+    , m_extensionID(std::move(extensionID))
+    , m_folders(std::move(folders)) {}
+
+QList<HostManifestInstaller::Folder> HostManifestInstaller::linuxFolders(const QString& configHome,
+                                                                        const QString& home) {
+    QList<Folder> folders;
+    for (const char* browser : {"google-chrome", "google-chrome-unstable", "chromium",
+                                "microsoft-edge", "BraveSoftware/Brave-Browser", "vivaldi"})
+        folders.append({configHome + u'/' + QLatin1String(browser) +
+                            QStringLiteral("/NativeMessagingHosts"),
+                        false});
+    folders.append({home + QStringLiteral("/.mozilla/native-messaging-hosts"), true});
+    return folders;
+}
+
+QString HostManifestInstaller::extensionID(const UserDefaults& settings) {
+    const QString configured =
+        settings.stringValue(QStringLiteral("settings.browserExtensionID")).value_or(QString());
+    const QString trimmed = configured.trimmed();
+    return trimmed.isEmpty() ? BrowserDetector::defaultExtensionID : trimmed;
+}
+
+QJsonObject HostManifestInstaller::manifest(const QString& hostPath, const QString& extensionID,
+                                            bool firefox) {
+    QJsonObject object{
+        {QStringLiteral("name"), hostName},
+        {QStringLiteral("description"),
+         QStringLiteral("Tessarine native messaging host \u2014 relays AI-completion signals to "
+                        "the local app.")},
+        {QStringLiteral("path"), hostPath},
+        {QStringLiteral("type"), QStringLiteral("stdio")},
+    };
+    if (firefox)
+        object.insert(QStringLiteral("allowed_extensions"), QJsonArray{extensionID});
+    else
+        object.insert(QStringLiteral("allowed_origins"),
+                      QJsonArray{QStringLiteral("chrome-extension://") + extensionID + u'/'});
+    return object;
+}
+
+int HostManifestInstaller::installAll() const {
+    if (!QFileInfo(m_hostPath).isExecutable()) {
+        qCCritical(lcDetector) << "kestrune-native-host helper missing from bundle";
+        return 0;
+    }
+    const QString id = m_extensionID();
+    int written = 0;
+    for (const Folder& folder : m_folders)
+        written += write(manifest(m_hostPath, id, folder.firefox), folder.path);
+    return written;
+}
+
+bool HostManifestInstaller::write(const QJsonObject& manifest, const QString& folder) {
+    const QFileInfo parent(QFileInfo(folder).path());
+    if (!parent.isDir())
+        return false; // that browser is not installed for this user
+    QString failure;
+    if (!QDir().mkpath(folder)) {
+        failure = QStringLiteral("cannot create the folder");
+    } else {
+        // Keys come out sorted: a JSON object keeps them in order.
+        QSaveFile file(QDir(folder).filePath(fileName));
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(QJsonDocument(manifest).toJson(QJsonDocument::Indented)) < 0 ||
+            !file.commit())
+            failure = file.errorString();
+    }
+    if (failure.isEmpty())
+        return true;
+    qCCritical(lcDetector).noquote() << QStringLiteral("failed to install host manifest in %1: %2")
+                                            .arg(parent.fileName(), failure);
+    return false;
+}

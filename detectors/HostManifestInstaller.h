@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <functional>
+#include <optional>
+
+class UserDefaults;
+
+// Writes the native-messaging host manifest "app.kestrune.host.json" into the manifest folder
+// of every browser the user has, so the browser may start kestrune-native-host for the
+// companion extension. A browser whose own folder is absent is not installed: skipped.
+class HostManifestInstaller {
+public:
+    static inline const QString hostName = QStringLiteral("app.kestrune.host");
+    static inline const QString fileName = QStringLiteral("app.kestrune.host.json");
+
+    struct Folder {
+        QString path;         // the NativeMessagingHosts folder; its parent must exist
+        bool firefox = false; // "allowed_extensions" rather than "allowed_origins"
+    };
+
+    // `hostPath`: the kestrune-native-host executable; `extensionID` is asked at each install.
+    HostManifestInstaller(QString hostPath, std::function<QString()> extensionID,
+                          QList<Folder> folders);
+
+    // The user's browsers on Linux: Chrome, Chrome unstable, Chromium, Edge, Brave, Vivaldi
+    // under the configuration folder, Firefox under ~/.mozilla.
+    static QList<Folder> linuxFolders(const QString& configHome, const QString& home);
+    // "settings.browserExtensionID" trimmed; the companion's own id when unset or blank.
+    static QString extensionID(const UserDefaults& settings);
+    static QJsonObject manifest(const QString& hostPath, const QString& extensionID, bool firefox);
+
+    // Writes every manifest; returns how many were written.
+    int installAll() const;
+    // One manifest into one folder; false when skipped or failed (failures are logged).
+    static bool write(const QJsonObject& manifest, const QString& folder);
+
+private:
+    QString m_hostPath;
+    std::function<QString()> m_extensionID;
+    QList<Folder> m_folders;
+};
