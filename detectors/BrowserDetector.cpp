@@ -45,10 +45,10 @@ std::optional<ContextRecord> first(const QList<ContextRecord>& loops,
 
 const QSet<QString>& BrowserDetector::browserBundleIDs() {
     static const QSet<QString> ids = {
-        QStringLiteral("com.google.Chrome"),        QStringLiteral("com.google.Chrome.canary"),
-        QStringLiteral("org.chromium.Chromium"),    QStringLiteral("com.microsoft.edgemac"),
-        QStringLiteral("com.brave.Browser"),        QStringLiteral("company.thebrowser.Browser"),
-        QStringLiteral("company.thebrowser.dia"),   QStringLiteral("com.openai.atlas"),
+        QStringLiteral("com.google.Chrome"),      QStringLiteral("com.google.Chrome.canary"),
+        QStringLiteral("org.chromium.Chromium"),  QStringLiteral("com.microsoft.edgemac"),
+        QStringLiteral("com.brave.Browser"),      QStringLiteral("company.thebrowser.Browser"),
+        QStringLiteral("company.thebrowser.dia"), QStringLiteral("com.openai.atlas"),
         QStringLiteral("org.mozilla.firefox")};
     return ids;
 }
@@ -121,8 +121,8 @@ void BrowserDetector::receive(const QByteArray& payload) {
                        now);
         return;
     }
-    handleTabContext({text(object, "url"), text(object, "title"), text(object, "favicon"),
-                      hostPort, integer(object, "tabId")},
+    handleTabContext({text(object, "url"), text(object, "title"), text(object, "favicon"), hostPort,
+                      integer(object, "tabId")},
                      now);
 }
 
@@ -142,8 +142,14 @@ void BrowserDetector::recordTab(const QString& contextID, const std::optional<qi
                                 const std::optional<QString>& favicon,
                                 const std::optional<QString>& url,
                                 const std::optional<QString>& title, TimePoint now) {
-    if (tabId && hostPort)
+    if (tabId && hostPort) {
         m_tabRoutes.insert(contextID, Route{*tabId, *hostPort});
+        if (Log::verbose())
+            qCInfo(lcDetector).noquote() << QStringLiteral("browser route %1: tab %2 via %3")
+                                                .arg(contextID)
+                                                .arg(*tabId)
+                                                .arg(*hostPort);
+    }
     if (favicon)
         m_signals->setIcon(contextID, *favicon);
     if (url && m_options.isURLReceiptsEnabled && m_options.isURLReceiptsEnabled()) {

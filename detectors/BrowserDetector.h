@@ -17,7 +17,8 @@ class UserDefaults;
 class BrowserDetector final : public Detector {
 public:
     // The companion's fixed identity (from the public key in its manifest).
-    static inline const QString defaultExtensionID = QStringLiteral("hnoljkljjchloidhpgffgagfecpcodbp");
+    static inline const QString defaultExtensionID =
+        QStringLiteral("hnoljkljjchloidhpgffgagfecpcodbp");
     static constexpr int kWatchdogSeconds = 480;
     static const QSet<QString>& browserBundleIDs();
 
@@ -63,7 +64,9 @@ public:
     void receive(const QByteArray& payload);
 
     bool hasReceiptPort() const { return m_receiptPort != nullptr; }
-    bool hasWatchdog(const QString& contextID) const { return m_watchdogCancels.contains(contextID); }
+    bool hasWatchdog(const QString& contextID) const {
+        return m_watchdogCancels.contains(contextID);
+    }
     std::optional<QString> lastHostPort() const { return m_lastHostPort; }
 
 private:

@@ -11,7 +11,8 @@ CompanionSetup::CompanionSetup(Dependencies dependencies)
 
 QString CompanionSetup::prepareBrowserExtension() {
     if (!m_dependencies.resourcesDir)
-        return QStringLiteral("The bundled companion is missing. Reinstall Tessarine and try again.");
+        return QStringLiteral(
+            "The bundled companion is missing. Reinstall Tessarine and try again.");
     QString installed;
     try {
         installed = BrowserExtensionBundle::install(
@@ -29,6 +30,7 @@ QString CompanionSetup::prepareBrowserExtension() {
         m_dependencies.revealInFileViewer(installed);
     if (m_dependencies.openExtensionsPage)
         m_dependencies.openExtensionsPage();
-    return QStringLiteral("Ready in Finder. In Chrome, turn on Developer mode, click Load unpacked, "
-                          "and choose \u201CTessarine Companion.\u201D");
+    return QStringLiteral(
+        "Ready in Finder. In Chrome, turn on Developer mode, click Load unpacked, "
+        "and choose \u201CTessarine Companion.\u201D");
 }

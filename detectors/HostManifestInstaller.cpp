@@ -17,13 +17,13 @@ HostManifestInstaller::HostManifestInstaller(QString hostPath, std::function<QSt
     , m_folders(std::move(folders)) {}
 
 QList<HostManifestInstaller::Folder> HostManifestInstaller::linuxFolders(const QString& configHome,
-                                                                        const QString& home) {
+                                                                         const QString& home) {
     QList<Folder> folders;
     for (const char* browser : {"google-chrome", "google-chrome-unstable", "chromium",
                                 "microsoft-edge", "BraveSoftware/Brave-Browser", "vivaldi"})
-        folders.append({configHome + u'/' + QLatin1String(browser) +
-                            QStringLiteral("/NativeMessagingHosts"),
-                        false});
+        folders.append(
+            {configHome + u'/' + QLatin1String(browser) + QStringLiteral("/NativeMessagingHosts"),
+             false});
     folders.append({home + QStringLiteral("/.mozilla/native-messaging-hosts"), true});
     return folders;
 }

@@ -11,8 +11,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
   # the private desktop session of scripts/test-env.sh (never dbus-x11: it spawns stray buses)
   xvfb openbox dbus gnome-keyring xdotool fonts-dejavu-core
-  # a real terminal window for the terminal detector's end-to-end test
-  xterm
+  # a real terminal window and a real browser for the end-to-end tests
+  xterm chromium
 )
 
 missing=()

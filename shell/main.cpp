@@ -4,9 +4,11 @@
 #include "core/AppModel.h"
 #include "core/Environment.h"
 #include "core/Log.h"
+#include "detectors/BrowserDetector.h"
 #include "detectors/ClaudeDesktopSessionDetector.h"
 #include "detectors/ComposeDetector.h"
 #include "detectors/DownloadsDetector.h"
+#include "detectors/HostManifestInstaller.h"
 #include "detectors/NativeAIDetector.h"
 #include "detectors/SessionLogDetector.h"
 #include "detectors/TerminalDetector.h"
@@ -17,13 +19,16 @@
 #include "platform/linux/LinuxSessionMonitor.h"
 #include "platform/linux/ProcProcessInfo.h"
 #include "platform/linux/SecretServiceStore.h"
+#include "platform/linux/UnixDatagramMessagePort.h"
 #include "platform/linux/UnixSignalWatcher.h"
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
 #include "store/KeyProviders.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <algorithm>
 #include <memory>
 
@@ -79,6 +84,14 @@ int main(int argc, char* argv[]) {
     LinuxSessionMonitor sessionMonitor;
     XdgAutostartLoginItem loginItem(QCoreApplication::applicationFilePath());
     InotifyDirectoryWatcher directoryWatcher;
+    UnixDatagramMessagePort messagePort;
+    // The host sits beside the application, installed or in the build tree.
+    const HostManifestInstaller manifests(
+        QCoreApplication::applicationDirPath() + QStringLiteral("/kestrune-native-host"),
+        [&settings] { return HostManifestInstaller::extensionID(settings); },
+        HostManifestInstaller::linuxFolders(
+            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation),
+            QDir::homePath()));
     // Window titles come from the window system; elements inside windows need AT-SPI.
     WorkspaceWindowAccessibility windowAccessibility(workspace);
     ProcProcessInfo processInfo;
@@ -95,8 +108,12 @@ int main(int argc, char* argv[]) {
     };
     // In registration order; the other detectors join as they are built.
     const auto makeDetectors = [&directoryWatcher, &settings, &windowAccessibility, &workspace,
-                                runningPID, cpuTime] {
+                                &messagePort, &manifests, runningPID, cpuTime] {
         std::vector<std::unique_ptr<Detector>> detectors;
+        BrowserDetector::Options browser;
+        browser.isURLReceiptsEnabled = BrowserDetector::urlReceiptsSetting(settings);
+        browser.installManifests = [&manifests] { manifests.installAll(); };
+        detectors.push_back(std::make_unique<BrowserDetector>(messagePort, std::move(browser)));
         detectors.push_back(std::make_unique<TerminalDetector>(windowAccessibility, workspace));
         detectors.push_back(
             std::make_unique<WatchDetector>(WatchDetector::Tuning{}, runningPID, cpuTime));

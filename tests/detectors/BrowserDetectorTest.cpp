@@ -92,8 +92,10 @@ TEST_F(BrowserDetectorTest, AGenerationStartsOnTheLoopOfItsTitleAndArmsOneWatchd
 
 TEST_F(BrowserDetectorTest, AStuckGenerationIsResolvedByItsWatchdog) {
     const QString chat = browserLoop(kChrome, "Claude", ContextState::Backgrounded);
-    deliver({{u"kind"_qs, u"ai_signal"_qs}, {u"site"_qs, u"claude"_qs},
-             {u"event"_qs, u"generation_started"_qs}, {u"title"_qs, u"Claude"_qs}});
+    deliver({{u"kind"_qs, u"ai_signal"_qs},
+             {u"site"_qs, u"claude"_qs},
+             {u"event"_qs, u"generation_started"_qs},
+             {u"title"_qs, u"Claude"_qs}});
     clock = at(480);
     watchdogs.last()();
     EXPECT_EQ(signalsOf(chat).last(), u"browser ready response_complete:claude @480"_qs)
@@ -177,8 +179,8 @@ TEST_F(BrowserDetectorTest, FocusTabUsesTheRouteOrTheLastHost) {
     });
     deliver({{u"hostPort"_qs, kHost}, {u"tabId"_qs, 7.5}});
     EXPECT_TRUE(detector->focusTab(u"L1"_qs, u"https://a.example/"_qs));
-    EXPECT_EQ(request, (QJsonObject{{u"action"_qs, u"focus_tab"_qs},
-                                    {u"url"_qs, u"https://a.example/"_qs}}))
+    EXPECT_EQ(request,
+              (QJsonObject{{u"action"_qs, u"focus_tab"_qs}, {u"url"_qs, u"https://a.example/"_qs}}))
         << "no route: the url alone, to the last host";
     EXPECT_FALSE(detector->focusTab(u"L1"_qs, std::nullopt)) << "neither tab nor url";
     host.reset();

@@ -1,0 +1,152 @@
+// Runs inside scripts/test-env.sh: a chat page in headless Chromium with the companion
+// loaded → kestrune-native-host → tessarine → a browser loop that waits and then is ready;
+// and a focus request from Tessarine back to the companion.
+#include "EngineHarness.h"
+#include "platform/linux/UnixDatagramMessagePort.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <csignal>
+
+using namespace EngineHarness;
+
+namespace {
+
+// Imitates a chat: the stop control shows for two seconds, then the answer is complete.
+const QByteArray kChatPage = R"(<!doctype html>
+<html><head><title>ChatGPT - Trip plan</title></head><body>
+<div data-message-author-role="user">Plan a trip to Lisbon</div>
+<script>
+setTimeout(() => {
+  const stop = document.createElement('button');
+  stop.dataset.testid = 'stop-button';
+  stop.textContent = 'Stop';
+  document.body.appendChild(stop);
+}, 1000);
+setTimeout(() => document.querySelector('[data-testid=stop-button]').remove(), 3000);
+</script></body></html>)";
+
+// Serves the chat page on a local port.
+class PageServer {
+public:
+    PageServer() {
+        QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                    const QByteArray request = socket->readAll();
+                    const bool page = request.startsWith("GET /chat ");
+                    const QByteArray body = page ? kChatPage : QByteArray("not here");
+                    socket->write((page ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.1 404 Not Found\r\n") +
+                                  QByteArray("Content-Type: text/html\r\nContent-Length: ") +
+                                  QByteArray::number(body.size()) +
+                                  "\r\nConnection: close\r\n\r\n" + body);
+                    socket->disconnectFromHost();
+                });
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+        m_server.listen(QHostAddress::LocalHost);
+    }
+    QString url() const { return u"http://127.0.0.1:%1/chat"_qs.arg(m_server.serverPort()); }
+
+private:
+    QTcpServer m_server;
+};
+
+// The shipped companion, also allowed on the local test page.
+QString companionForTest(const QTemporaryDir& home) {
+    const QString folder = home.filePath(u"companion"_qs);
+    QProcess::execute(u"cp"_qs, {u"-r"_qs, QStringLiteral(TESSARINE_SOURCE_DIR "/extension"), folder});
+    QFile file(folder + u"/manifest.json"_qs);
+    if (!file.open(QIODevice::ReadWrite))
+        return {};
+    QJsonObject manifest = QJsonDocument::fromJson(file.readAll()).object();
+    QJsonArray scripts = manifest.value(u"content_scripts"_qs).toArray();
+    QJsonObject chatgpt = scripts.at(0).toObject();
+    QJsonArray matches = chatgpt.value(u"matches"_qs).toArray();
+    matches.append(u"http://127.0.0.1/*"_qs);
+    chatgpt.insert(u"matches"_qs, matches);
+    scripts.replace(0, chatgpt);
+    manifest.insert(u"content_scripts"_qs, scripts);
+    file.resize(0);
+    file.write(QJsonDocument(manifest).toJson());
+    return folder;
+}
+
+} // namespace
+
+TEST(BrowserEndToEndTest, AChatInChromiumBecomesAWaitingThenReadyLoopAndItsTabCanBeFocused) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    QTemporaryDir home;
+    // Chromium's own data folder is where tessarine writes the host manifest for it.
+    const QString userData = home.filePath(u"config/chromium"_qs);
+    QDir().mkpath(userData);
+    PageServer server;
+    Engine engine(home, kLoopsAtOnce);
+    ASSERT_TRUE(engine.waitForLog("Tessarine is running")) << engine.log();
+    ASSERT_TRUE(QFile::exists(userData + u"/NativeMessagingHosts/app.kestrune.host.json"_qs));
+
+    // The browser's window, as the user left it: a loop for the chat's tab.
+    QProcess browserWindow;
+    QProcess other;
+    const QString chatWindow = startWindow(browserWindow, u"chromium"_qs, u"ChatGPT - Trip plan"_qs);
+    const QString otherWindow = startWindow(other, u"EndToEndNotes"_qs, u"Notes"_qs);
+    activate(chatWindow);
+    activate(otherWindow);
+
+    QProcess chromium;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"HOME"_qs, home.filePath(u"browser-home"_qs));
+    chromium.setProcessEnvironment(environment);
+    chromium.setProcessChannelMode(QProcess::MergedChannels);
+    chromium.start(u"setsid"_qs,
+                   {u"chromium"_qs, u"--headless=new"_qs, u"--no-sandbox"_qs, u"--disable-gpu"_qs,
+                    u"--no-first-run"_qs, u"--disable-background-networking"_qs,
+                    u"--disable-component-update"_qs, u"--disable-sync"_qs,
+                    u"--enable-logging=stderr"_qs, u"--user-data-dir="_qs + userData,
+                    u"--load-extension="_qs + companionForTest(home), server.url()});
+    ASSERT_TRUE(chromium.waitForStarted());
+    const bool completed = engine.waitForLog("response_complete:chatgpt", 1);
+    QByteArray browserLog = chromium.readAll();
+
+    // Tessarine asks the host that reported the tab to bring it to the front.
+    const QRegularExpression route(u"browser route \\S+: tab (\\d+) via (\\S+)"_qs);
+    const QRegularExpressionMatch found = route.match(QString::fromUtf8(engine.rawLog()));
+    bool focusArrived = false;
+    if (found.hasMatch()) {
+        UnixDatagramMessagePort port;
+        port.send(found.captured(2), QJsonDocument(QJsonObject{{u"action"_qs, u"focus_tab"_qs},
+                                                                {u"tabId"_qs, found.captured(1).toInt()}})
+                                         .toJson(QJsonDocument::Compact));
+        const QByteArray expected = "Tessarine: focus_tab " + found.captured(1).toUtf8();
+        QElapsedTimer waited;
+        waited.start();
+        while (!browserLog.contains(expected) && waited.elapsed() < 5000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            chromium.waitForReadyRead(50);
+            browserLog += chromium.readAll();
+        }
+        focusArrived = browserLog.contains(expected);
+    }
+    ::kill(-static_cast<pid_t>(chromium.processId()), SIGKILL);
+    chromium.waitForFinished(5000);
+    EXPECT_TRUE(engine.stop()) << engine.log();
+    browserWindow.closeWriteChannel();
+    other.closeWriteChannel();
+    browserWindow.waitForFinished(5000);
+    other.waitForFinished(5000);
+
+    ASSERT_TRUE(completed) << engine.log() << browserLog.toStdString();
+    EXPECT_TRUE(engine.loops().contains(
+        u"org.chromium.Chromium ChatGPT - Trip plan | ready | EndToEndNotes"_qs))
+        << engine.loops().join(u'\n').toStdString();
+    EXPECT_EQ(engine.detectorSignals(),
+              (QStringList{u"browser pending generation_started:chatgpt"_qs,
+                           u"browser ready response_complete:chatgpt"_qs}));
+    ASSERT_TRUE(found.hasMatch()) << engine.log();
+    EXPECT_TRUE(focusArrived) << browserLog.toStdString();
+}

@@ -1,0 +1,128 @@
+#pragma once
+
+// The real tessarine executable with an ephemeral key, and real X windows, for the
+// end-to-end tests run inside scripts/test-env.sh.
+#include "store/Database.h"
+#include "store/KeyProviders.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace EngineHarness {
+
+inline void pause(int milliseconds) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < milliseconds)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+inline QString startWindow(QProcess& process, const QString& wmClass, const QString& title) {
+    process.start(QStringLiteral(TESSARINE_TEST_WINDOW), {wmClass, title});
+    process.waitForReadyRead(5000);
+    return QString::fromUtf8(process.readLine()).trimmed();
+}
+
+// Loops from the first focus, and no autostart entry.
+inline const QByteArray kLoopsAtOnce =
+    R"({"settings.engagementSeconds": 0, "settings.launchAtLogin.configured": true})";
+
+// The real engine with an ephemeral key, its data and settings in `home`.
+class Engine {
+public:
+    Engine(const QTemporaryDir& home, const QByteArray& defaults,
+           const QList<QPair<QString, QString>>& extraEnvironment = {})
+        : m_home(home) {
+        const QString config = home.filePath(u"config"_qs);
+        QDir().mkpath(config + u"/Kestrune"_qs);
+        QFile file(config + u"/Kestrune/defaults.json"_qs);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(defaults);
+        file.close();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"XDG_DATA_HOME"_qs, home.filePath(u"data"_qs));
+        environment.insert(u"XDG_CONFIG_HOME"_qs, config);
+        environment.insert(u"KESTRUNE_EPHEMERAL_KEY"_qs, u"1"_qs);
+        environment.insert(u"KESTRUNE_VERBOSE"_qs, u"1"_qs);
+        for (const auto& [name, value] : extraEnvironment)
+            environment.insert(name, value);
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(QStringLiteral(TESSARINE_EXECUTABLE));
+    }
+    // Reads the engine's log until it contains `text` `times` times or ten seconds pass.
+    bool waitForLog(const char* text, qsizetype times = 1) {
+        QElapsedTimer started;
+        started.start();
+        while (m_log.count(text) < times && started.elapsed() < 10000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50); // servers in the test
+            m_process.waitForReadyRead(50);
+            m_log += m_process.readAll();
+        }
+        return m_log.count(text) >= times;
+    }
+    // Stops the engine; true when it ended cleanly.
+    bool stop() {
+        m_process.terminate();
+        const bool finished = m_process.waitForFinished(10000);
+        m_log += m_process.readAll();
+        return finished && m_process.exitCode() == 0;
+    }
+    std::string log() const { return m_log.toStdString(); }
+    // "bundle label | state | interrupter" of every loop, by bundle id.
+    QStringList loops() const {
+        Database db(m_home.filePath(u"data/Kestrune/kestrune.db"_qs));
+        db.applyKey(EphemeralKeyProvider::developmentKey());
+        Statement rows(db, u"SELECT s.bundle_id, c.label, c.state, c.interrupted_by_bundle FROM "
+                           "context c JOIN source s ON s.id = c.source_id ORDER BY s.bundle_id, "
+                           "c.label"_qs);
+        QStringList list;
+        while (rows.step())
+            list.append(rows.text(0).value_or(QString()) + u' ' + rows.text(1).value_or(QString()) +
+                        u" | "_qs + rows.text(2).value_or(QString()) + u" | "_qs +
+                        rows.text(3).value_or(u"-"_qs));
+        return list;
+    }
+
+    // "kind signal detail" of every detector signal, in order.
+    QStringList detectorSignals() const {
+        Database db(m_home.filePath(u"data/Kestrune/kestrune.db"_qs));
+        db.applyKey(EphemeralKeyProvider::developmentKey());
+        Statement rows(db, u"SELECT detector_kind, signal, signal_detail FROM detector_state "
+                           "ORDER BY rowid"_qs);
+        QStringList list;
+        while (rows.step())
+            list.append(rows.text(0).value_or(QString()) + u' ' +
+                        rows.text(1).value_or(QString()) + u' ' +
+                        rows.text(2).value_or(QString()));
+        return list;
+    }
+    QByteArray rawLog() const { return m_log; }
+
+private:
+    const QTemporaryDir& m_home;
+    QProcess m_process;
+    QByteArray m_log;
+};
+
+inline void writeAll(const QString& path, const QByteArray& contents,
+              QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Truncate) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (file.open(mode))
+        file.write(contents);
+}
+
+inline void activate(const QString& window) {
+    QProcess::execute(QStringLiteral("xdotool"),
+                      {QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
+    pause(300); // one switch at a time, as a person makes them
+}
+
+} // namespace EngineHarness
