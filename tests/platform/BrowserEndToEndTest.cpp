@@ -60,7 +60,8 @@ private:
 // The shipped companion, also allowed on the local test page.
 QString companionForTest(const QTemporaryDir& home) {
     const QString folder = home.filePath(u"companion"_qs);
-    QProcess::execute(u"cp"_qs, {u"-r"_qs, QStringLiteral(TESSARINE_SOURCE_DIR "/extension"), folder});
+    QProcess::execute(u"cp"_qs,
+                      {u"-r"_qs, QStringLiteral(TESSARINE_SOURCE_DIR "/extension"), folder});
     QFile file(folder + u"/manifest.json"_qs);
     if (!file.open(QIODevice::ReadWrite))
         return {};
@@ -93,7 +94,8 @@ TEST(BrowserEndToEndTest, AChatInChromiumBecomesAWaitingThenReadyLoopAndItsTabCa
     // The browser's window, as the user left it: a loop for the chat's tab.
     QProcess browserWindow;
     QProcess other;
-    const QString chatWindow = startWindow(browserWindow, u"chromium"_qs, u"ChatGPT - Trip plan"_qs);
+    const QString chatWindow =
+        startWindow(browserWindow, u"chromium"_qs, u"ChatGPT - Trip plan"_qs);
     const QString otherWindow = startWindow(other, u"EndToEndNotes"_qs, u"Notes"_qs);
     activate(chatWindow);
     activate(otherWindow);
@@ -119,9 +121,10 @@ TEST(BrowserEndToEndTest, AChatInChromiumBecomesAWaitingThenReadyLoopAndItsTabCa
     bool focusArrived = false;
     if (found.hasMatch()) {
         UnixDatagramMessagePort port;
-        port.send(found.captured(2), QJsonDocument(QJsonObject{{u"action"_qs, u"focus_tab"_qs},
-                                                                {u"tabId"_qs, found.captured(1).toInt()}})
-                                         .toJson(QJsonDocument::Compact));
+        port.send(found.captured(2),
+                  QJsonDocument(QJsonObject{{u"action"_qs, u"focus_tab"_qs},
+                                            {u"tabId"_qs, found.captured(1).toInt()}})
+                      .toJson(QJsonDocument::Compact));
         const QByteArray expected = "Tessarine: focus_tab " + found.captured(1).toUtf8();
         QElapsedTimer waited;
         waited.start();

@@ -98,9 +98,8 @@ public:
                            "ORDER BY rowid"_qs);
         QStringList list;
         while (rows.step())
-            list.append(rows.text(0).value_or(QString()) + u' ' +
-                        rows.text(1).value_or(QString()) + u' ' +
-                        rows.text(2).value_or(QString()));
+            list.append(rows.text(0).value_or(QString()) + u' ' + rows.text(1).value_or(QString()) +
+                        u' ' + rows.text(2).value_or(QString()));
         return list;
     }
     QByteArray rawLog() const { return m_log; }
@@ -112,7 +111,7 @@ private:
 };
 
 inline void writeAll(const QString& path, const QByteArray& contents,
-              QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Truncate) {
+                     QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Truncate) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     if (file.open(mode))
