@@ -245,6 +245,13 @@ void AppModel::applyDownloadsDetection(bool enabled) {
     }
 }
 
+QString AppModel::prepareBrowserExtension() {
+    if (!m_dependencies.prepareBrowserExtension)
+        return QStringLiteral(
+            "The bundled companion is missing. Reinstall Tessarine and try again.");
+    return m_dependencies.prepareBrowserExtension();
+}
+
 void AppModel::observeChanges(std::function<void()> handler) {
     m_changeHandlers.push_back(std::move(handler));
 }

@@ -34,6 +34,8 @@ struct AppModelDependencies {
     std::optional<QString> defaultExclusionsPath;
     // The detectors to register, in registration order.
     std::function<std::vector<std::unique_ptr<Detector>>()> makeDetectors;
+    // Installs the browser companion for the user; answers with a status line.
+    std::function<QString()> prepareBrowserExtension;
     // The downloads detector, registered last when the user wants it.
     std::function<std::unique_ptr<Detector>()> makeDownloadsDetector;
     // Reads a browser's active tab (address, title); none until a reader exists.
@@ -70,6 +72,8 @@ public:
     // The downloads switch: on registers a downloads detector unless one runs; off leaves a
     // running one alone until the next launch.
     void applyDownloadsDetection(bool enabled);
+    // The settings screen's companion command.
+    QString prepareBrowserExtension();
 
     ContextStore* store() const { return m_store.get(); }
     StateMachine* stateMachine() const { return m_stateMachine.get(); }

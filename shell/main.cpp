@@ -6,6 +6,7 @@
 #include "core/Log.h"
 #include "detectors/BrowserDetector.h"
 #include "detectors/ClaudeDesktopSessionDetector.h"
+#include "detectors/CompanionSetup.h"
 #include "detectors/ComposeDetector.h"
 #include "detectors/DownloadsDetector.h"
 #include "detectors/HostManifestInstaller.h"
@@ -16,6 +17,7 @@
 #include "platform/WorkspaceWindowAccessibility.h"
 #include "platform/linux/InotifyDirectoryWatcher.h"
 #include "platform/linux/JsonFileUserDefaults.h"
+#include "platform/linux/LinuxDesktopServices.h"
 #include "platform/linux/LinuxSessionMonitor.h"
 #include "platform/linux/ProcProcessInfo.h"
 #include "platform/linux/SecretServiceStore.h"
@@ -28,6 +30,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <algorithm>
 #include <memory>
@@ -45,6 +48,18 @@ std::unique_ptr<ContextStore> openStore() {
     SecretServiceStore secrets;
     KeychainKeyProvider provider(secrets, path);
     return std::make_unique<ContextStore>(path, provider);
+}
+
+// Shipped data: beside the executable in the build tree, in share/tessarine when installed.
+std::optional<QString> resourcesDirectory() {
+    const QDir application(QCoreApplication::applicationDirPath());
+    for (const QString& candidate :
+         {application.filePath(QStringLiteral("resources")),
+          application.filePath(QStringLiteral("../../share/tessarine"))}) {
+        if (QFileInfo(candidate).isDir())
+            return QDir::cleanPath(candidate);
+    }
+    return std::nullopt;
 }
 
 void logStore(ContextStore& store) {
@@ -142,6 +157,16 @@ int main(int argc, char* argv[]) {
         return std::make_unique<DownloadsDetector>(std::nullopt, directoryWatcher);
     };
 
+    const LinuxDesktopServices desktop;
+    CompanionSetup companion({
+        .resourcesDir = resourcesDirectory(),
+        .dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation),
+        .settings = settings,
+        .installManifests = [&manifests] { manifests.installAll(); },
+        .revealInFileViewer = [&desktop](const QString& path) { desktop.revealInFileViewer(path); },
+        .openExtensionsPage = [&desktop] { desktop.openExtensionsPage(); },
+    });
+
     AppModel model(AppModelDependencies{
         .workspace = workspace,
         .settings = settings,
@@ -151,6 +176,7 @@ int main(int argc, char* argv[]) {
         .defaultExclusionsPath =
             QFile::exists(kSeedResource) ? std::optional(kSeedResource) : std::nullopt,
         .makeDetectors = makeDetectors,
+        .prepareBrowserExtension = [&companion] { return companion.prepareBrowserExtension(); },
         .makeDownloadsDetector = makeDownloadsDetector,
         .activeTabReader = {},
         .isBrowser = {},

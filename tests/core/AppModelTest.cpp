@@ -55,6 +55,7 @@ protected:
             },
             .defaultExclusionsPath = TestSupport::seedFilePath(),
             .makeDetectors = {},
+            .prepareBrowserExtension = {},
             .makeDownloadsDetector = [this]() -> std::unique_ptr<Detector> {
                 ++downloadsDetectorsMade;
                 return std::make_unique<DownloadsProbe>();

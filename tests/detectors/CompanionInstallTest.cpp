@@ -64,14 +64,16 @@ TEST_F(HostManifestTest, OnlyInstalledBrowsersGetAManifest) {
     QDir().mkpath(config + u"/google-chrome"_qs);
     QDir().mkpath(config + u"/BraveSoftware/Brave-Browser"_qs);
     QDir().mkpath(home.filePath(u".mozilla"_qs));
-    settings.setString(u"settings.browserExtensionID"_qs, u"  abcdefghijklmnopabcdefghijklmnop \n"_qs);
+    settings.setString(u"settings.browserExtensionID"_qs,
+                       u"  abcdefghijklmnopabcdefghijklmnop \n"_qs);
     EXPECT_EQ(installer().installAll(), 3);
-    EXPECT_EQ(filesBelow(config),
-              (QStringList{u"BraveSoftware"_qs, u"BraveSoftware/Brave-Browser"_qs,
-                           u"BraveSoftware/Brave-Browser/NativeMessagingHosts"_qs,
-                           u"BraveSoftware/Brave-Browser/NativeMessagingHosts/app.kestrune.host.json"_qs,
-                           u"google-chrome"_qs, u"google-chrome/NativeMessagingHosts"_qs,
-                           u"google-chrome/NativeMessagingHosts/app.kestrune.host.json"_qs}))
+    EXPECT_EQ(
+        filesBelow(config),
+        (QStringList{u"BraveSoftware"_qs, u"BraveSoftware/Brave-Browser"_qs,
+                     u"BraveSoftware/Brave-Browser/NativeMessagingHosts"_qs,
+                     u"BraveSoftware/Brave-Browser/NativeMessagingHosts/app.kestrune.host.json"_qs,
+                     u"google-chrome"_qs, u"google-chrome/NativeMessagingHosts"_qs,
+                     u"google-chrome/NativeMessagingHosts/app.kestrune.host.json"_qs}))
         << "no folder for browsers that are not there";
 
     const QJsonObject chrome =
@@ -86,8 +88,8 @@ TEST_F(HostManifestTest, OnlyInstalledBrowsersGetAManifest) {
                            QJsonArray{u"chrome-extension://abcdefghijklmnopabcdefghijklmnop/"_qs}},
                       }))
         << "the id trimmed";
-    const QJsonObject firefox = readJson(
-        home.filePath(u".mozilla/native-messaging-hosts/app.kestrune.host.json"_qs));
+    const QJsonObject firefox =
+        readJson(home.filePath(u".mozilla/native-messaging-hosts/app.kestrune.host.json"_qs));
     EXPECT_EQ(firefox.value(u"allowed_extensions"_qs).toArray(),
               QJsonArray{u"abcdefghijklmnopabcdefghijklmnop"_qs});
     EXPECT_FALSE(firefox.contains(u"allowed_origins"_qs));

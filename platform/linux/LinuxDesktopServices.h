@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// What the companion's preparation asks of the desktop: show a folder in the file viewer
+// (org.freedesktop.FileManager1, else xdg-open on its parent) and open the extension page
+// of an installed Chromium-family browser.
+class LinuxDesktopServices {
+public:
+    // Browsers tried in order, by executable name.
+    static const QStringList& chromiumBrowsers();
+
+    void revealInFileViewer(const QString& path) const;
+    // False when no Chromium-family browser is installed.
+    bool openExtensionsPage() const;
+    static std::optional<QString> installedChromiumBrowser();
+};
