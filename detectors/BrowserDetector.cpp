@@ -1,5 +1,6 @@
 #include "detectors/BrowserDetector.h"
 
+#include "core/JsonParsing.h"
 #include "core/Log.h"
 #include "core/TitleKey.h"
 #include "platform/MessagePortNames.h"
@@ -103,13 +104,10 @@ void BrowserDetector::startReceiptPort() {
 }
 
 void BrowserDetector::receive(const QByteArray& payload) {
-    if (payload.isEmpty())
+    const std::optional<QJsonObject> parsed = JsonParsing::object(payload);
+    if (!parsed)
         return;
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(payload, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return;
-    const QJsonObject object = document.object();
+    const QJsonObject& object = *parsed;
     const std::optional<QString> hostPort = text(object, "hostPort");
     if (hostPort)
         m_lastHostPort = hostPort;

@@ -1,5 +1,6 @@
 #include "detectors/ClaudeDesktopSessionDetector.h"
 
+#include "core/JsonParsing.h"
 #include "core/Log.h"
 #include "core/TextTrim.h"
 
@@ -102,11 +103,10 @@ ClaudeDesktopSessionDetector::readMeta(const QString& path) {
 
 std::optional<ClaudeDesktopSessionDetector::Meta>
 ClaudeDesktopSessionDetector::parseMeta(const QByteArray& json) {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
+    const std::optional<QJsonObject> parsed = JsonParsing::object(json);
+    if (!parsed)
         return std::nullopt;
-    const QJsonObject object = document.object();
+    const QJsonObject& object = *parsed;
     Meta meta;
     meta.sessionId = textOf(object.value(QLatin1String("sessionId")));
     if (!meta.sessionId)

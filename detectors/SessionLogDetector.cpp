@@ -1,6 +1,7 @@
 #include "detectors/SessionLogDetector.h"
 
 #include "core/Graphemes.h"
+#include "core/JsonParsing.h"
 #include "core/Log.h"
 
 #include <QDir>
@@ -17,14 +18,6 @@ namespace {
 constexpr double kLatency = 0.3;
 constexpr qsizetype kPromptChars = 400;
 
-std::optional<QJsonObject> jsonObject(const QByteArray& line) {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(line, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return std::nullopt;
-    return document.object();
-}
-
 std::optional<QString> lastPathComponent(const QJsonValue& value) {
     if (!value.isString())
         return std::nullopt;
@@ -39,7 +32,7 @@ using Labeller = std::function<std::optional<QString>(const QJsonObject*)>;
 
 // Both configurations read JSON lines: classify and label from one parse each.
 void setParsers(SessionLogDetector::Config& config, Classifier classify, Labeller label) {
-    const auto parsed = [](const QByteArray& line) { return jsonObject(line); };
+    const auto parsed = [](const QByteArray& line) { return JsonParsing::object(line); };
     config.classify = [parsed, classify](const QByteArray& line) {
         const auto object = parsed(line);
         return classify(object ? &*object : nullptr);

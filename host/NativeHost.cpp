@@ -1,5 +1,6 @@
 #include "host/NativeHost.h"
 
+#include "core/JsonParsing.h"
 #include "host/HostSanitizer.h"
 #include "platform/MessagePort.h"
 #include "platform/MessagePortNames.h"
@@ -38,13 +39,10 @@ void NativeHost::handleMessage(const QJsonObject& message) {
 }
 
 void NativeHost::handleFocusRequest(const QByteArray& payload) {
-    if (payload.isEmpty())
+    const std::optional<QJsonObject> parsed = JsonParsing::object(payload);
+    if (!parsed)
         return;
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(payload, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return;
-    const QJsonObject request = document.object();
+    const QJsonObject& request = *parsed;
     const auto tabID = HostSanitizer::integerValue(request.value(QStringLiteral("tabId")));
     if (request.value(QStringLiteral("action")).toString() != u"focus_tab" || !tabID)
         return;

@@ -12,16 +12,17 @@
 
 const QStringList& LinuxDesktopServices::chromiumBrowsers() {
     static const QStringList names = {
-        QStringLiteral("google-chrome"),  QStringLiteral("google-chrome-stable"),
-        QStringLiteral("chromium"),       QStringLiteral("chromium-browser"),
-        QStringLiteral("brave-browser"),  QStringLiteral("microsoft-edge"),
+        QStringLiteral("google-chrome"), QStringLiteral("google-chrome-stable"),
+        QStringLiteral("chromium"),      QStringLiteral("chromium-browser"),
+        QStringLiteral("brave-browser"), QStringLiteral("microsoft-edge"),
         QStringLiteral("vivaldi")};
     return names;
 }
 
 void LinuxDesktopServices::revealInFileViewer(const QString& path) const {
     QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call << QStringList{QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded)} << QString();
     const QString parent = QFileInfo(path).path();
