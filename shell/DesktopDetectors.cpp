@@ -21,8 +21,9 @@ namespace {
 // Shipped data: beside the executable in the build tree, in share/tessarine when installed.
 std::optional<QString> resourcesDirectory() {
     const QDir application(QCoreApplication::applicationDirPath());
-    for (const QString& candidate : {application.filePath(QStringLiteral("resources")),
-                                     application.filePath(QStringLiteral("../../share/tessarine"))}) {
+    for (const QString& candidate :
+         {application.filePath(QStringLiteral("resources")),
+          application.filePath(QStringLiteral("../../share/tessarine"))}) {
         if (QFileInfo(candidate).isDir())
             return QDir::cleanPath(candidate);
     }
@@ -36,11 +37,12 @@ DesktopDetectors::DesktopDetectors(Workspace& workspace, UserDefaults& settings)
     , m_settings(settings)
     , m_windowAccessibility(workspace)
     // The host sits beside the application, installed or in the build tree.
-    , m_manifests(QCoreApplication::applicationDirPath() + QStringLiteral("/kestrune-native-host"),
-                  [&settings] { return HostManifestInstaller::extensionID(settings); },
-                  HostManifestInstaller::linuxFolders(
-                      QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation),
-                      QDir::homePath()))
+    , m_manifests(
+          QCoreApplication::applicationDirPath() + QStringLiteral("/kestrune-native-host"),
+          [&settings] { return HostManifestInstaller::extensionID(settings); },
+          HostManifestInstaller::linuxFolders(
+              QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation),
+              QDir::homePath()))
     , m_companion({
           .resourcesDir = resourcesDirectory(),
           .dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation),

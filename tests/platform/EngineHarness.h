@@ -56,11 +56,11 @@ public:
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.start(QStringLiteral(TESSARINE_EXECUTABLE));
     }
-    // Reads the engine's log until it contains `text` `times` times or ten seconds pass.
-    bool waitForLog(const char* text, qsizetype times = 1) {
+    // Reads the engine's log until it contains `text` `times` times or the time is up.
+    bool waitForLog(const char* text, qsizetype times = 1, int milliseconds = 10000) {
         QElapsedTimer started;
         started.start();
-        while (m_log.count(text) < times && started.elapsed() < 10000) {
+        while (m_log.count(text) < times && started.elapsed() < milliseconds) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50); // servers in the test
             m_process.waitForReadyRead(50);
             m_log += m_process.readAll();
