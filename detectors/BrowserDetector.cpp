@@ -42,6 +42,15 @@ std::optional<ContextRecord> first(const QList<ContextRecord>& loops,
     return std::nullopt;
 }
 
+// The first loop whose title key is the title's.
+std::optional<ContextRecord> matchingTitle(const QList<ContextRecord>& loops,
+                                           const std::optional<QString>& title) {
+    const std::optional<QString> key = TitleKey::normalize(title);
+    if (!key)
+        return std::nullopt;
+    return first(loops, [&key](const ContextRecord& loop) { return loop.titleKey == key; });
+}
+
 } // namespace
 
 const QSet<QString>& BrowserDetector::browserBundleIDs() {
@@ -167,16 +176,12 @@ void BrowserDetector::handleAISignal(const AISignal& signal, TimePoint now) {
         qCInfo(lcDetector).noquote()
             << QStringLiteral("browser signal %1:%2").arg(*signal.event, *signal.site);
     const QList<ContextRecord> loops = browserLoops();
-    const std::optional<QString> key = TitleKey::normalize(signal.title);
-    const auto byTitle = [&key](const ContextRecord& loop) {
-        return key && loop.titleKey && *loop.titleKey == *key;
-    };
     const auto inState = [](ContextState state) {
         return [state](const ContextRecord& loop) { return loop.state == state; };
     };
 
     std::optional<QString> contextID;
-    if (const auto matched = first(loops, byTitle)) {
+    if (const auto matched = matchingTitle(loops, signal.title)) {
         contextID = matched->id;
     } else if (started && !signal.title) {
         if (const auto active = first(loops, inState(ContextState::Active)))
@@ -225,10 +230,7 @@ void BrowserDetector::handleTabContext(const TabContext& context, TimePoint now)
     if (!redacted)
         return;
     const QList<ContextRecord> loops = browserLoops();
-    const std::optional<QString> key = TitleKey::normalize(context.title);
-    std::optional<ContextRecord> loop = first(loops, [&key](const ContextRecord& candidate) {
-        return key && candidate.titleKey && *candidate.titleKey == *key;
-    });
+    std::optional<ContextRecord> loop = matchingTitle(loops, context.title);
     if (!loop)
         loop = first(loops, [](const ContextRecord& candidate) {
             return candidate.state == ContextState::Active;

@@ -168,7 +168,7 @@ void ClaudeDesktopSessionDetector::start(DetectorSignalsPtr signals,
             secondsBetween(*modified, now) <= kActiveWindow)
             ensureClaimed(*meta->sessionId, meta->label());
     }
-    armWatch(now);
+    armWatch();
     prune(now);
     requestStatusProbe(now);
 }
@@ -193,7 +193,7 @@ QStringList ClaudeDesktopSessionDetector::metaFiles() const {
     return files;
 }
 
-void ClaudeDesktopSessionDetector::armWatch(TimePoint) {
+void ClaudeDesktopSessionDetector::armWatch() {
     const bool exists = QFileInfo(m_rootDir).isDir();
     qCInfo(lcDetector).noquote() << QStringLiteral("detector %1 watching %2 (exists=%3)")
                                         .arg(kind(), Log::privateArg(m_rootDir),

@@ -79,7 +79,7 @@ private:
     };
 
     QStringList metaFiles() const;
-    void armWatch(TimePoint now);
+    void armWatch();
     void changed(const QStringList& paths);
     void ensureClaimed(const QString& id, const std::optional<QString>& label);
     std::optional<QString> claimFor(const QString& id, const std::optional<QString>& label);

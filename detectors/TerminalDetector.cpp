@@ -53,14 +53,6 @@ bool TerminalDetector::looksIdle(const QString& title) {
     return false;
 }
 
-std::optional<qint64> TerminalDetector::firstPID(const QString& bundleID) const {
-    for (const RunningApplication& application : m_workspace.runningApplications()) {
-        if (application.bundleID == bundleID)
-            return application.pid;
-    }
-    return std::nullopt;
-}
-
 std::optional<QString> TerminalDetector::focusedWindowTitle(qint64 pid) const {
     const std::optional<AXElement> window =
         m_accessibility.element(AXElement::application(pid), QStringLiteral("AXFocusedWindow"));
@@ -72,7 +64,7 @@ std::optional<QString> TerminalDetector::focusedWindowTitle(qint64 pid) const {
 std::optional<QString> TerminalDetector::currentTitle(const QString& bundleID) const {
     if (!m_accessibility.isProcessTrusted())
         return std::nullopt;
-    const std::optional<qint64> pid = firstPID(bundleID);
+    const std::optional<qint64> pid = m_workspace.firstPID(bundleID);
     return pid ? focusedWindowTitle(*pid) : std::nullopt;
 }
 
@@ -114,7 +106,7 @@ void TerminalDetector::addTitleNotifications(Accessibility::Observer& observer, 
 void TerminalDetector::ensureObserver(const QString& bundleID) {
     if (!m_accessibility.isProcessTrusted())
         return;
-    const std::optional<qint64> pid = firstPID(bundleID);
+    const std::optional<qint64> pid = m_workspace.firstPID(bundleID);
     if (!pid || m_observers.contains(*pid))
         return;
     auto observer = m_accessibility.createObserver(
@@ -132,19 +124,14 @@ void TerminalDetector::ensureObserver(const QString& bundleID) {
 }
 
 void TerminalDetector::removeObserver(const QString& bundleID) {
+    // Also the observers of processes the workspace no longer lists: one that has just ended
+    // may already be gone from the list.
+    QSet<qint64> kept;
     for (const RunningApplication& application : m_workspace.runningApplications()) {
-        if (application.bundleID == bundleID)
-            m_observers.erase(application.pid);
+        if (application.bundleID != bundleID)
+            kept.insert(application.pid);
     }
-    // The workspace may no longer list a process that has just ended: drop the observers of
-    // processes that are gone.
-    std::erase_if(m_observers, [this](const auto& entry) {
-        const QList<RunningApplication> running = m_workspace.runningApplications();
-        return std::none_of(running.cbegin(), running.cend(),
-                            [&entry](const RunningApplication& application) {
-                                return application.pid == entry.first;
-                            });
-    });
+    std::erase_if(m_observers, [&kept](const auto& entry) { return !kept.contains(entry.first); });
 }
 
 void TerminalDetector::titleDidChange() {
@@ -158,7 +145,7 @@ void TerminalDetector::titleDidChange() {
     for (const ContextRecord& loop : loops) {
         if (!terminalBundleIDs().contains(loop.bundleID) || loop.state != ContextState::Waiting)
             continue;
-        const std::optional<qint64> pid = firstPID(loop.bundleID);
+        const std::optional<qint64> pid = m_workspace.firstPID(loop.bundleID);
         if (!pid)
             continue;
         const std::optional<QString> title = focusedWindowTitle(*pid);

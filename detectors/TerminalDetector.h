@@ -37,7 +37,6 @@ public:
     int observerCount() const { return static_cast<int>(m_observers.size()); }
 
 private:
-    std::optional<qint64> firstPID(const QString& bundleID) const;
     std::optional<QString> focusedWindowTitle(qint64 pid) const;
     void ensureObserver(const QString& bundleID);
     void removeObserver(const QString& bundleID);

@@ -52,6 +52,15 @@ public:
     // Brings a window to the front (un-minimising it).
     virtual bool raiseWindow(quint64 windowID) = 0;
 
+    // The first running process of an application.
+    std::optional<qint64> firstPID(const QString& bundleID) const {
+        for (const RunningApplication& application : runningApplications()) {
+            if (application.bundleID == bundleID)
+                return application.pid;
+        }
+        return std::nullopt;
+    }
+
 Q_SIGNALS:
     void applicationActivated(const RunningApplication& application);
     void applicationDeactivated(const RunningApplication& application);

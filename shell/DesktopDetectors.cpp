@@ -52,16 +52,10 @@ DesktopDetectors::DesktopDetectors(Workspace& workspace, UserDefaults& settings)
           .openExtensionsPage = [this] { m_desktop.openExtensionsPage(); },
       }) {}
 
-std::optional<qint64> DesktopDetectors::runningPID(const QString& bundleID) const {
-    for (const RunningApplication& application : m_workspace.runningApplications()) {
-        if (application.bundleID == bundleID)
-            return application.pid;
-    }
-    return std::nullopt;
-}
-
 std::vector<std::unique_ptr<Detector>> DesktopDetectors::make() {
-    const CpuSampling::RunningPID running = [this](const QString& id) { return runningPID(id); };
+    const CpuSampling::RunningPID running = [this](const QString& id) {
+        return m_workspace.firstPID(id);
+    };
     const CpuSampling::CpuProvider cpuTime = [this](qint64 pid) {
         return m_processInfo.cpuTimeNanos(pid);
     };

@@ -27,8 +27,6 @@ public:
     CompanionSetup& companion() { return m_companion; }
 
 private:
-    std::optional<qint64> runningPID(const QString& bundleID) const;
-
     Workspace& m_workspace;
     UserDefaults& m_settings;
     InotifyDirectoryWatcher m_directoryWatcher;
