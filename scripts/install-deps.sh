@@ -22,11 +22,17 @@ for package in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-sudo=""
+# Root runs apt-get itself; anyone else goes through sudo. The environment is passed as an
+# argument of env, so sudo's env_reset cannot drop it (sudo -E may be refused by policy).
+as_root=(env DEBIAN_FRONTEND=noninteractive)
 if [ "$(id -u)" -ne 0 ]; then
-  sudo="sudo"
+  if ! command -v sudo >/dev/null 2>&1; then
+    echo "install-deps.sh: these packages are missing: ${missing[*]}" >&2
+    echo "install-deps.sh: run this script as root, or install sudo and try again." >&2
+    exit 1
+  fi
+  as_root=(sudo "${as_root[@]}")
 fi
 echo "Installing: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-$sudo -E apt-get update -qq
-$sudo -E apt-get install -y -qq "${missing[@]}" >/dev/null
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null

@@ -67,6 +67,18 @@ fi
 export DISPLAY=":$display"
 
 openbox --sm-disable >"$root/openbox.log" 2>&1 &
+# The window manager is ready once it publishes the EWMH desktop count on the root window;
+# before that, activating windows fails.
+wm_ready=""
+for _ in $(seq 1 100); do
+  if xdotool get_num_desktops >/dev/null 2>&1; then wm_ready=1; break; fi
+  sleep 0.05
+done
+if [ -z "$wm_ready" ]; then
+  echo "test-env: openbox did not start:" >&2
+  cat "$root/openbox.log" >&2
+  exit 1
+fi
 
 # Inside the bus session: the keyring first (unlocked with a throwaway password), then
 # the command. The keyring's name on the bus is awaited so no test races its start.
