@@ -242,8 +242,12 @@ void ClaudeDesktopSessionDetector::ensureClaimed(const QString& id,
     SessionState& state = m_sessions[id];
     if (label)
         state.label = label;
-    if (!state.contextID)
+    if (!isOpen(state.contextID))
         state.contextID = claimFor(id, state.label);
+}
+
+bool ClaudeDesktopSessionDetector::isOpen(const std::optional<QString>& contextID) const {
+    return m_environment ? m_environment->isOpen(contextID) : contextID.has_value();
 }
 
 std::optional<QString> ClaudeDesktopSessionDetector::claimFor(const QString& id,
@@ -292,7 +296,7 @@ void ClaudeDesktopSessionDetector::surfaceIfAway(const QString& id) {
     const bool desktopAppFrontmost = frontmost == bundleID;
     SessionState& state = m_sessions[id];
     std::optional<QString> contextID = state.contextID;
-    if (!contextID)
+    if (!isOpen(contextID)) // never claimed, or dismissed or purged since: a new loop
         contextID = claimFor(id, state.label);
     if (!contextID)
         return;

@@ -82,6 +82,7 @@ private:
     void armWatch();
     void changed(const QStringList& paths);
     void ensureClaimed(const QString& id, const std::optional<QString>& label);
+    bool isOpen(const std::optional<QString>& contextID) const;
     std::optional<QString> claimFor(const QString& id, const std::optional<QString>& label);
     void apply(const Meta& meta);
     void surfaceIfAway(const QString& id);

@@ -42,6 +42,12 @@ struct DetectorEnvironment {
     std::function<std::optional<ContextRecord>(const QString& bundleID)> openContext;
     std::function<QList<ContextRecord>()> openContexts;
     std::function<std::optional<QString>()> frontmostBundleID;
+    // Whether a loop a detector remembers still exists and is not dismissed (absent: assume so).
+    std::function<bool(const QString& contextID)> loopIsOpen;
+
+    bool isOpen(const std::optional<QString>& contextID) const {
+        return contextID && (!loopIsOpen || loopIsOpen(*contextID));
+    }
 };
 
 // A detector's start or observe failed; it is disabled for the rest of the run.

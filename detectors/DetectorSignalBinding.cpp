@@ -105,6 +105,14 @@ DetectorEnvironment DetectorSignalBinding::environment(ContextStore& store,
             return {};
         }
     };
+    environment.loopIsOpen = [&store](const QString& contextID) {
+        try {
+            const std::optional<ContextRecord> loop = store.context(contextID);
+            return loop && !loop->dismissedAt;
+        } catch (const std::exception&) {
+            return true; // unknown: keep what the detector has
+        }
+    };
     environment.frontmostBundleID = [&workspace]() -> std::optional<QString> {
         const std::optional<RunningApplication> front = workspace.frontmostApplication();
         return front ? front->bundleID : std::nullopt;

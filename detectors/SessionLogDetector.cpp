@@ -60,8 +60,9 @@ SessionLogDetector::SessionLogDetector(Config config, DirectoryWatcher& watcher,
     , m_watcher(watcher)
     , m_now(std::move(now)) {}
 
-void SessionLogDetector::start(DetectorSignalsPtr signals, const DetectorEnvironment&) {
+void SessionLogDetector::start(DetectorSignalsPtr signals, const DetectorEnvironment& environment) {
     m_signals = std::move(signals);
+    m_environment = environment;
     // Watch first: a line written while the scan runs then still comes as a change.
     armWatch();
     launchScan();
@@ -139,6 +140,7 @@ void SessionLogDetector::adopt(const QString& key, const QByteArray& contents, T
     std::optional<QString> label;
     std::optional<QString> lastPrompt;
     bool working = false;
+    bool aborted = false;
     bool sawPrompt = false;
     for (const QByteArray& line : contents.split('\n')) {
         if (line.trimmed().isEmpty())
@@ -151,10 +153,12 @@ void SessionLogDetector::adopt(const QString& key, const QByteArray& contents, T
         if (const auto* prompt = std::get_if<PromptSent>(&*event)) {
             working = true;
             sawPrompt = true;
+            aborted = false;
             if (prompt->text && !prompt->text->isEmpty())
                 lastPrompt = prompt->text;
         } else {
             working = false;
+            aborted = std::holds_alternative<TurnAborted>(*event);
         }
     }
     if (!sawPrompt)
@@ -168,7 +172,9 @@ void SessionLogDetector::adopt(const QString& key, const QByteArray& contents, T
                                              label.value_or(QStringLiteral("?")));
     summarize(*contextID, lastPrompt);
     m_signals->pending(*contextID, m_config.pendingDetail, at);
-    if (!working)
+    if (!working && aborted)
+        m_signals->readyQuiet(*contextID, m_config.abortedDetail, at);
+    else if (!working)
         m_signals->ready(*contextID, m_config.readyDetail, at);
 }
 
@@ -210,6 +216,7 @@ void SessionLogDetector::armWatch() {
     if (!ancestor)
         return;
     m_watchingAncestor = true;
+    m_ancestor = *ancestor;
     qCInfo(lcDetector).noquote() << QStringLiteral("detector %1 root absent — watching ancestor %2")
                                         .arg(m_config.kind, Log::privateArg(*ancestor));
     // Only the ancestor's own entries: the root appears there, or a folder on the way to it.
@@ -218,6 +225,11 @@ void SessionLogDetector::armWatch() {
 
 void SessionLogDetector::changed(const QStringList& paths) {
     if (m_watchingAncestor) {
+        // The ancestor may be a busy folder ($HOME, where the session log itself may be
+        // written): only the awaited folder, or one on the way to it, appearing counts.
+        if (!QFileInfo(m_config.rootDir).isDir() &&
+            nearestExistingAncestor(m_config.rootDir) == m_ancestor)
+            return;
         // Re-armed outside the watch's own callback, which may not destroy its watch.
         QMetaObject::invokeMethod(
             &m_context,
@@ -282,11 +294,20 @@ void SessionLogDetector::ingest(const QString& key, const QByteArray& line, bool
         m_files.insert(key, state);
         return;
     }
-    if (std::holds_alternative<TurnComplete>(*event)) {
-        if (!state.contextID && known)
+    // A loop dismissed or purged since is gone: the session's next prompt claims a new one
+    // (the end of the turn the user dismissed does not bring it back).
+    const bool gone = state.contextID && !m_environment.isOpen(state.contextID);
+    if (gone)
+        state.contextID.reset();
+    if (!std::holds_alternative<PromptSent>(*event)) {
+        if (!state.contextID && known && !gone)
             state.contextID = claimFor(key, state.label, now);
         m_files.insert(key, state);
-        if (state.contextID)
+        if (!state.contextID)
+            return;
+        if (std::holds_alternative<TurnAborted>(*event))
+            m_signals->readyQuiet(*state.contextID, m_config.abortedDetail, now);
+        else
             m_signals->ready(*state.contextID, m_config.readyDetail, now);
         return;
     }
@@ -374,6 +395,7 @@ SessionLogDetector::Config SessionLogDetector::codex(const QString& bundleID,
     config.rootDir = sessionsDir;
     config.pendingDetail = QStringLiteral("codex_turn_started");
     config.readyDetail = QStringLiteral("codex_task_complete");
+    config.abortedDetail = QStringLiteral("codex_turn_aborted");
     config.isSessionFile = [](const QString& path) {
         const QString name = QFileInfo(path).fileName();
         return name.startsWith(u"rollout-") && name.endsWith(u".jsonl");
@@ -389,6 +411,8 @@ SessionLogDetector::Config SessionLogDetector::codex(const QString& bundleID,
             return PromptSent{std::nullopt};
         if (type == u"task_complete")
             return TurnComplete{};
+        if (type == u"turn_aborted") // the user interrupted the turn
+            return TurnAborted{};
         return std::nullopt;
     };
     const auto labelObject = [](const QJsonObject* object) -> std::optional<QString> {

@@ -16,7 +16,9 @@ public:
         std::optional<QString> text;
     };
     struct TurnComplete {};
-    using Event = std::variant<PromptSent, TurnComplete>;
+    // The user stopped the turn: it has ended, but nothing finished that needs a nudge.
+    struct TurnAborted {};
+    using Event = std::variant<PromptSent, TurnComplete, TurnAborted>;
 
     struct Config {
         QString kind;
@@ -31,6 +33,7 @@ public:
             inspect;
         QString pendingDetail;
         QString readyDetail;
+        QString abortedDetail;
         double launchActiveWindow = 21600;
     };
 
@@ -85,8 +88,10 @@ private:
     DirectoryWatcher& m_watcher;
     Clock m_now;
     DetectorSignalsPtr m_signals;
+    DetectorEnvironment m_environment;
     QHash<QString, FileState> m_files;
     std::unique_ptr<DirectoryWatcher::Watch> m_watch;
     bool m_watchingAncestor = false;
-    QObject m_context; // defers work out of the watch's own callback
+    QString m_ancestor; // the folder watched while the root is absent
+    QObject m_context;  // defers work out of the watch's own callback
 };

@@ -27,6 +27,7 @@ std::unique_ptr<DirectoryWatcher::Watch> FakeDirectoryWatcher::watch(const QStri
                                                                      Callback changed, Depth) {
     if (m_missing.contains(root))
         return nullptr;
+    ++m_made[root];
     auto callback = std::make_shared<Callback>(std::move(changed));
     m_callbacks->insert(root, callback);
     return std::make_unique<FakeWatch>(m_callbacks, root, callback);

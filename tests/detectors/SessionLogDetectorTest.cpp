@@ -1,4 +1,5 @@
 #include "detectors/SessionLogDetector.h"
+#include "LogCapture.h"
 #include "core/StateReason.h"
 #include "detectors/DetectorFixture.h"
 #include "platform/fake/FakeDirectoryWatcher.h"
@@ -170,9 +171,46 @@ TEST_F(SessionLogDetectorTest, CodexTurnsClaimOnStartAndFinishOnCompletion) {
     watcher.announce(sessions, {rollout});
     EXPECT_EQ(signalsOf(loop->id).last(), u"codex ready codex_task_complete @100000"_qs);
 
+    // The user stops a turn: it ends without a nudge.
+    shared->setObserver(observer);
+    writeLog(u"codex-home/sessions/2026/12/06/rollout-2026-12-06T10-00-00-abc.jsonl"_qs,
+             kCodexStarted +
+                 R"({"type":"event_msg","payload":{"type":"turn_aborted","reason":"interrupted"}})"
+                 "\n");
+    watcher.announce(sessions, {rollout});
+    EXPECT_EQ(signalsOf(loop->id).last(), u"codex ready codex_turn_aborted @100000"_qs);
+    EXPECT_EQ(store->context(loop->id)->state, ContextState::Ready);
+    EXPECT_FALSE(observer->transitions.contains(qMakePair(loop->id, ContextState::Ready)))
+        << "nobody is told";
+
     const QString notRollout = writeLog(u"codex-home/sessions/history.jsonl"_qs, kCodexStarted);
     watcher.announce(sessions, {notRollout});
     EXPECT_EQ(openLoops(), 1);
+}
+
+TEST_F(SessionLogDetectorTest, ASessionWhoseLoopIsGoneClaimsANewOneAtItsNextTurn) {
+    QDir().mkpath(root);
+    startClaude();
+    const QString key =
+        writeLog(u".claude/projects/-home-me-shop/a.jsonl"_qs, claudeUser("First"), 1);
+    watcher.announce(root, {key});
+    const auto first = sessionLoop(key);
+    ASSERT_TRUE(first);
+    store->dismissContext(first->id, u"user_dismissed"_qs, clock);
+
+    writeLog(u".claude/projects/-home-me-shop/a.jsonl"_qs, kClaudeEnd);
+    watcher.announce(root, {key});
+    EXPECT_EQ(openLoops(), 0) << "the end of the dismissed turn does not bring it back";
+    writeLog(u".claude/projects/-home-me-shop/a.jsonl"_qs, claudeUser("Second"));
+    watcher.announce(root, {key});
+    const auto second = sessionLoop(key);
+    ASSERT_TRUE(second) << "the session is followed again";
+    EXPECT_NE(second->id, first->id);
+    EXPECT_EQ(second->state, ContextState::Waiting);
+    writeLog(u".claude/projects/-home-me-shop/a.jsonl"_qs, kClaudeEnd);
+    watcher.announce(root, {key});
+    EXPECT_EQ(store->context(second->id)->state, ContextState::Ready);
+    EXPECT_EQ(store->context(first->id)->dismissedAt.has_value(), true) << "the old one stays gone";
 }
 
 TEST_F(SessionLogDetectorTest, AMissingRootIsAwaitedThroughItsNearestAncestor) {
@@ -184,9 +222,27 @@ TEST_F(SessionLogDetectorTest, AMissingRootIsAwaitedThroughItsNearestAncestor) {
               home.path())
         << "several missing folders deep";
 
+    {
+        // $HOME is busy (the session's own log may be written there): changes that bring
+        // the root no nearer neither re-arm nor log.
+        LogCapture log;
+        for (int i = 0; i < 3; ++i) {
+            writeFile(u".xsession-errors"_qs, "a line\n");
+            watcher.announce(home.path(), {home.filePath(u".xsession-errors"_qs)});
+            QCoreApplication::processEvents();
+        }
+        EXPECT_EQ(watcher.watchesMade(home.path()), 1);
+        EXPECT_EQ(log.count(u"app.kestrune.detector"_qs), 0)
+            << log.lines().join(u'\n').toStdString();
+    }
+    QDir(home.path()).mkpath(u".claude"_qs);
+    watcher.announce(home.path(), {home.filePath(u".claude"_qs)});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(watcher.watchCount(home.filePath(u".claude"_qs)), 1) << "one step nearer";
+
     const QString key =
         writeLog(u".claude/projects/-home-me-shop/a.jsonl"_qs, claudeUser("First prompt"), 5);
-    watcher.announce(home.path(), {home.filePath(u".claude"_qs)});
+    watcher.announce(home.filePath(u".claude"_qs), {home.filePath(u".claude/projects"_qs)});
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents();
     EXPECT_FALSE(detector->isWatchingAncestor());
