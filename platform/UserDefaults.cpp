@@ -60,7 +60,7 @@ void UserDefaults::remove(const QString& key) {
     if (!m_values.contains(key))
         return;
     m_values.remove(key);
-    persist(m_values);
+    persist(m_values, key);
     Q_EMIT changed();
 }
 
@@ -75,6 +75,6 @@ void UserDefaults::store(const QString& key, const QJsonValue& value) {
     if (m_values.value(key) == value)
         return;
     m_values.insert(key, value);
-    persist(m_values);
+    persist(m_values, key);
     Q_EMIT changed();
 }

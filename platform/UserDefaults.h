@@ -29,8 +29,12 @@ Q_SIGNALS:
     void changed();
 
 protected:
-    // Stores the values after a change; the default keeps them in memory only.
-    virtual void persist(const QJsonObject& values) { Q_UNUSED(values); }
+    // Stores the values after a change of `changedKey` (absent from `values` when it was
+    // removed); the default keeps them in memory only.
+    virtual void persist(const QJsonObject& values, const QString& changedKey) {
+        Q_UNUSED(values);
+        Q_UNUSED(changedKey);
+    }
     // Replaces every value (for a reload) and announces the change.
     void replaceAll(const QJsonObject& values);
     const QJsonObject& values() const { return m_values; }

@@ -25,32 +25,79 @@ QString JsonFileUserDefaults::defaultPath() {
            QStringLiteral("/Kestrune/defaults.json");
 }
 
-void JsonFileUserDefaults::persist(const QJsonObject& values) {
+void JsonFileUserDefaults::persist(const QJsonObject& values, const QString& changedKey) {
+    m_unsaved.insert(changedKey, values.contains(changedKey)
+                                     ? std::optional<QJsonValue>(values.value(changedKey))
+                                     : std::nullopt);
+    // Merged into what is on disk now, so an outside edit not yet reloaded is not lost.
+    if (const std::optional<QJsonObject> onDisk = readFile())
+        saveUnsaved(*onDisk);
+    watch();
+}
+
+std::optional<QJsonObject> JsonFileUserDefaults::readFile() {
+    QFile file(m_path);
+    if (!file.exists())
+        return QJsonObject{};
+    QString problem;
+    QJsonDocument document;
+    if (!file.open(QIODevice::ReadOnly)) {
+        problem = file.errorString();
+    } else {
+        QJsonParseError error{};
+        document = QJsonDocument::fromJson(file.readAll(), &error);
+        if (error.error != QJsonParseError::NoError)
+            problem = QStringLiteral("%1 at byte %2").arg(error.errorString()).arg(error.offset);
+        else if (!document.isObject())
+            problem = QStringLiteral("the file does not hold a JSON object");
+    }
+    if (problem.isEmpty()) {
+        if (m_warned)
+            qCInfo(lcApp).noquote() << "Settings file" << m_path << "is readable again";
+        m_warned = false;
+        return document.object();
+    }
+    if (!m_warned)
+        qCWarning(lcApp).noquote()
+            << "Settings file" << m_path << "cannot be read (" + problem + ")."
+            << "Tessarine keeps its last good settings and will not write the file until it"
+            << "is fixed; changes made meanwhile are saved then.";
+    m_warned = true;
+    return std::nullopt;
+}
+
+QJsonObject JsonFileUserDefaults::withUnsaved(QJsonObject onDisk) const {
+    for (auto change = m_unsaved.cbegin(); change != m_unsaved.cend(); ++change) {
+        if (change.value())
+            onDisk.insert(change.key(), *change.value());
+        else
+            onDisk.remove(change.key());
+    }
+    return onDisk;
+}
+
+void JsonFileUserDefaults::saveUnsaved(const QJsonObject& onDisk) {
+    if (m_unsaved.isEmpty())
+        return;
     QSaveFile file(m_path);
     if (!file.open(QIODevice::WriteOnly) ||
-        file.write(QJsonDocument(values).toJson(QJsonDocument::Indented)) < 0 || !file.commit())
+        file.write(QJsonDocument(withUnsaved(onDisk)).toJson(QJsonDocument::Indented)) < 0 ||
+        !file.commit()) {
         qCWarning(lcApp).noquote()
             << "Could not save settings to" << m_path << ":" << file.errorString();
-    watch();
+        return; // kept for the next change or reload
+    }
+    m_unsaved.clear();
 }
 
 void JsonFileUserDefaults::reload() {
     watch();
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (file.exists())
-            return; // unreadable for now: keep what we have
-        replaceAll({});
-        return;
-    }
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject()) {
-        // Half-written or hand-edited badly: keep the last good values.
-        qCWarning(lcApp).noquote() << "Ignoring unreadable settings file" << m_path;
-        return;
-    }
-    replaceAll(document.object());
+    const std::optional<QJsonObject> onDisk = readFile();
+    if (!onDisk)
+        return; // half-written or hand-edited badly: keep the last good values
+    const QJsonObject merged = withUnsaved(*onDisk);
+    saveUnsaved(*onDisk);
+    replaceAll(merged);
 }
 
 void JsonFileUserDefaults::watch() {

@@ -1,12 +1,31 @@
+#include "LogCapture.h"
+#include "Wait.h"
 #include "platform/fake/MemoryUserDefaults.h"
 #include "platform/linux/JsonFileUserDefaults.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+namespace {
+
+void writeAll(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
 
 TEST(UserDefaultsTest, ValuesOfTheWrongTypeReadAsAbsent) {
     MemoryUserDefaults defaults;
@@ -67,12 +86,46 @@ TEST(UserDefaultsTest, TheFileKeepsTypesAcrossRunsAndFollowsOutsideChanges) {
     EXPECT_GE(changes, 1);
 
     // A broken file keeps the last good values.
+    LogCapture log;
     {
         QFile broken(path);
         ASSERT_TRUE(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
         broken.write("{\"settings.staleAfterMinutes\": ");
     }
-    for (int i = 0; i < 20; ++i)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    waitFor([&] { return log.count(u"cannot be read"_qs) > 0; });
+    EXPECT_EQ(log.count(u"cannot be read"_qs), 1);
     EXPECT_EQ(defaults.integerValue(u"settings.staleAfterMinutes"_qs), 10);
+}
+
+TEST(UserDefaultsTest, AFileThatDoesNotParseIsNeverWrittenOver) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"defaults.json"_qs);
+    // Hand-edited, with a trailing comma.
+    const QByteArray mine =
+        "{\n  \"settings.staleAfterMinutes\": 30,\n  \"settings.sensoryProfile\": "
+        "\"coach\",\n}\n";
+    writeAll(path, mine);
+
+    LogCapture log;
+    JsonFileUserDefaults defaults(path);
+    defaults.setBool(u"settings.launchAtLogin.configured"_qs, true);
+    defaults.setInteger(u"settings.retentionDays"_qs, 7);
+    defaults.remove(u"settings.retentionDays"_qs);
+    EXPECT_EQ(readAll(path), mine) << "the user's file is untouched";
+    EXPECT_EQ(defaults.boolValue(u"settings.launchAtLogin.configured"_qs), true);
+    EXPECT_EQ(log.count(u"cannot be read"_qs), 1) << log.lines().join(u'\n').toStdString();
+    EXPECT_TRUE(log.lines().join(u'\n').contains(path)) << "the warning names the file";
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{u"defaults.json"_qs})
+        << "nothing moved aside";
+
+    // The user fixes the file: the change made meanwhile joins what they wrote.
+    writeAll(path, "{\"settings.staleAfterMinutes\": 30, \"settings.sensoryProfile\": \"coach\"}");
+    waitFor([&] { return defaults.unsavedChanges() == 0; });
+    const QJsonObject saved = QJsonDocument::fromJson(readAll(path)).object();
+    EXPECT_EQ(saved.value(u"settings.staleAfterMinutes"_qs).toInt(), 30);
+    EXPECT_EQ(saved.value(u"settings.sensoryProfile"_qs).toString(), u"coach"_qs);
+    EXPECT_EQ(saved.value(u"settings.launchAtLogin.configured"_qs).toBool(), true);
+    EXPECT_FALSE(saved.contains(u"settings.retentionDays"_qs));
+    EXPECT_EQ(defaults.integerValue(u"settings.staleAfterMinutes"_qs), 30);
+    EXPECT_EQ(defaults.boolValue(u"settings.launchAtLogin.configured"_qs), true);
 }
