@@ -5,18 +5,22 @@
 #include "core/Environment.h"
 #include "core/Log.h"
 #include "detectors/BrowserDetector.h"
+#include "platform/linux/InstanceLock.h"
 #include "platform/linux/JsonFileUserDefaults.h"
 #include "platform/linux/LinuxSessionMonitor.h"
 #include "platform/linux/SecretServiceStore.h"
+#include "platform/linux/UnixDatagramMessagePort.h"
 #include "platform/linux/UnixSignalWatcher.h"
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
 #include "shell/DesktopDetectors.h"
 #include "store/KeyProviders.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -55,6 +59,51 @@ int main(int argc, char* argv[]) {
                                           "%{endif}%{message}"));
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Tessarine"));
+
+    QCommandLineParser arguments;
+    arguments.setApplicationDescription(
+        QStringLiteral("Tessarine keeps your unfinished work in an encrypted local database."));
+    arguments.addHelpOption();
+    const QCommandLineOption startFresh(
+        QStringLiteral("start-fresh"),
+        QStringLiteral("Move the existing database aside (kept, never deleted) and start with an "
+                       "empty one, for when its key is lost."));
+    arguments.addOption(startFresh);
+    arguments.process(app);
+
+    // One engine per user: a second one would record every focus change twice.
+    const std::optional<QString> runtimeFolder = UnixDatagramMessagePort().folder();
+    std::optional<InstanceLock> instanceLock;
+    if (runtimeFolder) {
+        instanceLock.emplace(*runtimeFolder + QStringLiteral("/tessarine.lock"));
+        if (instanceLock->state() == InstanceLock::State::HeldByAnother) {
+            std::fputs("Tessarine is already running for this user; nothing to do.\n", stdout);
+            return 0;
+        }
+        if (instanceLock->state() == InstanceLock::State::Unavailable)
+            qCWarning(lcApp).noquote() << "Cannot take the instance lock" << instanceLock->path()
+                                       << "(" + instanceLock->errorString() + ");"
+                                       << "running without it";
+    } else {
+        qCWarning(lcApp) << "No private runtime folder for the instance lock; running without it";
+    }
+
+    if (arguments.isSet(startFresh)) {
+        try {
+            const std::optional<QString> movedTo =
+                ContextStore::quarantine(ContextStore::defaultDatabaseURL());
+            std::fputs(
+                movedTo ? qPrintable(QStringLiteral(
+                                         "The old database was moved to %1; starting with an empty "
+                                         "one.\n")
+                                         .arg(*movedTo))
+                        : "There was no database; starting with an empty one.\n",
+                stdout);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "Could not move the old database aside: %s\n", error.what());
+            return 1;
+        }
+    }
 
     UnixSignalWatcher signalWatcher;
     QObject::connect(&signalWatcher, &UnixSignalWatcher::terminationRequested, &app,

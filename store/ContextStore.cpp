@@ -42,14 +42,24 @@ ContextStore::ContextStore(const QString& databasePath, DatabaseKeyProviding& ke
     // An empty passphrase would mean an unencrypted file; refuse before touching the file.
     if (key.isEmpty())
         throw StoreError(SQLITE_MISUSE, QStringLiteral("The database key is empty"));
+    OpenStage stage = OpenStage::Opening;
     try {
-        openAndMigrate(databasePath, key, m_db, m_migratedAtOpen);
+        openAndMigrate(databasePath, key, m_db, m_migratedAtOpen, stage);
     } catch (const StoreError& error) {
+        if (!provesUnreadable(error, stage, m_db.get())) {
+            m_db.reset();
+            qCCritical(lcStore).noquote()
+                << "The database" << databasePath
+                << "could not be opened (" + error.message() +
+                       "); it was left untouched. Free disk space, check its permissions or"
+                << "close the program holding it, then start Tessarine again.";
+            throw;
+        }
         qCWarning(lcStore).noquote() << "Database could not be opened (" + error.message() +
                                             "); moving it aside and starting a new one";
         quarantine(databasePath);
         m_db.reset();
-        openAndMigrate(databasePath, key, m_db, m_migratedAtOpen);
+        openAndMigrate(databasePath, key, m_db, m_migratedAtOpen, stage);
     }
     m_cachedRules = loadPrivacyRules();
 }
@@ -62,19 +72,65 @@ ContextStore::~ContextStore() {
 }
 
 void ContextStore::openAndMigrate(const QString& path, const QByteArray& key,
-                                  std::unique_ptr<Database>& db, QStringList& migrated) {
+                                  std::unique_ptr<Database>& db, QStringList& migrated,
+                                  OpenStage& stage) {
+    stage = OpenStage::Opening;
     // Created owner-only up front: SQLite gives its -wal and -shm files the same mode.
     FileSecurity::ensurePrivateFile(path);
     db = std::make_unique<Database>(path);
     db->applyKey(key);
+    // Another connection's lock (a backup, a shell) is waited for rather than failing.
+    sqlite3_busy_timeout(db->handle(), kBusyTimeoutMs);
+    stage = OpenStage::Reading;
     // The first statement that reads the file; a wrong key or a foreign file fails here.
     db->execute(QStringLiteral("PRAGMA journal_mode = WAL"));
     db->execute(QStringLiteral("PRAGMA foreign_keys = ON"));
+    // Compiled in; set again so erased rows are zeroed whatever the build's default.
+    db->execute(QStringLiteral("PRAGMA secure_delete = ON"));
+    stage = OpenStage::Migrating;
     migrated = Migrations::migrate(*db);
     restrictDatabaseFiles(path);
 }
 
-void ContextStore::quarantine(const QString& path) {
+bool ContextStore::provesUnreadable(const StoreError& error, OpenStage stage, Database* db) {
+    switch (error.primaryCode()) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_FULL:
+    case SQLITE_IOERR:
+    case SQLITE_READONLY:
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+    case SQLITE_NOMEM:
+    case SQLITE_INTERRUPT:
+    case SQLITE_NOLFS:
+    case SQLITE_AUTH:
+    case SQLITE_MISUSE:
+        return false; // the file may be fine: a lock, the disk or this process is at fault
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+        break;
+    default:
+        // A migration that fails on a file the key reads (a schema it cannot take).
+        return stage == OpenStage::Migrating;
+    }
+    if (!db)
+        return false;
+    // Confirmed page by page (it reads the whole file, so only now): with a wrong key or a
+    // foreign file every page fails its check.
+    try {
+        Statement check(*db, QStringLiteral("PRAGMA cipher_integrity_check"));
+        return check.step();
+    } catch (const StoreError& checkError) {
+        qCWarning(lcStore).noquote()
+            << "The integrity check could not run (" + checkError.message() + ")";
+        return false;
+    }
+}
+
+std::optional<QString> ContextStore::quarantine(const QString& path) {
+    if (!QFileInfo::exists(path))
+        return std::nullopt;
     const QString stamp = QString::number(toMillis(std::chrono::system_clock::now()));
     for (const QString& suffix : kSideFileSuffixes) {
         const QString from = path + suffix;
@@ -88,6 +144,7 @@ void ContextStore::quarantine(const QString& path) {
                     .arg(from, file.errorString()));
         qCWarning(lcStore).noquote() << "Moved unreadable database file to" << Log::privateArg(to);
     }
+    return path + QStringLiteral(".unreadable-") + stamp;
 }
 
 void ContextStore::seedDefaultExclusions(const QString& seedFilePath) {

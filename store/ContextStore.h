@@ -22,6 +22,8 @@
 #include <utility>
 #include <vector>
 
+class StoreError;
+
 class DatabaseKeyProviding;
 class QUrl;
 
@@ -35,8 +37,11 @@ public:
     static QString defaultDatabaseURL();
 
     // Opens the database with the provider's key and brings it to the current schema.
-    // A file that cannot be opened, decrypted or migrated is moved aside (quarantined)
-    // and one fresh database is tried. Throws what finally failed.
+    // Only a file proven unreadable with this key (not a database, or corrupt pages
+    // confirmed by an integrity check, or a migration that fails on a readable file for a
+    // reason other than a full disk, an I/O error or a lock) is moved aside (quarantined),
+    // and one fresh database is tried. Anything else (busy, full disk, I/O, read-only)
+    // leaves the file untouched and is thrown. Throws what finally failed.
     ContextStore(const QString& databasePath, DatabaseKeyProviding& keyProvider);
     ~ContextStore();
     ContextStore(const ContextStore&) = delete;
@@ -152,12 +157,22 @@ public:
     // Erases all loops and what belongs to them; exclusions, retention and audit survive.
     void deleteEverything(TimePoint at);
 
+    // How long a statement waits for another connection's lock before failing as busy.
+    static constexpr int kBusyTimeoutMs = 2000;
+    // Moves the database and its side files aside under one stamp; returns the new path of
+    // the database file, or nothing when there was no file. Throws StoreFileError.
+    static std::optional<QString> quarantine(const QString& path);
+
 private:
     // The connection is handed out through `db` as soon as it exists, so that a failed
     // attempt can be moved aside before it is closed (closing may tidy up side files).
+    enum class OpenStage { Opening, Reading, Migrating };
     static void openAndMigrate(const QString& path, const QByteArray& key,
-                               std::unique_ptr<Database>& db, QStringList& migrated);
-    static void quarantine(const QString& path);
+                               std::unique_ptr<Database>& db, QStringList& migrated,
+                               OpenStage& stage);
+    // True when the failure proves the file unreadable with this key.
+    static bool provesUnreadable(const StoreError& error, OpenStage stage, Database* db);
+
     PrivacyRules loadPrivacyRules();
 
     template <typename Body> auto read(Body&& body) {
@@ -191,6 +206,9 @@ private:
 
     // Called with the connection locked, after each committed write.
     void afterCommit();
+    // Folds the log into the main file and empties it, so erased rows leave the disk.
+    void checkpointErasedPages();
+    void checkpoint(); // connection locked
     // Fetches the open loops and posts them to the live observations (connection locked).
     void deliverToObservers(const std::vector<std::shared_ptr<LoopObservationState>>& targets);
 
@@ -206,6 +224,7 @@ private:
     QStringList m_migratedAtOpen;
     std::unique_ptr<Database> m_db;
     std::mutex m_dbMutex;
+    bool m_checkpointPending = false; // an erase's checkpoint was blocked by a reader
     PrivacyRules m_cachedRules;
     mutable std::mutex m_rulesMutex;
     std::vector<std::shared_ptr<LoopObservationState>> m_observers; // guarded by m_dbMutex

@@ -63,6 +63,17 @@ QByteArray KeychainKeyProvider::databaseKey() {
         return readKeyFile();
     }
 
+    // The keyring answers, but without our entry (another session's keyring, a reset one)
+    // while a database exists: a new key would only get that database moved aside.
+    if (hasExistingDatabase()) {
+        qCCritical(lcStore).noquote()
+            << "The keyring holds no key (service \"app.kestrune\", account \"database-key\")"
+            << "for the existing database" << m_databasePath + QLatin1Char('.')
+            << "Unlock the keyring that holds it, or restore that entry, and relaunch; or start"
+            << "over with `tessarine --start-fresh`, which moves the old database aside.";
+        throw ContextStoreError::keychainFailure(found.code);
+    }
+
     const QByteArray key = randomKey();
     const SecretStore::WriteResult stored = m_secrets.write(service, account, key);
     if (stored.status != SecretStore::Status::Ok)
@@ -79,7 +90,7 @@ QByteArray KeychainKeyProvider::keyWithoutKeychain(qint32 status) {
         return readKeyFile();
     }
     // The existing database was keyed through the keychain: a new key would set it aside.
-    if (QFileInfo::exists(m_databasePath) && QFileInfo(m_databasePath).size() > 0) {
+    if (hasExistingDatabase()) {
         qCCritical(lcStore) << "No keychain service is reachable and the database key lives there;"
                             << "start the desktop keyring (Secret Service) and relaunch";
         throw ContextStoreError::keychainFailure(status);
@@ -91,6 +102,10 @@ QByteArray KeychainKeyProvider::keyWithoutKeychain(qint32 status) {
     const QByteArray key = randomKey();
     FileSecurity::writePrivateFileAtomically(keyFile, key);
     return key;
+}
+
+bool KeychainKeyProvider::hasExistingDatabase() const {
+    return QFileInfo(m_databasePath).size() > 0;
 }
 
 QByteArray KeychainKeyProvider::readKeyFile() const {

@@ -28,7 +28,8 @@ private:
 
 // Keeps one random 32-byte key in the platform keychain (service "app.kestrune", account
 // "database-key"), creating it on first use. When no keychain service is reachable at all,
-// the key lives in an owner-only file beside the database instead.
+// the key lives in an owner-only file beside the database instead. A key is never made up
+// while a database exists (it could not read it): that fails with keychainFailure.
 class KeychainKeyProvider final : public DatabaseKeyProviding {
 public:
     static constexpr auto kService = "app.kestrune";
@@ -44,6 +45,7 @@ public:
 private:
     QByteArray keyWithoutKeychain(qint32 status);
     QByteArray readKeyFile() const;
+    bool hasExistingDatabase() const;
 
     SecretStore& m_secrets;
     QString m_databasePath;

@@ -113,3 +113,25 @@ TEST(EngineEndToEndTest, ATerminalBackAtItsPromptMakesItsWaitingLoopReady) {
         engine.loops().contains(u"com.apple.Terminal make build | ready | EndToEndEditor"_qs))
         << engine.loops().join(u'\n').toStdString() << engine.log();
 }
+
+TEST(EngineEndToEndTest, ASecondStartLeavesTheRunningEngineAlone) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    QTemporaryDir home;
+    Engine engine(home, kLoopsAtOnce);
+    ASSERT_TRUE(engine.waitForLog("Tessarine is running")) << engine.log();
+
+    QProcess second;
+    second.setProcessEnvironment(engine.environment());
+    second.start(QStringLiteral(TESSARINE_EXECUTABLE));
+    ASSERT_TRUE(second.waitForFinished(10000)) << "the second start does not stay";
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(second.readAllStandardOutput().contains("already running"));
+    EXPECT_FALSE(second.readAllStandardError().contains("tab receipt port unavailable"));
+
+    // The first one still runs and, once stopped, frees the lock for the next start.
+    EXPECT_TRUE(engine.stop()) << engine.log();
+    Engine next(home, kLoopsAtOnce);
+    EXPECT_TRUE(next.waitForLog("Tessarine is running")) << next.log();
+    EXPECT_TRUE(next.stop()) << next.log();
+}

@@ -103,6 +103,7 @@ public:
         return list;
     }
     QByteArray rawLog() const { return m_log; }
+    QProcessEnvironment environment() const { return m_process.processEnvironment(); }
 
 private:
     const QTemporaryDir& m_home;

@@ -86,6 +86,23 @@ TEST_F(KeychainKeyProviderTest, AKeychainKeyedDatabaseIsNotReplacedWhenTheKeycha
     EXPECT_TRUE(reopened.migrationsAppliedAtOpen().isEmpty());
 }
 
+TEST_F(KeychainKeyProviderTest, AKeyringWithoutTheEntryNeverGetsANewKeyOverExistingData) {
+    { ContextStore store(path, provider); }
+    const QByteArray database = readBytes(path);
+    FakeSecretStore anotherSessionsKeyring; // answers, but holds no entry of ours
+    KeychainKeyProvider elsewhere(anotherSessionsKeyring, path);
+    EXPECT_THROW(elsewhere.databaseKey(), ContextStoreError);
+    EXPECT_EQ(anotherSessionsKeyring.writeCount(), 0) << "no key minted";
+    EXPECT_FALSE(QFile::exists(keyFile));
+    EXPECT_EQ(readBytes(path), database);
+
+    // Starting fresh moves the database aside; then a new key is made for a new one.
+    ASSERT_TRUE(ContextStore::quarantine(path));
+    const QByteArray fresh = elsewhere.databaseKey();
+    EXPECT_EQ(fresh.size(), 32);
+    EXPECT_EQ(anotherSessionsKeyring.writeCount(), 1);
+}
+
 TEST(EphemeralKeyProviderTest, DevelopmentKeyIsFixedAndDiffersFromRandomKeys) {
     const QByteArray key = EphemeralKeyProvider::developmentKey();
     EXPECT_EQ(key.size(), 32);
