@@ -3,6 +3,7 @@
 #include "store/AuditLog.h"
 #include "store/ContextStore.h"
 #include "store/FileSecurity.h"
+#include "store/StoreError.h"
 #include "store/StoreIds.h"
 
 #include <QFileInfo>
@@ -94,6 +95,7 @@ void ContextStore::addExclusion(const QString& bundleID, TimePoint at) {
     });
     reloadPrivacyRules();
     recordAudit(AuditLog::rawValue(AuditLog::Action::ExclusionAdded), bundleID, at);
+    checkpointErasedPages();
 }
 
 void ContextStore::removeExclusion(const QString& ruleID, TimePoint at) {
@@ -134,6 +136,7 @@ void ContextStore::addURLExclusion(const QString& pattern, TimePoint at) {
     reloadPrivacyRules();
     recordAudit(AuditLog::rawValue(AuditLog::Action::ExclusionAdded),
                 QStringLiteral("url: ") + pattern, at);
+    checkpointErasedPages();
 }
 
 RetentionSettings ContextStore::retentionSettings() {
@@ -171,7 +174,7 @@ qint64 ContextStore::purgeExpired(TimePoint now) {
     const QString expiredLoops =
         QStringLiteral("\n    (SELECT c.id FROM context c WHERE c.created_at < ? ") + pinned +
         QStringLiteral(")");
-    return write([&](Database& db) {
+    const qint64 purged = write([&](Database& db) {
         // Rows that still point at a purged loop are tidied up before the commit checks
         // foreign keys (see below).
         db.execute(QStringLiteral("PRAGMA defer_foreign_keys = ON"));
@@ -199,6 +202,9 @@ qint64 ContextStore::purgeExpired(TimePoint now) {
                                   "AND context_id NOT IN (SELECT id FROM context)"));
         return deleted;
     });
+    if (purged > 0)
+        checkpointErasedPages();
+    return purged;
 }
 
 void ContextStore::recordAudit(const QString& action, const std::optional<QString>& detail,
@@ -263,8 +269,27 @@ void ContextStore::deleteEverything(TimePoint at) {
     {
         std::lock_guard lock(m_dbMutex);
         m_db->execute(QStringLiteral("VACUUM"));
-        // Old pages may still sit in the write-ahead log; fold it in and empty it.
-        m_db->execute(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+        checkpoint();
     }
     recordAudit(AuditLog::rawValue(AuditLog::Action::DeleteEverything), std::nullopt, at);
+}
+
+void ContextStore::checkpointErasedPages() {
+    std::lock_guard lock(m_dbMutex);
+    checkpoint();
+}
+
+void ContextStore::checkpoint() {
+    // secure_delete zeroes erased rows in the pages written from now on, but in WAL mode the
+    // older page images stay in the main file until a checkpoint and in -wal until it is
+    // truncated. A reader (another connection) can block this; it is retried after the
+    // next write.
+    try {
+        Statement run(*m_db, QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+        m_checkpointPending = run.step() && run.int64(0).value_or(0) != 0;
+    } catch (const StoreError& error) {
+        m_checkpointPending = true;
+        qCWarning(lcStore).noquote() << "Checkpoint after erasing failed (" + error.message() +
+                                            "); retried after the next write";
+    }
 }

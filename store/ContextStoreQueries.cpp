@@ -202,6 +202,8 @@ LoopObservation ContextStore::observeOpenLoops(std::function<void(const GroupedL
 }
 
 void ContextStore::afterCommit() {
+    if (m_checkpointPending)
+        checkpoint();
     const QSet<QString> changed = m_db->takeChangedTables();
     if (!changed.contains(QStringLiteral("context")) &&
         !changed.contains(QStringLiteral("source")) &&

@@ -306,6 +306,59 @@ TEST_F(PrivacyControlsTest, DeleteEverythingLeavesNoDeletedTextInTheFileOrItsLog
     EXPECT_EQ(last.alsoOpen.size() + last.openCount(), 0);
 }
 
+TEST_F(PrivacyControlsTest, ExclusionsAndThePurgeLeaveNoErasedTextInTheFileOrItsLog) {
+    EXPECT_EQ(count(u"PRAGMA secure_delete"_qs), 1);
+    const auto onDisk = [&] {
+        const QByteArray file = readBytes(path);
+        return CipherPages::decryptDatabase(file, testKey()) +
+               CipherPages::decryptLog(readBytes(path + u"-wal"_qs), file, testKey());
+    };
+    richLoop(browser, 1, u"Keep-this-loop"_qs);
+    for (int i = 0; i < 20; ++i)
+        richLoop(vault, 2, QStringLiteral("Vault-secret-%1").arg(i));
+    richLoop(browser, 3, u"Tracking-token-page"_qs);
+    richLoop(u"org.example.Mail"_qs, 4, u"Expired-mail-draft"_qs);
+    ASSERT_TRUE(onDisk().contains("Vault-secret-7")) << "the pages can be read before";
+
+    store->addExclusion(vault, at(10));
+    QByteArray left = onDisk();
+    EXPECT_FALSE(left.contains("Vault-secret-")) << "an excluded application's rows";
+
+    store->addURLExclusion(u"https://example.com/tracking*"_qs, at(11));
+    left = onDisk();
+    EXPECT_FALSE(left.contains("https://example.com/Tracking-token-page"));
+    EXPECT_TRUE(left.contains("Keep-this-loop")) << "what is kept stays readable";
+
+    // Everything but the newest loop expires after the default seven days.
+    raw()->execute(u"UPDATE context SET created_at = ? WHERE label = 'Keep-this-loop'"_qs,
+                   ms(20 * 86400.0));
+    EXPECT_GT(store->purgeExpired(at(20 * 86400.0)), 0);
+    left = onDisk();
+    EXPECT_FALSE(left.contains("Expired-mail-draft"));
+    EXPECT_TRUE(left.contains("Keep-this-loop"));
+}
+
+TEST_F(PrivacyControlsTest, ACheckpointBlockedByAReaderIsRetriedAfterTheNextWrite) {
+    for (int i = 0; i < 5; ++i)
+        richLoop(vault, 1, QStringLiteral("Vault-secret-%1").arg(i));
+    const auto logHolds = [&](const QByteArray& text) {
+        return CipherPages::decryptLog(readBytes(path + u"-wal"_qs), readBytes(path), testKey())
+            .contains(text);
+    };
+    {
+        // Another connection reading keeps the log from being emptied.
+        auto reader = openRaw(path, testKey());
+        reader->execute(u"BEGIN"_qs);
+        EXPECT_GE(reader->scalarInt(u"SELECT COUNT(*) FROM context"_qs).value_or(0), 5);
+        store->addExclusion(vault, at(10));
+        EXPECT_TRUE(logHolds("Vault-secret-")) << "blocked for now";
+        reader->execute(u"COMMIT"_qs);
+    }
+    store->recordAudit(u"capture_paused"_qs, std::nullopt, at(11));
+    EXPECT_FALSE(logHolds("Vault-secret-"));
+    EXPECT_FALSE(readBytes(path).isEmpty());
+}
+
 TEST(AuditLogTest, EveryActionHasItsSentence) {
     const auto sentence = [](const char* action, std::optional<QString> detail) {
         return AuditLog::describe({u"id"_qs, QString::fromLatin1(action), std::move(detail), {}});
