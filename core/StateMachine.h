@@ -103,6 +103,7 @@ private:
     void notifyObserver(const QString& contextID, ContextState state);
     void notifyDismissed(const QString& contextID);
     std::optional<TimePoint> rearmTimer(TimePoint now);
+    std::optional<TimePoint> earliestDeadline();
 
     std::weak_ptr<TransitionObserver> m_observer;
     ContextStore& m_store;
@@ -113,6 +114,10 @@ private:
     std::optional<PendingVisit> m_pendingVisit;
     std::optional<LastLeft> m_lastLeft;
     QSet<QString> m_dismissedWhileWaiting;
+    // While ageing keeps failing (the store refuses writes), ticks wait this long instead of
+    // firing again at a deadline already past; doubled per failed pass, up to kMaxBackoff.
+    std::chrono::seconds m_ageingBackoff{0};
+    static constexpr std::chrono::seconds kMaxBackoff{300};
     // Timer actions hold this weakly, so a tick never reaches a destroyed machine.
     std::shared_ptr<StateMachine*> m_self;
 };

@@ -1,6 +1,7 @@
 // Detector signals, the user's commands, ageing and the timer.
 #include "core/StateMachine.h"
 
+#include "core/Log.h"
 #include "core/StateReason.h"
 #include "store/ContextStore.h"
 
@@ -201,6 +202,7 @@ std::optional<TimePoint> StateMachine::tick(TimePoint now) {
 
     const TimePoint staleCutOff = now - seconds(m_configuration.staleAfter);
     const TimePoint workingCutOff = now - seconds(m_configuration.workingStaleAfter);
+    bool failed = false;
     try {
         for (const ContextRecord& loop : m_store.openContexts()) {
             std::optional<QString> why;
@@ -215,12 +217,26 @@ std::optional<TimePoint> StateMachine::tick(TimePoint now) {
             notifyObserver(loop.id, ContextState::Stale);
         }
     } catch (const std::exception&) {
-        // the pass stops; the next tick picks up the rest
+        failed = true; // the pass stops; a later tick picks up the rest
+    }
+    // A deadline still due after the pass means a loop could not be aged: firing again at
+    // once would spin, so wait, longer each time, until a pass gets through.
+    const std::optional<TimePoint> stillDue = earliestDeadline();
+    if (failed || (stillDue && *stillDue <= now)) {
+        if (m_ageingBackoff.count() == 0)
+            qCWarning(lcApp) << "Loops could not be aged (the database refused the change);"
+                             << "retrying with a growing delay of up to" << kMaxBackoff.count()
+                             << "s";
+        m_ageingBackoff = m_ageingBackoff.count() == 0 ? std::chrono::seconds(1)
+                                                       : std::min(m_ageingBackoff * 2, kMaxBackoff);
+    } else if (m_ageingBackoff.count() != 0) {
+        m_ageingBackoff = std::chrono::seconds(0);
+        qCInfo(lcApp) << "Loops are aged again";
     }
     return rearmTimer(now);
 }
 
-std::optional<TimePoint> StateMachine::rearmTimer(TimePoint now) {
+std::optional<TimePoint> StateMachine::earliestDeadline() {
     std::optional<TimePoint> next;
     const auto consider = [&next](TimePoint deadline) {
         if (!next || deadline < *next)
@@ -239,6 +255,13 @@ std::optional<TimePoint> StateMachine::rearmTimer(TimePoint now) {
     }
     if (m_pendingVisit)
         consider(m_pendingVisit->since + seconds(m_configuration.engagementThreshold));
+    return next;
+}
+
+std::optional<TimePoint> StateMachine::rearmTimer(TimePoint now) {
+    std::optional<TimePoint> next = earliestDeadline();
+    if (next && m_ageingBackoff.count() != 0)
+        next = std::max(*next, now + m_ageingBackoff);
 
     if (!m_timer)
         return next;

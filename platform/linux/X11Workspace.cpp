@@ -1,5 +1,7 @@
 #include "platform/linux/X11Workspace.h"
 
+#include "core/Log.h"
+
 #include <QFile>
 #include <QSocketNotifier>
 #include <xcb/xcb.h>
@@ -94,12 +96,16 @@ X11Workspace::~X11Workspace() {
     }
 }
 
+bool X11Workspace::isFollowing() const {
+    return m_notifier && m_notifier->isEnabled();
+}
+
 bool X11Workspace::isConnected() const {
     return m_connection && !xcb_connection_has_error(m_connection);
 }
 
 void X11Workspace::readEvents() {
-    if (!isConnected())
+    if (!m_connection || !m_notifier || !m_notifier->isEnabled())
         return;
     while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection)) {
         const auto* property = reinterpret_cast<const xcb_property_notify_event_t*>(event);
@@ -107,6 +113,12 @@ void X11Workspace::readEvents() {
         std::free(event);
     }
     xcb_flush(m_connection);
+    if (xcb_connection_has_error(m_connection)) {
+        // The socket stays readable at its end: left enabled, the notifier would fire forever.
+        m_notifier->setEnabled(false);
+        qCWarning(lcFocus) << "The X display went away; window switches are no longer followed."
+                           << "Start Tessarine again in the new session.";
+    }
 }
 
 void X11Workspace::handleEvent(quint8 responseType, quint32 window, quint32 atom) {

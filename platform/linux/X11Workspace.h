@@ -24,6 +24,8 @@ public:
     ~X11Workspace() override;
 
     bool isConnected() const;
+    // False once the display has gone away (the connection is then left alone for good).
+    bool isFollowing() const;
 
     QList<RunningApplication> runningApplications() const override;
     std::optional<RunningApplication> frontmostApplication() const override;

@@ -204,6 +204,27 @@ TEST_F(StateMachineSignalsTest, TheTimerIsArmedForTheEarliestDeadline) {
     EXPECT_EQ(timer.deadline(), at(1200));
 }
 
+TEST_F(StateMachineSignalsTest, AgeingThatKeepsFailingBacksOffInsteadOfSpinning) {
+    const QString id = loopIn(ContextState::Backgrounded, 0, u"a.app"_qs);
+    machine->reconcileOnLaunch(std::nullopt, at(0));
+    raw()->execute(u"CREATE TRIGGER refuse BEFORE UPDATE ON context BEGIN SELECT RAISE(ABORT, "
+                   "'the disk is full'); END"_qs);
+    QList<double> waits;
+    for (int i = 0; i < 12; ++i) {
+        const TimePoint firedAt = *timer.deadline();
+        ASSERT_TRUE(timer.fire());
+        ASSERT_TRUE(timer.deadline());
+        waits.append(std::chrono::duration<double>(*timer.deadline() - firedAt).count());
+    }
+    EXPECT_EQ(waits, (QList<double>{1, 2, 4, 8, 16, 32, 64, 128, 256, 300, 300, 300}));
+    EXPECT_EQ(stored(id).first, u"backgrounded"_qs);
+
+    raw()->execute(u"DROP TRIGGER refuse"_qs);
+    ASSERT_TRUE(timer.fire());
+    EXPECT_EQ(stored(id), reason("stale", u"stale_after_1200s"_qs));
+    EXPECT_EQ(timer.deadline(), std::nullopt) << "healthy again: nothing left to age";
+}
+
 TEST_F(StateMachineSignalsTest, WithoutATimerLoopsAgeOnlyWhenTicked) {
     auto untimed = std::make_unique<StateMachine>(*store, StateMachineConfiguration{}, nullptr);
     const QString id = loopIn(ContextState::Ready, 0);

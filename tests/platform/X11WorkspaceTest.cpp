@@ -1,6 +1,8 @@
 // Runs inside scripts/test-env.sh: a real X server (Xvfb) with openbox, real client windows,
 // xdotool switching between them.
 #include "platform/linux/X11Workspace.h"
+#include "LogCapture.h"
+#include "Wait.h"
 #include "core/FocusTracker.h"
 
 #include <QCoreApplication>
@@ -66,8 +68,7 @@ TEST(X11WorkspaceTest, RealWindowSwitchesBecomeExactlyTheExpectedFocusEvents) {
         while (events.size() < count && timer.elapsed() < 5000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         // Anything extra would arrive within a few milliseconds.
-        for (int i = 0; i < 10; ++i)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        runEventLoopFor(200);
         return events.size() == count;
     };
 
@@ -126,4 +127,28 @@ TEST(X11WorkspaceTest, RealWindowSwitchesBecomeExactlyTheExpectedFocusEvents) {
     ASSERT_TRUE(waitFor(1));
     EXPECT_EQ(events, QStringList{u"app_terminated AlphaApp -"_qs});
     tracker.stop();
+}
+
+TEST(X11WorkspaceTest, ADisplayThatGoesAwayIsLeftAloneWithOneWarning) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    // A display of its own, so it can be stopped.
+    QProcess server;
+    server.setProcessChannelMode(QProcess::SeparateChannels);
+    server.start(u"Xvfb"_qs, {u"-displayfd"_qs, u"1"_qs, u"-nolisten"_qs, u"tcp"_qs});
+    ASSERT_TRUE(server.waitForReadyRead(10000));
+    const QByteArray display = ":" + server.readLine().trimmed();
+    const QByteArray previous = qgetenv("DISPLAY");
+    qputenv("DISPLAY", display);
+    X11Workspace workspace(QCoreApplication::applicationPid());
+    qputenv("DISPLAY", previous);
+    ASSERT_TRUE(workspace.isConnected());
+    ASSERT_TRUE(workspace.isFollowing());
+
+    LogCapture log;
+    server.kill();
+    server.waitForFinished(5000);
+    ASSERT_TRUE(waitFor([&] { return !workspace.isFollowing(); }));
+    runEventLoopFor(300); // a notifier left on the dead socket would fire again and again
+    EXPECT_EQ(log.count(u"X display went away"_qs), 1) << log.lines().join(u'\n').toStdString();
+    EXPECT_FALSE(workspace.isConnected());
 }
