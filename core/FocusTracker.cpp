@@ -35,10 +35,14 @@ void FocusTracker::observe(void (Workspace::*notification)(const RunningApplicat
     // The tracker is the context: its destruction ends the registration.
     m_observers.push_back(QObject::connect(
         &m_workspace, notification, this, [this, kind](const RunningApplication& application) {
-            // Agents, background processes and
-            // Tessarine itself never produce events.
-            if (!application.isRegular || application.pid == m_ownPid)
+            // Agents, background processes and Tessarine itself never produce events; but
+            // once one of them is in front, the previous application's titles are no
+            // longer the front's.
+            if (!application.isRegular || application.pid == m_ownPid) {
+                if (kind == FocusEvent::Kind::FocusGained)
+                    tearDownFrontObserver();
                 return;
+            }
             handle(kind, application);
         }));
 }
@@ -52,10 +56,18 @@ void FocusTracker::handle(FocusEvent::Kind kind, const RunningApplication& appli
         return;
     const QString& bundleID = *application.bundleID;
     std::optional<QString> title;
-    if (kind == FocusEvent::Kind::FocusGained && application.pid > 0 && titleAllowed(bundleID)) {
-        title = m_workspace.canReadWindows() ? m_workspace.focusedWindowTitle(application.pid)
-                                             : std::nullopt;
-        setUpFrontObserver(application.pid, bundleID, application.displayName, title);
+    // Only the front application's titles are followed: a background window retitling
+    // itself (a shell prompt) must not read as a change of the window in front.
+    if (kind == FocusEvent::Kind::FocusLost && application.pid == m_frontPid)
+        tearDownFrontObserver();
+    if (kind == FocusEvent::Kind::FocusGained) {
+        if (application.pid > 0 && titleAllowed(bundleID)) {
+            title = m_workspace.canReadWindows() ? m_workspace.focusedWindowTitle(application.pid)
+                                                 : std::nullopt;
+            setUpFrontObserver(application.pid, bundleID, application.displayName, title);
+        } else {
+            tearDownFrontObserver();
+        }
     }
     const FocusEvent event{kind, bundleID, application.displayName, title, m_clock()};
     if (Log::verbose())

@@ -52,11 +52,31 @@ TEST_F(FocusTrackerTest, ApplicationEventsCarryTitlesOnlyWhereAllowed) {
                                    u"focus_gained com.example.Vault -"_qs,
                                    u"app_launched com.example.New -"_qs,
                                    u"app_terminated com.example.New -"_qs}));
-    // The refused application left the chat's observer in place.
-    EXPECT_EQ(workspace.observerCount(10), 1);
+    // The chat is in the background now: its titles are not the front's.
+    EXPECT_EQ(workspace.observerCount(10), 0);
     EXPECT_EQ(workspace.observerCount(30), 0);
     workspace.setWindowTitle(100, u"Claude — new chat"_qs);
-    EXPECT_EQ(events.last(), u"window_title_changed com.example.Chat Claude — new chat"_qs);
+    EXPECT_EQ(events.last(), u"app_terminated com.example.New -"_qs);
+}
+
+TEST_F(FocusTrackerTest, OnlyTheFrontApplicationsTitlesBecomeEvents) {
+    workspace.activate(20);
+    events.clear();
+    // Tessarine's own window, then a window of no regular application, come to the front.
+    workspace.launch(app(kOwnPid, "app.kestrune.Tessarine"));
+    workspace.openWindow(kOwnPid, 10, u"Tessarine"_qs);
+    workspace.activate(kOwnPid);
+    workspace.setWindowTitle(200, u"main.cpp — edited"_qs);
+    workspace.launch(app(50, "org.example.Panel", false));
+    workspace.openWindow(50, 500, u"Panel"_qs);
+    workspace.activate(50);
+    workspace.setWindowTitle(200, u"main.cpp — edited again"_qs);
+    EXPECT_EQ(events, QStringList{u"focus_lost com.example.Editor -"_qs});
+
+    // Back to the editor: followed again.
+    workspace.activate(20);
+    workspace.setWindowTitle(200, u"main.cpp"_qs);
+    EXPECT_EQ(events.last(), u"window_title_changed com.example.Editor main.cpp"_qs);
 }
 
 TEST_F(FocusTrackerTest, TitleChangesOfTheFrontApplicationAreReportedOnce) {
