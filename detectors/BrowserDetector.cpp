@@ -275,20 +275,15 @@ void BrowserDetector::fireGeneratingWatchdog(const QString& contextID) {
 }
 
 bool BrowserDetector::focusTab(const QString& contextID, const std::optional<QString>& url) {
-    QJsonObject request{{QStringLiteral("action"), QStringLiteral("focus_tab")}};
-    QString hostPort;
-    if (const auto route = m_tabRoutes.constFind(contextID); route != m_tabRoutes.cend()) {
-        hostPort = route->hostPort;
-        request.insert(QStringLiteral("tabId"), route->tabId);
-    } else if (m_lastHostPort) {
-        hostPort = *m_lastHostPort;
-    } else {
+    // The host acts only on a tab id: a request with an address alone would be dropped there,
+    // so without a remembered route nothing can bring the tab back.
+    const auto route = m_tabRoutes.constFind(contextID);
+    if (route == m_tabRoutes.cend())
         return false;
-    }
+    QJsonObject request{{QStringLiteral("action"), QStringLiteral("focus_tab")},
+                        {QStringLiteral("tabId"), route->tabId}};
     if (url)
         request.insert(QStringLiteral("url"), *url);
-    if (!request.contains(QLatin1String("tabId")) && !request.contains(QLatin1String("url")))
-        return false;
-    return m_port.send(hostPort, QJsonDocument(request).toJson(QJsonDocument::Compact)) ==
+    return m_port.send(route->hostPort, QJsonDocument(request).toJson(QJsonDocument::Compact)) ==
            MessagePort::SendResult::Sent;
 }

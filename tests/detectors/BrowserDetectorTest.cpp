@@ -169,22 +169,27 @@ TEST_F(BrowserDetectorTest, ReceiptsFollowTheSettingButRoutesAndIconsDoNot) {
         << "a tab id given as text is no id: no route, and no url to send";
 }
 
-TEST_F(BrowserDetectorTest, FocusTabUsesTheRouteOrTheLastHost) {
-    EXPECT_FALSE(detector->focusTab(u"L1"_qs, u"https://a.example/"_qs)) << "no host known";
+TEST_F(BrowserDetectorTest, FocusTabAnswersTrueOnlyWhenATabCanBeBroughtBack) {
     int focused = 0;
     QJsonObject request;
     auto host = port.listen(kHost, [&](const QByteArray& payload) {
         ++focused;
         request = QJsonDocument::fromJson(payload).object();
     });
+    // A host is known, but no tab of this loop: the host drops a request without a tab id.
     deliver({{u"hostPort"_qs, kHost}, {u"tabId"_qs, 7.5}});
-    EXPECT_TRUE(detector->focusTab(u"L1"_qs, u"https://a.example/"_qs));
-    EXPECT_EQ(request,
-              (QJsonObject{{u"action"_qs, u"focus_tab"_qs}, {u"url"_qs, u"https://a.example/"_qs}}))
-        << "no route: the url alone, to the last host";
-    EXPECT_FALSE(detector->focusTab(u"L1"_qs, std::nullopt)) << "neither tab nor url";
+    EXPECT_FALSE(detector->focusTab(u"L1"_qs, u"https://a.example/"_qs));
+    EXPECT_EQ(focused, 0) << "nothing sent that nothing would act on";
+
+    const QString chat = browserLoop(kChrome, "ChatGPT", ContextState::Active);
+    signal("generation_started", u"ChatGPT"_qs,
+           {{u"url"_qs, u"https://chatgpt.com/c/1"_qs}, {u"tabId"_qs, 7}, {u"hostPort"_qs, kHost}});
+    EXPECT_TRUE(detector->focusTab(chat, u"https://chatgpt.com/c/1"_qs));
+    EXPECT_EQ(request, (QJsonObject{{u"action"_qs, u"focus_tab"_qs},
+                                    {u"tabId"_qs, 7},
+                                    {u"url"_qs, u"https://chatgpt.com/c/1"_qs}}));
     host.reset();
-    EXPECT_FALSE(detector->focusTab(u"L1"_qs, u"https://a.example/"_qs)) << "the host has ended";
+    EXPECT_FALSE(detector->focusTab(chat, std::nullopt)) << "the host has ended";
     EXPECT_EQ(focused, 1);
 }
 
