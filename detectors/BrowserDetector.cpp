@@ -1,6 +1,7 @@
 #include "detectors/BrowserDetector.h"
 
 #include "core/JsonParsing.h"
+#include "core/KnownBrowsers.h"
 #include "core/Log.h"
 #include "core/TitleKey.h"
 #include "platform/MessagePortNames.h"
@@ -54,12 +55,12 @@ std::optional<ContextRecord> matchingTitle(const QList<ContextRecord>& loops,
 } // namespace
 
 const QSet<QString>& BrowserDetector::browserBundleIDs() {
-    static const QSet<QString> ids = {
-        QStringLiteral("com.google.Chrome"),      QStringLiteral("com.google.Chrome.canary"),
-        QStringLiteral("org.chromium.Chromium"),  QStringLiteral("com.microsoft.edgemac"),
-        QStringLiteral("com.brave.Browser"),      QStringLiteral("company.thebrowser.Browser"),
-        QStringLiteral("company.thebrowser.dia"), QStringLiteral("com.openai.atlas"),
-        QStringLiteral("org.mozilla.firefox")};
+    static const QSet<QString> ids = [] {
+        QSet<QString> set;
+        for (const KnownBrowsers::Browser& browser : KnownBrowsers::all())
+            set.insert(browser.identity);
+        return set;
+    }();
     return ids;
 }
 

@@ -1,5 +1,6 @@
 #include "detectors/HostManifestInstaller.h"
 
+#include "core/KnownBrowsers.h"
 #include "core/Log.h"
 #include "detectors/BrowserDetector.h"
 #include "platform/UserDefaults.h"
@@ -19,12 +20,11 @@ HostManifestInstaller::HostManifestInstaller(QString hostPath, std::function<QSt
 QList<HostManifestInstaller::Folder> HostManifestInstaller::linuxFolders(const QString& configHome,
                                                                          const QString& home) {
     QList<Folder> folders;
-    for (const char* browser : {"google-chrome", "google-chrome-unstable", "chromium",
-                                "microsoft-edge", "BraveSoftware/Brave-Browser", "vivaldi"})
-        folders.append(
-            {configHome + u'/' + QLatin1String(browser) + QStringLiteral("/NativeMessagingHosts"),
-             false});
-    folders.append({home + QStringLiteral("/.mozilla/native-messaging-hosts"), true});
+    for (const KnownBrowsers::Browser& browser : KnownBrowsers::all()) {
+        for (const KnownBrowsers::ManifestFolder& folder : browser.manifestFolders)
+            folders.append({(folder.inHome ? home : configHome) + u'/' + folder.path,
+                            browser.firefox, folder.usable, browser.name});
+    }
     return folders;
 }
 
@@ -60,8 +60,17 @@ int HostManifestInstaller::installAll() const {
     }
     const QString id = m_extensionID();
     int written = 0;
-    for (const Folder& folder : m_folders)
-        written += write(manifest(m_hostPath, id, folder.firefox), folder.path);
+    for (const Folder& folder : m_folders) {
+        if (folder.usable) {
+            written += write(manifest(m_hostPath, id, folder.firefox), folder.path);
+        } else if (QFileInfo(QFileInfo(folder.path).path()).isDir()) {
+            qCInfo(lcDetector).noquote()
+                << QStringLiteral("%1 runs in a sandbox (Flatpak or Snap) that cannot start "
+                                  "Tessarine's host; its AI chats are followed only in a "
+                                  "natively installed browser")
+                       .arg(folder.browser);
+        }
+    }
     return written;
 }
 

@@ -19,14 +19,18 @@ public:
     struct Folder {
         QString path;         // the NativeMessagingHosts folder; its parent must exist
         bool firefox = false; // "allowed_extensions" rather than "allowed_origins"
+        // A sandboxed browser's folder: it cannot start the host, so nothing is written and
+        // its presence is only reported.
+        bool usable = true;
+        QString browser; // the browser's name, for that report
     };
 
     // `hostPath`: the kestrune-native-host executable; `extensionID` is asked at each install.
     HostManifestInstaller(QString hostPath, std::function<QString()> extensionID,
                           QList<Folder> folders);
 
-    // The user's browsers on Linux: Chrome, Chrome unstable, Chromium, Edge, Brave, Vivaldi
-    // under the configuration folder, Firefox under ~/.mozilla.
+    // Every manifest folder of the known browsers on Linux (native packages under the
+    // configuration folder, Firefox under ~/.mozilla; Flatpak and Snap folders, unusable).
     static QList<Folder> linuxFolders(const QString& configHome, const QString& home);
     // "settings.browserExtensionID" trimmed; the companion's own id when unset or blank.
     static QString extensionID(const UserDefaults& settings);

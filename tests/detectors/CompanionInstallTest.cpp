@@ -1,3 +1,4 @@
+#include "core/KnownBrowsers.h"
 #include "detectors/BrowserDetector.h"
 #include "detectors/BrowserExtensionBundle.h"
 #include "detectors/CompanionSetup.h"
@@ -101,6 +102,32 @@ TEST_F(HostManifestTest, OnlyInstalledBrowsersGetAManifest) {
                   .value(u"allowed_origins"_qs)
                   .toArray(),
               QJsonArray{u"chrome-extension://"_qs + BrowserDetector::defaultExtensionID + u'/'});
+}
+
+TEST_F(HostManifestTest, OneBrowserTableDrivesManifestsAndTheBrowserSet) {
+    // Vivaldi gets a manifest and its signals are taken: it is a browser like the others.
+    QDir().mkpath(config + u"/vivaldi"_qs);
+    // Sandboxed builds cannot start the host: their folders get nothing.
+    QDir().mkpath(home.filePath(u".var/app/com.google.Chrome/config/google-chrome"_qs));
+    QDir().mkpath(home.filePath(u"snap/firefox/common/.mozilla"_qs));
+    EXPECT_EQ(installer().installAll(), 1);
+    EXPECT_TRUE(
+        QFileInfo::exists(config + u"/vivaldi/NativeMessagingHosts/app.kestrune.host.json"_qs));
+    EXPECT_FALSE(QFileInfo::exists(
+        home.filePath(u".var/app/com.google.Chrome/config/google-chrome/NativeMessagingHosts"_qs)));
+    EXPECT_FALSE(QFileInfo::exists(
+        home.filePath(u"snap/firefox/common/.mozilla/native-messaging-hosts"_qs)));
+
+    for (const HostManifestInstaller::Folder& folder :
+         HostManifestInstaller::linuxFolders(config, home.path())) {
+        const bool sandboxed =
+            folder.path.contains(u"/.var/app/"_qs) || folder.path.contains(u"/snap/"_qs);
+        EXPECT_EQ(folder.usable, !sandboxed) << folder.path.toStdString();
+    }
+    for (const KnownBrowsers::Browser& browser : KnownBrowsers::all())
+        EXPECT_TRUE(BrowserDetector::browserBundleIDs().contains(browser.identity))
+            << browser.identity.toStdString();
+    EXPECT_TRUE(BrowserDetector::browserBundleIDs().contains(u"com.vivaldi.Vivaldi"_qs));
 }
 
 TEST_F(HostManifestTest, NothingIsWrittenWithoutTheHostOrIntoAnUnwritableFolder) {
