@@ -61,7 +61,9 @@ void FocusTracker::handle(FocusEvent::Kind kind, const RunningApplication& appli
     if (kind == FocusEvent::Kind::FocusLost && application.pid == m_frontPid)
         tearDownFrontObserver();
     if (kind == FocusEvent::Kind::FocusGained) {
-        if (application.pid > 0 && titleAllowed(bundleID)) {
+        // A negative handle is an application whose windows name no process (a legacy X
+        // client): its titles are read all the same.
+        if (application.pid != 0 && titleAllowed(bundleID)) {
             title = m_workspace.canReadWindows() ? m_workspace.focusedWindowTitle(application.pid)
                                                  : std::nullopt;
             setUpFrontObserver(application.pid, bundleID, application.displayName, title);

@@ -13,8 +13,26 @@ const QString kComposeDetail = QStringLiteral("compose:email");
 ComposeDetector::ComposeDetector(QSet<QString> bundleIDs)
     : m_bundleIDs(std::move(bundleIDs)) {}
 
+const QSet<QString>& ComposeDetector::linuxMailClients() {
+    // Desktop ids (native and Flatpak), and window classes of clients without an entry.
+    static const QSet<QString> ids = {QStringLiteral("thunderbird"),
+                                      QStringLiteral("org.mozilla.Thunderbird"),
+                                      QStringLiteral("thunderbird-esr"),
+                                      QStringLiteral("Thunderbird"),
+                                      QStringLiteral("org.gnome.Evolution"),
+                                      QStringLiteral("org.gnome.Geary"),
+                                      QStringLiteral("org.kde.kmail2"),
+                                      QStringLiteral("claws-mail"),
+                                      QStringLiteral("Mailspring"),
+                                      QStringLiteral("betterbird"),
+                                      QStringLiteral("eu.betterbird.Betterbird")};
+    return ids;
+}
+
 QSet<QString> ComposeDetector::resolvedBundleIDs(const UserDefaults& settings) {
-    QSet<QString> ids = {QStringLiteral("com.apple.mail"), QStringLiteral("com.microsoft.Outlook")};
+    QSet<QString> ids = linuxMailClients();
+    ids.insert(QStringLiteral("com.apple.mail"));
+    ids.insert(QStringLiteral("com.microsoft.Outlook"));
     for (const QString& id : settings.stringListValue(QStringLiteral("settings.composeBundleIDs"))
                                  .value_or(QStringList()))
         ids.insert(id);

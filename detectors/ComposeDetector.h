@@ -19,7 +19,9 @@ public:
                  const DetectorSignals& signals) override;
 
     // The built-in mail applications and those listed under "settings.composeBundleIDs".
+    // The built-in clients (Linux and others) plus "settings.composeBundleIDs".
     static QSet<QString> resolvedBundleIDs(const UserDefaults& settings);
+    static const QSet<QString>& linuxMailClients();
     static bool isComposeWindow(const QString& title);
 
 private:

@@ -7,12 +7,17 @@
 #include <memory>
 #include <optional>
 
-// An application with windows on the desktop.
+// An application with windows on the desktop: one identity, however many processes show its
+// windows (every xterm is a process of its own; a browser is one).
 struct RunningApplication {
     std::optional<QString> bundleID; // the application's identity, when it could be resolved
     std::optional<QString> displayName;
+    // The application's handle for this workspace's lookups: the process that showed its
+    // first window, or a negative number when its windows name no process.
     qint64 pid = 0;
     bool isRegular = false; // has an ordinary (taskbar) window
+    // The processes whose windows it shows now, in the order they appeared.
+    QList<qint64> processes = {};
 };
 
 // One top-level window of an application.
@@ -20,6 +25,7 @@ struct WindowInfo {
     quint64 id = 0;
     std::optional<QString> title;
     bool isMinimized = false;
+    qint64 pid = 0; // the process that shows it, when the window names one
 };
 
 // Running applications, the one in front, their windows and titles, and the notifications
@@ -40,6 +46,7 @@ public:
     // Whether window titles can be read at all (the desktop's equivalent of accessibility
     // trust for window reads).
     virtual bool canReadWindows() const = 0;
+    // Lookups by application take its handle (RunningApplication::pid).
     // The title of the application's focused (or last focused) window.
     virtual std::optional<QString> focusedWindowTitle(qint64 pid) const = 0;
     // That window itself.
@@ -52,13 +59,23 @@ public:
     // Brings a window to the front (un-minimising it).
     virtual bool raiseWindow(quint64 windowID) = 0;
 
-    // The first running process of an application.
-    std::optional<qint64> firstPID(const QString& bundleID) const {
+    // The running application with this identity.
+    std::optional<RunningApplication> application(const QString& bundleID) const {
         for (const RunningApplication& application : runningApplications()) {
             if (application.bundleID == bundleID)
-                return application.pid;
+                return application;
         }
         return std::nullopt;
+    }
+    // A running process of an application (the first that showed a window), for reading
+    // its resource use.
+    std::optional<qint64> firstPID(const QString& bundleID) const {
+        const std::optional<RunningApplication> found = application(bundleID);
+        if (!found)
+            return std::nullopt;
+        if (!found->processes.isEmpty())
+            return found->processes.constFirst();
+        return found->pid > 0 ? std::optional<qint64>(found->pid) : std::nullopt;
     }
 
 Q_SIGNALS:

@@ -50,8 +50,11 @@ bool FakeWorkspace::raiseWindow(quint64 windowID) {
 }
 
 void FakeWorkspace::launch(const RunningApplication& application) {
-    m_applications.insert(application.pid, Application{application, {}, std::nullopt});
-    Q_EMIT applicationLaunched(application);
+    RunningApplication launched = application;
+    if (launched.processes.isEmpty() && launched.pid > 0)
+        launched.processes.append(launched.pid);
+    m_applications.insert(launched.pid, Application{launched, {}, std::nullopt});
+    Q_EMIT applicationLaunched(launched);
 }
 
 void FakeWorkspace::activate(qint64 pid) {
@@ -72,11 +75,15 @@ void FakeWorkspace::terminate(qint64 pid) {
     Q_EMIT applicationTerminated(info);
 }
 
-void FakeWorkspace::openWindow(qint64 pid, quint64 windowID, const std::optional<QString>& title) {
+void FakeWorkspace::openWindow(qint64 pid, quint64 windowID, const std::optional<QString>& title,
+                               std::optional<qint64> process) {
     if (!m_applications.contains(pid))
         return;
     Application& application = m_applications[pid];
-    application.windows.append(WindowInfo{windowID, title, false});
+    const qint64 shownBy = process.value_or(pid > 0 ? pid : 0);
+    application.windows.append(WindowInfo{windowID, title, false, shownBy});
+    if (shownBy > 0 && !application.info.processes.contains(shownBy))
+        application.info.processes.append(shownBy);
     application.focusedWindow = windowID;
     notifyObservers(pid);
 }

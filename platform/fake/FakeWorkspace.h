@@ -25,8 +25,10 @@ public:
     // Deactivates the current front application, then activates this one.
     void activate(qint64 pid);
     void terminate(qint64 pid);
-    // Opens a window (it becomes the application's focused window).
-    void openWindow(qint64 pid, quint64 windowID, const std::optional<QString>& title);
+    // Opens a window (it becomes the application's focused window), shown by `process`
+    // (default: the application's own pid).
+    void openWindow(qint64 pid, quint64 windowID, const std::optional<QString>& title,
+                    std::optional<qint64> process = std::nullopt);
     void focusWindow(qint64 pid, quint64 windowID);
     void setWindowTitle(quint64 windowID, const std::optional<QString>& title);
     void setMinimized(quint64 windowID, bool minimized);

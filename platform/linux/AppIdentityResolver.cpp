@@ -1,5 +1,7 @@
 #include "platform/linux/AppIdentityResolver.h"
 
+#include "core/KnownBrowsers.h"
+
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -8,36 +10,13 @@
 
 namespace {
 
-// Well-known desktop ids (lower case) and the identifiers the detectors list.
+// Desktop ids (lower case) of programs the detectors know under another identifier: only the
+// same program on another platform (Chrome is com.google.Chrome everywhere). Different
+// programs never share an identity; the detectors list the Linux ids of their kind instead.
+// Browsers come from the browser table.
 const QHash<QString, QString>& aliases() {
     static const QHash<QString, QString> table = {
-        // browsers
-        {QStringLiteral("google-chrome"), QStringLiteral("com.google.Chrome")},
-        {QStringLiteral("com.google.chrome"), QStringLiteral("com.google.Chrome")},
-        {QStringLiteral("google-chrome-unstable"), QStringLiteral("com.google.Chrome.canary")},
-        {QStringLiteral("chromium"), QStringLiteral("org.chromium.Chromium")},
-        {QStringLiteral("chromium-browser"), QStringLiteral("org.chromium.Chromium")},
-        {QStringLiteral("org.chromium.chromium"), QStringLiteral("org.chromium.Chromium")},
-        {QStringLiteral("firefox"), QStringLiteral("org.mozilla.firefox")},
-        {QStringLiteral("firefox-esr"), QStringLiteral("org.mozilla.firefox")},
-        {QStringLiteral("org.mozilla.firefox"), QStringLiteral("org.mozilla.firefox")},
-        {QStringLiteral("brave-browser"), QStringLiteral("com.brave.Browser")},
-        {QStringLiteral("com.brave.browser"), QStringLiteral("com.brave.Browser")},
-        {QStringLiteral("microsoft-edge"), QStringLiteral("com.microsoft.edgemac")},
-        {QStringLiteral("com.microsoft.edge"), QStringLiteral("com.microsoft.edgemac")},
-        {QStringLiteral("vivaldi-stable"), QStringLiteral("com.vivaldi.Vivaldi")},
         // terminals
-        {QStringLiteral("org.gnome.terminal"), QStringLiteral("com.apple.Terminal")},
-        {QStringLiteral("gnome-terminal"), QStringLiteral("com.apple.Terminal")},
-        {QStringLiteral("org.gnome.console"), QStringLiteral("com.apple.Terminal")},
-        {QStringLiteral("org.kde.konsole"), QStringLiteral("com.apple.Terminal")},
-        {QStringLiteral("xfce4-terminal"), QStringLiteral("com.apple.Terminal")},
-        {QStringLiteral("xterm"), QStringLiteral("com.apple.Terminal")},
-        {QStringLiteral("debian-xterm"), QStringLiteral("com.apple.Terminal")},
-        {QStringLiteral("debian-uxterm"), QStringLiteral("com.apple.Terminal")},
-        {QStringLiteral("com.gexperts.tilix"), QStringLiteral("com.apple.Terminal")},
-        {QStringLiteral("terminator"), QStringLiteral("com.apple.Terminal")},
-        {QStringLiteral("org.kde.yakuake"), QStringLiteral("com.apple.Terminal")},
         {QStringLiteral("kitty"), QStringLiteral("net.kovidgoyal.kitty")},
         {QStringLiteral("org.wezfurlong.wezterm"), QStringLiteral("com.github.wez.wezterm")},
         {QStringLiteral("alacritty"), QStringLiteral("org.alacritty")},
@@ -63,11 +42,6 @@ const QHash<QString, QString>& aliases() {
         {QStringLiteral("io.gpt4all.gpt4all"), QStringLiteral("com.nomic-ai.gpt4all")},
         {QStringLiteral("msty"), QStringLiteral("app.msty.app")},
         {QStringLiteral("ollama"), QStringLiteral("com.electron.ollama")},
-        // mail
-        {QStringLiteral("thunderbird"), QStringLiteral("com.apple.mail")},
-        {QStringLiteral("org.mozilla.thunderbird"), QStringLiteral("com.apple.mail")},
-        {QStringLiteral("org.gnome.evolution"), QStringLiteral("com.apple.mail")},
-        {QStringLiteral("org.gnome.geary"), QStringLiteral("com.apple.mail")},
     };
     return table;
 }
@@ -105,7 +79,7 @@ void AppIdentityResolver::index(const QString& folder, const QString& prefix) {
         QFile file(info.filePath());
         if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
             continue;
-        Entry entry{id, std::nullopt, std::nullopt};
+        Entry entry{id, info.filePath(), std::nullopt, std::nullopt};
         bool inMainGroup = false;
         QTextStream stream(&file);
         while (!stream.atEnd()) {
@@ -165,10 +139,32 @@ QStringList AppIdentityResolver::desktopIDsFromCgroup(const QString& cgroup, boo
 }
 
 std::optional<QString> AppIdentityResolver::alias(const QString& desktopID) {
+    if (const std::optional<QString> browser = KnownBrowsers::identityOf(desktopID))
+        return browser;
     const auto found = aliases().constFind(desktopID.toLower());
     if (found == aliases().cend())
         return std::nullopt;
     return *found;
+}
+
+std::optional<AppIdentityResolver::DesktopEntry>
+AppIdentityResolver::desktopEntry(const QString& identity) const {
+    const auto entryOf = [](const Entry& entry) {
+        return DesktopEntry{entry.id, entry.path, entry.name};
+    };
+    if (const auto exact = m_entries.constFind(identity); exact != m_entries.cend())
+        return entryOf(*exact);
+    const QString wanted = identity.toLower();
+    std::optional<DesktopEntry> loose;
+    for (const Entry& entry : m_entries) {
+        if (alias(entry.id) == identity || entry.id.toLower() == wanted ||
+            (entry.startupWMClass && entry.startupWMClass->toLower() == wanted))
+            return entryOf(entry);
+        // A distribution's prefix ("debian-xterm" for the XTerm window class).
+        if (!loose && entry.id.section(QLatin1Char('-'), -1).toLower() == wanted)
+            loose = entryOf(entry);
+    }
+    return loose;
 }
 
 std::optional<QString> AppIdentityResolver::matchWMClass(const QString& wmClass) const {

@@ -8,7 +8,8 @@
 // Works out which application a window belongs to, as an identity the detectors know:
 // the desktop-entry id (from _GTK_APPLICATION_ID, the Flatpak id or systemd scope in the
 // process's cgroup, or WM_CLASS matched to installed .desktop files), its display name from
-// the desktop entry, then well-known Linux ids mapped to the detectors' identifiers.
+// the desktop entry; a Linux id that is the same program as one the detectors know by
+// another identifier takes that identifier. Each application keeps an identity of its own.
 class AppIdentityResolver {
 public:
     struct Clues {
@@ -32,12 +33,24 @@ public:
     // Desktop-id candidates named by a process's cgroup, most specific first; a Flatpak id
     // is certain and comes alone.
     static QStringList desktopIDsFromCgroup(const QString& cgroup, bool* certain = nullptr);
-    // The identifier detectors use for a well-known Linux application, or nothing.
+    // The identifier detectors use for a Linux application that is the same program as one
+    // they know by another name (google-chrome is com.google.Chrome), or nothing.
     static std::optional<QString> alias(const QString& desktopID);
+
+    // The installed desktop entry of an identity (for launching, icons and the exclusion
+    // picker): the entry of that id, one whose alias or StartupWMClass it is, else one whose
+    // id ends in it after a distribution's prefix ("debian-xterm" for XTerm).
+    struct DesktopEntry {
+        QString id;
+        QString path;
+        std::optional<QString> name;
+    };
+    std::optional<DesktopEntry> desktopEntry(const QString& identity) const;
 
 private:
     struct Entry {
         QString id;
+        QString path;
         std::optional<QString> name;
         std::optional<QString> startupWMClass;
     };

@@ -15,11 +15,9 @@ template <typename Reply> struct FreeDeleter {
 };
 template <typename Reply> using ReplyPtr = std::unique_ptr<Reply, FreeDeleter<Reply>>;
 
-// Application key: the process id, or a negative stand-in for windows without _NET_WM_PID.
-qint64 keyFor(std::optional<qint64> pid, const QString& className) {
-    if (pid && *pid > 0)
-        return *pid;
-    return -static_cast<qint64>(qHash(className) & 0x7fffffff) - 1;
+// A handle for an application whose windows name no process: negative, from its identity.
+qint64 syntheticHandle(const QString& identity) {
+    return -static_cast<qint64>(qHash(identity) & 0x7fffffff) - 1;
 }
 
 } // namespace
@@ -31,13 +29,15 @@ struct X11Workspace::Atoms {
 
 struct X11Workspace::Window {
     quint32 id = 0;
-    qint64 key = 0;
+    qint64 key = 0;            // the application's handle
+    std::optional<qint64> pid; // _NET_WM_PID, when the window names its process
     std::optional<QString> title;
     bool isRegular = false;
 };
 
 struct X11Workspace::Application {
     RunningApplication info;
+    QString identity; // what makes windows one application
     QSet<quint32> windows;
     quint32 focusedWindow = 0;
 };
@@ -155,11 +155,41 @@ void X11Workspace::clientListChanged() {
     }
 }
 
+AppIdentityResolver::Identity X11Workspace::identify(quint32 window, std::optional<qint64> pid,
+                                                     AppIdentityResolver::Clues clues) {
+    // One process is one application: resolve it once (the cgroup read is not free).
+    if (pid) {
+        if (const auto known = m_identities.constFind(*pid); known != m_identities.cend())
+            return *known;
+    }
+    if (m_atoms->gtkApplicationID != XCB_ATOM_NONE) {
+        const ReplyPtr<xcb_get_property_reply_t> gtk(xcb_get_property_reply(
+            m_connection,
+            xcb_get_property(m_connection, 0, window, m_atoms->gtkApplicationID,
+                             m_atoms->ewmh.UTF8_STRING, 0, 256),
+            nullptr));
+        if (gtk && xcb_get_property_value_length(gtk.get()) > 0)
+            clues.gtkApplicationID =
+                QString::fromUtf8(static_cast<const char*>(xcb_get_property_value(gtk.get())),
+                                  xcb_get_property_value_length(gtk.get()));
+    }
+    if (pid) {
+        QFile cgroup(QStringLiteral("/proc/%1/cgroup").arg(*pid));
+        if (cgroup.open(QIODevice::ReadOnly))
+            clues.cgroup = QString::fromUtf8(cgroup.readAll());
+    }
+    const AppIdentityResolver::Identity identity = m_resolver.resolve(clues);
+    if (pid)
+        m_identities.insert(*pid, identity);
+    return identity;
+}
+
 bool X11Workspace::addWindow(quint32 window) {
     uint32_t pidValue = 0;
     std::optional<qint64> pid;
     if (xcb_ewmh_get_wm_pid_reply(&m_atoms->ewmh, xcb_ewmh_get_wm_pid(&m_atoms->ewmh, window),
-                                  &pidValue, nullptr))
+                                  &pidValue, nullptr) &&
+        pidValue > 0)
         pid = pidValue;
     if (pid == m_ownPid)
         return false; // our own windows are never reported
@@ -174,29 +204,26 @@ bool X11Workspace::addWindow(quint32 window) {
     } else if (!pid) {
         return false; // vanished, or nothing to know it by
     }
-    const qint64 key = keyFor(pid, clues.wmClassName.value_or(QString()));
-    if (!m_applications.contains(key)) {
-        if (m_atoms->gtkApplicationID != XCB_ATOM_NONE) {
-            const ReplyPtr<xcb_get_property_reply_t> gtk(xcb_get_property_reply(
-                m_connection,
-                xcb_get_property(m_connection, 0, window, m_atoms->gtkApplicationID,
-                                 m_atoms->ewmh.UTF8_STRING, 0, 256),
-                nullptr));
-            if (gtk && xcb_get_property_value_length(gtk.get()) > 0)
-                clues.gtkApplicationID =
-                    QString::fromUtf8(static_cast<const char*>(xcb_get_property_value(gtk.get())),
-                                      xcb_get_property_value_length(gtk.get()));
-        }
-        if (pid) {
-            QFile cgroup(QStringLiteral("/proc/%1/cgroup").arg(*pid));
-            if (cgroup.open(QIODevice::ReadOnly))
-                clues.cgroup = QString::fromUtf8(cgroup.readAll());
-        }
-        const AppIdentityResolver::Identity identity = m_resolver.resolve(clues);
+    // Windows of one identity are one application, whichever process shows them; a
+    // legacy window without _NET_WM_PID is known by its WM_CLASS.
+    const AppIdentityResolver::Identity identity = identify(window, pid, clues);
+    const QString identityKey =
+        identity.bundleID.value_or(pid ? QStringLiteral("pid:%1").arg(*pid) : QString());
+    if (identityKey.isEmpty())
+        return false;
+    qint64 key = m_handles.value(identityKey, 0);
+    if (key == 0) {
+        key = pid.value_or(0);
+        if (key == 0 || m_applications.contains(key))
+            key = syntheticHandle(identityKey);
+        while (m_applications.contains(key))
+            --key; // two identities whose names hash alike
         auto application = std::make_shared<Application>();
+        application->identity = identityKey;
         application->info =
-            RunningApplication{identity.bundleID, identity.displayName, key > 0 ? key : 0, false};
+            RunningApplication{identity.bundleID, identity.displayName, key, false, {}};
         m_applications.insert(key, application);
+        m_handles.insert(identityKey, key);
     }
 
     const quint32 mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
@@ -204,6 +231,7 @@ bool X11Workspace::addWindow(quint32 window) {
     auto record = std::make_shared<Window>();
     record->id = window;
     record->key = key;
+    record->pid = pid;
     record->title = readTitle(window);
     record->isRegular = readIsRegular(window);
     m_windows.insert(window, record);
@@ -213,6 +241,8 @@ bool X11Workspace::addWindow(quint32 window) {
     const bool wasRegular = application.info.isRegular;
     application.windows.insert(window);
     application.info.isRegular = wasRegular || record->isRegular;
+    if (pid && !application.info.processes.contains(*pid))
+        application.info.processes.append(*pid);
     if (isNew)
         Q_EMIT applicationLaunched(application.info);
     else
@@ -233,9 +263,22 @@ void X11Workspace::removeWindow(quint32 window) {
         application->focusedWindow = 0;
     if (m_activeWindow == window)
         m_activeWindow = 0;
-    if (!application->windows.isEmpty())
+    if (record->pid) {
+        bool stillShown = false;
+        for (quint32 id : std::as_const(application->windows))
+            stillShown = stillShown || m_windows.value(id)->pid == record->pid;
+        if (!stillShown) {
+            application->info.processes.removeOne(*record->pid);
+            m_identities.remove(*record->pid); // the pid may be reused by another program
+        }
+    }
+    if (!application->windows.isEmpty()) {
+        notifyObservers(record->key); // one of its windows went
         return;
+    }
+    // The last window of the application: it has ended, whichever process showed it.
     m_applications.erase(found);
+    m_handles.remove(application->identity);
     if (m_front == record->key)
         m_front.reset();
     Q_EMIT applicationTerminated(application->info);
@@ -382,7 +425,8 @@ QList<WindowInfo> X11Workspace::windows(qint64 pid) const {
                 hidden = hidden || states.atoms[i] == m_atoms->ewmh._NET_WM_STATE_HIDDEN;
             xcb_ewmh_get_atoms_reply_wipe(&states);
         }
-        list.append(WindowInfo{id, record ? record->title : std::nullopt, hidden});
+        list.append(WindowInfo{id, record ? record->title : std::nullopt, hidden,
+                               record ? record->pid.value_or(0) : 0});
     }
     const_cast<X11Workspace*>(this)->scheduleRead();
     return list;

@@ -14,8 +14,9 @@ struct xcb_connection_t;
 // The desktop as an X11 window manager (EWMH) publishes it. Event driven: root-window
 // property changes of _NET_ACTIVE_WINDOW and _NET_CLIENT_LIST, and title changes of the
 // client windows, read through one xcb connection served by the Qt event loop. Windows of
-// this process are never reported. An application is launched when its first window
-// appears and terminated when its last one goes.
+// this process are never reported. An application is an identity, whatever number of
+// processes show its windows: it is launched when its first window appears and terminated
+// when its last one goes, and switching between its windows is a window switch inside it.
 class X11Workspace final : public Workspace {
 public:
     // Connects to $DISPLAY. Without a display the workspace stays empty and quiet.
@@ -49,6 +50,8 @@ private:
     void activeWindowChanged();
     void windowPropertyChanged(quint32 window, quint32 atom);
     bool addWindow(quint32 window);
+    AppIdentityResolver::Identity identify(quint32 window, std::optional<qint64> pid,
+                                           AppIdentityResolver::Clues clues);
     void removeWindow(quint32 window);
     std::optional<QString> readTitle(quint32 window) const;
     bool readIsRegular(quint32 window) const;
@@ -61,7 +64,10 @@ private:
     AppIdentityResolver m_resolver;
     std::unique_ptr<QSocketNotifier> m_notifier;
     QHash<quint32, std::shared_ptr<Window>> m_windows;
-    QHash<qint64, std::shared_ptr<Application>> m_applications;
+    QHash<qint64, std::shared_ptr<Application>> m_applications; // by handle
+    QHash<QString, qint64> m_handles;                           // identity → handle
+    QHash<qint64, AppIdentityResolver::Identity> m_identities;  // by process
+
     quint32 m_activeWindow = 0;
     std::optional<qint64> m_front;
     WindowObservers m_observers;

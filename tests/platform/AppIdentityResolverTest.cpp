@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -44,7 +45,7 @@ TEST_F(AppIdentityResolverTest, GtkIdsAndWindowClassesFindTheirDesktopEntries) {
         {u"org.gnome.Terminal"_qs, {}, u"gnome-terminal-server"_qs, u"Gnome-terminal"_qs});
     EXPECT_EQ(terminal.desktopID, u"org.gnome.Terminal"_qs);
     EXPECT_EQ(terminal.displayName, u"Terminal"_qs) << "not the name of a desktop action";
-    EXPECT_EQ(terminal.bundleID, u"com.apple.Terminal"_qs);
+    EXPECT_EQ(terminal.bundleID, u"org.gnome.Terminal"_qs) << "an identity of its own";
 
     const auto chrome = resolver().resolve({{}, {}, u"google-chrome"_qs, u"Google-chrome"_qs});
     EXPECT_EQ(chrome.desktopID, u"google-chrome"_qs);
@@ -97,4 +98,43 @@ TEST_F(AppIdentityResolverTest, UnknownApplicationsKeepTheirOwnNames) {
     EXPECT_EQ(resolver().resolve({}).bundleID, std::nullopt);
     EXPECT_EQ(AppIdentityResolver::alias(u"KITTY"_qs), u"net.kovidgoyal.kitty"_qs);
     EXPECT_EQ(AppIdentityResolver::alias(u"org.example.Unknown"_qs), std::nullopt);
+}
+
+TEST_F(AppIdentityResolverTest, DifferentProgramsNeverShareAnIdentity) {
+    desktopFile(system, u"debian-xterm.desktop"_qs, "[Desktop Entry]\nName=XTerm\n");
+    desktopFile(system, u"org.kde.konsole.desktop"_qs, "[Desktop Entry]\nName=Konsole\n");
+    desktopFile(system, u"thunderbird.desktop"_qs, "[Desktop Entry]\nName=Thunderbird\n");
+    desktopFile(system, u"org.gnome.Evolution.desktop"_qs, "[Desktop Entry]\nName=Evolution\n");
+    desktopFile(system, u"vivaldi-stable.desktop"_qs,
+                "[Desktop Entry]\nName=Vivaldi\nStartupWMClass=Vivaldi-stable\n");
+    const auto identity = [&](const char* instance, const char* name) {
+        return resolver()
+            .resolve({{}, {}, QString::fromLatin1(instance), QString::fromLatin1(name)})
+            .bundleID.value_or(QString());
+    };
+    const QStringList terminals = {identity("xterm", "XTerm"), identity("konsole", "konsole"),
+                                   identity("gnome-terminal-server", "Gnome-terminal")};
+    EXPECT_EQ(QSet<QString>(terminals.begin(), terminals.end()).size(), 3)
+        << terminals.join(u' ').toStdString();
+    EXPECT_EQ(identity("konsole", "konsole"), u"org.kde.konsole"_qs);
+    EXPECT_NE(identity("Mail", "thunderbird"), identity("evolution", "Evolution"));
+    EXPECT_EQ(identity("Mail", "thunderbird"), u"thunderbird"_qs);
+
+    // The same program under another name keeps one identity, whatever package it came from.
+    EXPECT_EQ(identity("vivaldi-stable", "Vivaldi-stable"), u"com.vivaldi.Vivaldi"_qs);
+    EXPECT_EQ(AppIdentityResolver::alias(u"com.brave.Browser"_qs), u"com.brave.Browser"_qs);
+    EXPECT_EQ(AppIdentityResolver::alias(u"chromium_chromium"_qs), u"org.chromium.Chromium"_qs);
+    EXPECT_EQ(AppIdentityResolver::alias(u"firefox-esr"_qs), u"org.mozilla.firefox"_qs);
+    EXPECT_EQ(AppIdentityResolver::alias(u"org.gnome.Terminal"_qs), std::nullopt);
+    EXPECT_EQ(AppIdentityResolver::alias(u"thunderbird"_qs), std::nullopt);
+
+    // And back: the installed entry of an identity, for launching it or showing its icon.
+    EXPECT_EQ(resolver().desktopEntry(u"com.vivaldi.Vivaldi"_qs)->id, u"vivaldi-stable"_qs);
+    EXPECT_EQ(resolver().desktopEntry(u"com.google.Chrome"_qs)->id, u"google-chrome"_qs);
+    EXPECT_EQ(resolver().desktopEntry(u"XTerm"_qs)->id, u"debian-xterm"_qs);
+    EXPECT_EQ(resolver().desktopEntry(u"org.kde.konsole"_qs)->name, u"Konsole"_qs);
+    EXPECT_TRUE(resolver()
+                    .desktopEntry(u"org.kde.konsole"_qs)
+                    ->path.endsWith(u"applications/org.kde.konsole.desktop"_qs));
+    EXPECT_EQ(resolver().desktopEntry(u"org.example.Missing"_qs), std::nullopt);
 }

@@ -1,6 +1,8 @@
 // Test helper: an X11 "application" with windows of a given WM_CLASS and titles, driven from
 // standard input.   tessarine-test-window CLASS TITLE [TITLE...]
 // Prints one window id per line, then reads commands: "title INDEX TEXT". Exits at end of input.
+// A CLASS written "legacy:NAME" makes windows as old X clients do: WM_CLASS NAME and WM_NAME
+// only, without _NET_WM_PID or _NET_WM_NAME.
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -20,10 +22,14 @@ xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
     return value;
 }
 
+bool legacy = false;
+
 void setTitle(xcb_connection_t* connection, xcb_window_t window, const std::string& title) {
     const xcb_atom_t utf8 = atom(connection, "UTF8_STRING");
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atom(connection, "_NET_WM_NAME"),
-                        utf8, 8, static_cast<uint32_t>(title.size()), title.data());
+    if (!legacy)
+        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window,
+                            atom(connection, "_NET_WM_NAME"), utf8, 8,
+                            static_cast<uint32_t>(title.size()), title.data());
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME,
                         XCB_ATOM_STRING, 8, static_cast<uint32_t>(title.size()), title.data());
     xcb_flush(connection);
@@ -38,7 +44,11 @@ int main(int argc, char* argv[]) {
     if (xcb_connection_has_error(connection))
         return 3;
     xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    const std::string className = argv[1];
+    std::string className = argv[1];
+    if (className.rfind("legacy:", 0) == 0) {
+        legacy = true;
+        className = className.substr(7);
+    }
     std::string wmClass = className + '\0' + className + '\0';
     const uint32_t pid = static_cast<uint32_t>(::getpid());
 
@@ -51,8 +61,9 @@ int main(int argc, char* argv[]) {
         xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS,
                             XCB_ATOM_STRING, 8, static_cast<uint32_t>(wmClass.size()),
                             wmClass.data());
-        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window,
-                            atom(connection, "_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1, &pid);
+        if (!legacy)
+            xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window,
+                                atom(connection, "_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1, &pid);
         setTitle(connection, window, argv[i]);
         xcb_map_window(connection, window);
         windows.push_back(window);

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QSet>
 #include <QStringList>
 #include <gtest/gtest.h>
 
@@ -126,6 +127,58 @@ TEST(X11WorkspaceTest, RealWindowSwitchesBecomeExactlyTheExpectedFocusEvents) {
     alpha.quit();
     ASSERT_TRUE(waitFor(1));
     EXPECT_EQ(events, QStringList{u"app_terminated AlphaApp -"_qs});
+    tracker.stop();
+}
+
+TEST(X11WorkspaceTest, OneApplicationOfManyProcessesAndLegacyWindowsWithoutAProcess) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    X11Workspace workspace(QCoreApplication::applicationPid());
+    FocusTracker tracker(workspace, QCoreApplication::applicationPid());
+    QStringList events;
+    tracker.onEvent = [&](const FocusEvent& event) {
+        events.append(FocusEvent::rawValue(event.kind) + u' ' + event.bundleID + u' ' +
+                      event.windowTitle.value_or(u"-"_qs));
+    };
+    tracker.mayReadTitle = [](const QString&) { return true; };
+    tracker.start();
+    const auto seen = [&](const QString& event) {
+        return waitFor([&] { return events.contains(event); });
+    };
+
+    // Two processes of one program (as every xterm is), and an old X client.
+    TestWindows first(u"ShellTerm"_qs, {u"build one"_qs});
+    TestWindows second(u"ShellTerm"_qs, {u"build two"_qs});
+    TestWindows legacy(u"legacy:OldTool"_qs, {u"Old tool"_qs});
+    activate(first.ids[0]);
+    ASSERT_TRUE(seen(u"focus_gained ShellTerm build one"_qs)) << events.join(u" | ").toStdString();
+    events.clear();
+
+    activate(second.ids[0]);
+    ASSERT_TRUE(seen(u"window_title_changed ShellTerm build two"_qs))
+        << events.join(u" | ").toStdString();
+    const std::optional<RunningApplication> shell = workspace.application(u"ShellTerm"_qs);
+    ASSERT_TRUE(shell);
+    EXPECT_EQ(QSet<qint64>(shell->processes.begin(), shell->processes.end()),
+              (QSet<qint64>{first.pid(), second.pid()}));
+    EXPECT_EQ(workspace.windows(shell->pid).size(), 2);
+
+    activate(legacy.ids[0]);
+    ASSERT_TRUE(seen(u"focus_gained OldTool Old tool"_qs)) << events.join(u" | ").toStdString();
+    legacy.retitle(0, u"Old tool, edited"_qs);
+    ASSERT_TRUE(seen(u"window_title_changed OldTool Old tool, edited"_qs))
+        << events.join(u" | ").toStdString();
+    EXPECT_LT(workspace.application(u"OldTool"_qs)->pid, 0) << "no process to name it by";
+
+    // One process ending is one window gone; the last one ends the application.
+    events.clear();
+    first.quit();
+    second.retitle(0, u"marker"_qs); // ordered after the first window's removal
+    activate(second.ids[0]);
+    ASSERT_TRUE(seen(u"focus_gained ShellTerm marker"_qs)) << events.join(u" | ").toStdString();
+    EXPECT_FALSE(events.join(u'|').contains(u"app_terminated ShellTerm"_qs));
+    EXPECT_EQ(workspace.application(u"ShellTerm"_qs)->processes, QList<qint64>{second.pid()});
+    second.quit();
+    ASSERT_TRUE(seen(u"app_terminated ShellTerm -"_qs)) << events.join(u" | ").toStdString();
     tracker.stop();
 }
 
