@@ -34,6 +34,8 @@ struct DetectorSignals {
         attachDocumentRef;
     std::function<void(const QString& contextID, const QString& icon)> setIcon;
     std::function<void(const QString& contextID, const QString& text)> summarize;
+    // Names a loop that has no label yet (never-track title rules apply).
+    std::function<void(const QString& contextID, const QString& label)> labelIfUnlabelled;
 };
 using DetectorSignalsPtr = std::shared_ptr<const DetectorSignals>;
 

@@ -85,6 +85,13 @@ DetectorSignals DetectorSignalBinding::signalsFor(const QString& kind,
         const std::optional<QString> line = TopicSnippet::firstLine(text, kPromptLineChars);
         swallowing([&] { store.setPromptLine(id, line); });
     };
+    signals.labelIfUnlabelled = [&store](const QString& id, const QString& label) {
+        swallowing([&] {
+            const std::optional<ContextRecord> loop = store.context(id);
+            if (loop && !loop->label && !label.trimmed().isEmpty())
+                store.updateContextLabel(id, label.trimmed());
+        });
+    };
     return signals;
 }
 

@@ -64,7 +64,8 @@ std::vector<std::unique_ptr<Detector>> DesktopDetectors::make() {
     browser.isURLReceiptsEnabled = BrowserDetector::urlReceiptsSetting(m_settings);
     browser.installManifests = [this] { m_manifests.installAll(); };
     detectors.push_back(std::make_unique<BrowserDetector>(m_messagePort, std::move(browser)));
-    detectors.push_back(std::make_unique<TerminalDetector>(m_windowAccessibility, m_workspace));
+    detectors.push_back(
+        std::make_unique<TerminalDetector>(m_windowAccessibility, m_workspace, &m_terminalJobs));
     detectors.push_back(std::make_unique<WatchDetector>(WatchDetector::Tuning{}, running, cpuTime));
     detectors.push_back(std::make_unique<SessionLogDetector>(
         SessionLogDetector::codex(QStringLiteral("com.openai.codex"),

@@ -7,6 +7,7 @@
 #include "platform/linux/InotifyDirectoryWatcher.h"
 #include "platform/linux/LinuxDesktopServices.h"
 #include "platform/linux/ProcProcessInfo.h"
+#include "platform/linux/ProcTerminalJobs.h"
 #include "platform/linux/UnixDatagramMessagePort.h"
 
 #include <memory>
@@ -33,6 +34,7 @@ private:
     UnixDatagramMessagePort m_messagePort;
     WorkspaceWindowAccessibility m_windowAccessibility;
     ProcProcessInfo m_processInfo;
+    ProcTerminalJobs m_terminalJobs;
     HostManifestInstaller m_manifests;
     LinuxDesktopServices m_desktop;
     CompanionSetup m_companion;

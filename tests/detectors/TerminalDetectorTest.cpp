@@ -1,6 +1,7 @@
 #include "detectors/TerminalDetector.h"
 #include "detectors/DetectorFixture.h"
 #include "platform/WorkspaceWindowAccessibility.h"
+#include "platform/fake/FakeTerminalJobs.h"
 
 namespace {
 
@@ -9,11 +10,12 @@ const QString kTerminal = u"com.apple.Terminal"_qs;
 class TerminalDetectorTest : public DetectorFixture {
 protected:
     WorkspaceWindowAccessibility accessibility{workspace};
+    FakeTerminalJobs jobs;
     TerminalDetector* detector = nullptr;
 
     TerminalDetectorTest() {
-        auto made =
-            std::make_unique<TerminalDetector>(accessibility, workspace, [this] { return clock; });
+        auto made = std::make_unique<TerminalDetector>(accessibility, workspace, &jobs,
+                                                       [this] { return clock; });
         detector = made.get();
         registry.registerDetector(std::move(made));
         workspace.launch(RunningApplication{kTerminal, u"Terminal"_qs, 50, true});
@@ -67,9 +69,92 @@ TEST_F(TerminalDetectorTest, LeavingABusyTerminalIsPendingAndItsPromptMakesItRea
     clock = at(90);
     workspace.setWindowTitle(500, u"vim notes.txt"_qs); // still busy
     EXPECT_EQ(signalsOf(id).size(), 1);
-    workspace.openWindow(50, 501, u"~/proj — -zsh"_qs); // the front window is judged
+    workspace.openWindow(50, 501, u"~/proj — -zsh"_qs); // another window at its prompt
+    EXPECT_EQ(signalsOf(id).size(), 1) << "the window the user left is judged, not the newest";
+    workspace.setWindowTitle(500, u"~/proj — -zsh"_qs);
     EXPECT_EQ(signalsOf(id).last(), u"terminal ready command_finished @90"_qs);
     EXPECT_EQ(stored(id).first, u"ready"_qs);
+}
+
+TEST_F(TerminalDetectorTest, ACommandHoldingTheForegroundIsBusyWhateverTheTitleSays) {
+    // Debian's stock bashrc titles the window "user@host: dir" and leaves it while a command
+    // runs: the terminal's foreground process group tells.
+    const TerminalJobs::Shell atPrompt{600, 600, 600, std::nullopt};
+    jobs.setShell(50, atPrompt);
+    workspace.setWindowTitle(500, u"me@box: ~/project"_qs);
+    focus(FocusEvent::Kind::FocusGained, u"me@box: ~/project"_qs);
+    const QString id =
+        store->createContext(kTerminal, std::nullopt, std::nullopt, false, std::nullopt, clock)
+            .value();
+    jobs.runInForeground(50, 700, u"make"_qs);
+    clock = at(10);
+    focus(FocusEvent::Kind::FocusLost);
+    EXPECT_EQ(signalsOf(id), QStringList{u"terminal pending command_running @10"_qs});
+    EXPECT_EQ(store->context(id)->label, u"make"_qs)
+        << "the command's name, for a loop without one";
+    EXPECT_EQ(jobs.liveWatches(), 1);
+
+    // The title says nothing while the process rule decides.
+    workspace.setWindowTitle(500, u"me@box: ~/project"_qs);
+    workspace.setWindowTitle(500, u"me@box: ~/other"_qs);
+    EXPECT_EQ(signalsOf(id).size(), 1);
+
+    // Suspended with Ctrl-Z: the shell has the foreground back, but nothing finished.
+    jobs.backToPrompt(50);
+    jobs.setStopped(700, true);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(signalsOf(id).size(), 1);
+    // Resumed (fg) and done: the leader ends and the prompt is back.
+    jobs.setStopped(700, false);
+    jobs.runInForeground(50, 700, u"make"_qs);
+    clock = at(40);
+    jobs.backToPrompt(50);
+    jobs.end(700);
+    drain(50);
+    EXPECT_EQ(signalsOf(id).last(), u"terminal ready command_finished @40"_qs);
+    EXPECT_EQ(stored(id).first, u"ready"_qs);
+    EXPECT_EQ(detector->jobWatchCount(), 0);
+}
+
+TEST_F(TerminalDetectorTest, PipelinesAreFollowedToTheirLastProcessAndEditorsAreNotCommands) {
+    jobs.setShell(50, {600, 600, 600, std::nullopt});
+    focus(FocusEvent::Kind::FocusGained, u"npm run build"_qs);
+    const QString id = terminalLoop();
+    jobs.runInForeground(50, 700, u"tar"_qs);
+    focus(FocusEvent::Kind::FocusLost);
+    ASSERT_EQ(stored(id).first, u"waiting"_qs);
+    EXPECT_EQ(store->context(id)->label, u"npm run build"_qs) << "a label is never replaced";
+
+    // The leader of "tar | gzip" ends first; gzip still holds the foreground.
+    jobs.runInForeground(50, 701, u"gzip"_qs);
+    jobs.end(700);
+    drain(50);
+    EXPECT_EQ(stored(id).first, u"waiting"_qs);
+    jobs.backToPrompt(50);
+    jobs.end(701);
+    drain(50);
+    EXPECT_EQ(stored(id).first, u"ready"_qs);
+
+    // An editor waits for the user, not the other way round; its title decides.
+    const QString editing = loop(kTerminal, 100, u"notes.txt"_qs);
+    focus(FocusEvent::Kind::FocusGained, u"notes.txt"_qs);
+    jobs.runInForeground(50, 800, u"vim"_qs);
+    workspace.setWindowTitle(500, u"me@box: ~/project"_qs);
+    focus(FocusEvent::Kind::FocusLost);
+    EXPECT_TRUE(signalsOf(editing).isEmpty());
+    EXPECT_EQ(jobs.liveWatches(), 0);
+}
+
+TEST_F(TerminalDetectorTest, EachWindowOfOneTerminalIsJudgedByItsOwnProcess) {
+    // Two xterm windows: one application, each window shown by a process of its own.
+    workspace.openWindow(50, 502, u"me@box: ~/b"_qs, 51);
+    jobs.setShell(50, {600, 600, 600, std::nullopt});
+    jobs.setShell(51, {610, 610, 710, u"cargo"_qs});
+    focus(FocusEvent::Kind::FocusGained, u"me@box: ~/b"_qs);
+    const QString id = loop(kTerminal, 0, u"me@box: ~/b"_qs);
+    focus(FocusEvent::Kind::FocusLost);
+    EXPECT_EQ(signalsOf(id), QStringList{u"terminal pending command_running @0"_qs})
+        << "the left window's own shell runs cargo; the other one idles";
 }
 
 TEST_F(TerminalDetectorTest, WithoutWindowReadsTheLabelDecidesAndNothingIsObserved) {

@@ -1,6 +1,11 @@
 // Runs inside scripts/test-env.sh: the real tessarine executable on a real X server; window
 // switches must become loops in its encrypted database.
 #include "EngineHarness.h"
+#include "Wait.h"
+#include "detectors/TerminalDetector.h"
+#include "platform/linux/ProcTerminalJobs.h"
+
+#include <algorithm>
 
 using namespace EngineHarness;
 
@@ -14,9 +19,9 @@ TEST(EngineEndToEndTest, WindowSwitchesBecomeLoopsInTheEncryptedDatabase) {
     QProcess beta;
     const QString alphaWindow = startWindow(alpha, u"EndToEndAlpha"_qs, u"Alpha report"_qs);
     const QString betaWindow = startWindow(beta, u"EndToEndBeta"_qs, u"Beta inbox"_qs);
-    activate(alphaWindow);
-    activate(betaWindow);
-    activate(alphaWindow);
+    ASSERT_TRUE(engine.activate(alphaWindow)) << engine.log();
+    ASSERT_TRUE(engine.activate(betaWindow)) << engine.log();
+    ASSERT_TRUE(engine.activate(alphaWindow)) << engine.log();
 
     EXPECT_TRUE(engine.stop()) << engine.log();
     alpha.closeWriteChannel();
@@ -98,8 +103,9 @@ TEST(EngineEndToEndTest, ATerminalBackAtItsPromptMakesItsWaitingLoopReady) {
     QProcess other;
     const QString otherWindow = startWindow(other, u"EndToEndEditor"_qs, u"Notes"_qs);
 
-    activate(terminalWindow);
-    activate(otherWindow); // leaves the terminal while its command runs
+    ASSERT_TRUE(engine.activate(terminalWindow)) << engine.log();
+    // Leaves the terminal while its command runs.
+    ASSERT_TRUE(engine.activate(otherWindow)) << engine.log();
     ASSERT_TRUE(engine.waitForLog("→ waiting")) << engine.log();
     QFile(go).open(QIODevice::WriteOnly);
     engine.waitForLog("→ ready");
@@ -109,9 +115,64 @@ TEST(EngineEndToEndTest, ATerminalBackAtItsPromptMakesItsWaitingLoopReady) {
     other.closeWriteChannel();
     other.waitForFinished(5000);
 
-    EXPECT_TRUE(
-        engine.loops().contains(u"com.apple.Terminal make build | ready | EndToEndEditor"_qs))
-        << engine.loops().join(u'\n').toStdString() << engine.log();
+    // xterm keeps an identity of its own (its desktop entry's, or its window class).
+    const QStringList loops = engine.loops();
+    const auto terminalLoop = std::find_if(loops.begin(), loops.end(), [](const QString& loop) {
+        return loop.endsWith(u" make build | ready | EndToEndEditor"_qs);
+    });
+    ASSERT_NE(terminalLoop, loops.end()) << loops.join(u'\n').toStdString() << engine.log();
+    EXPECT_TRUE(TerminalDetector::terminalBundleIDs().contains(terminalLoop->section(u' ', 0, 0)));
+}
+
+TEST(EngineEndToEndTest, ACommandInAStockShellIsFollowedByItsProcessNotItsTitle) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    QTemporaryDir home;
+    Engine engine(home, kLoopsAtOnce);
+    ASSERT_TRUE(engine.waitForLog("Tessarine is running")) << engine.log();
+
+    // An interactive bash that titles its window as Debian's stock bashrc does, at every
+    // prompt, and leaves the title alone while a command runs.
+    const QString rc = home.filePath(u"bashrc"_qs);
+    writeAll(rc, "PS1='$ '\nPROMPT_COMMAND='printf \"\\033]0;me@box: ~/project\\007\"'\n");
+    QProcess terminal;
+    terminal.start(u"xterm"_qs,
+                   {u"-e"_qs, u"bash"_qs, u"--noprofile"_qs, u"--rcfile"_qs, rc, u"-i"_qs});
+    ASSERT_TRUE(terminal.waitForStarted());
+    QProcess search;
+    search.start(u"xdotool"_qs,
+                 {u"search"_qs, u"--sync"_qs, u"--pid"_qs, QString::number(terminal.processId())});
+    ASSERT_TRUE(search.waitForFinished(10000));
+    const QString terminalWindow = QString::fromUtf8(search.readAllStandardOutput()).trimmed();
+    ASSERT_FALSE(terminalWindow.isEmpty());
+    QProcess other;
+    const QString otherWindow = startWindow(other, u"EndToEndNotes"_qs, u"Notes"_qs);
+
+    ASSERT_TRUE(engine.activate(terminalWindow)) << engine.log();
+    const QString go = home.filePath(u"go"_qs);
+    QProcess::execute(u"xdotool"_qs,
+                      {u"type"_qs, u"--delay"_qs, u"5"_qs,
+                       u"sh -c 'while [ ! -e %1 ]; do sleep 0.1; done'\n"_qs.arg(go)});
+    // The command runs once the shell has handed it the terminal.
+    ProcTerminalJobs jobs;
+    ASSERT_TRUE(waitFor([&] {
+        const auto shell = jobs.shellOf(terminal.processId());
+        return shell && shell->commandInForeground();
+    })) << "the typed command did not start";
+    ASSERT_TRUE(engine.activate(otherWindow)) << engine.log();
+    ASSERT_TRUE(engine.waitForLog("→ waiting")) << engine.log();
+    QFile(go).open(QIODevice::WriteOnly);
+    EXPECT_TRUE(engine.waitForLog("→ ready")) << engine.log();
+    EXPECT_TRUE(engine.stop()) << engine.log();
+    EXPECT_TRUE(engine.detectorSignals().contains(u"terminal ready command_finished"_qs))
+        << engine.detectorSignals().join(u'\n').toStdString();
+    terminal.kill();
+    terminal.waitForFinished();
+    other.closeWriteChannel();
+    other.waitForFinished(5000);
+    const QStringList loops = engine.loops();
+    EXPECT_TRUE(std::any_of(loops.begin(), loops.end(), [](const QString& loop) {
+        return loop.endsWith(u" me@box: ~/project | ready | EndToEndNotes"_qs);
+    })) << loops.join(u'\n').toStdString();
 }
 
 TEST(EngineEndToEndTest, ASecondStartLeavesTheRunningEngineAlone) {

@@ -16,13 +16,6 @@
 
 namespace EngineHarness {
 
-inline void pause(int milliseconds) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < milliseconds)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
-
 inline QString startWindow(QProcess& process, const QString& wmClass, const QString& title) {
     process.start(QStringLiteral(TESSARINE_TEST_WINDOW), {wmClass, title});
     process.waitForReadyRead(5000);
@@ -63,9 +56,25 @@ public:
         while (m_log.count(text) < times && started.elapsed() < milliseconds) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50); // servers in the test
             m_process.waitForReadyRead(50);
-            m_log += m_process.readAll();
+            readLog();
         }
         return m_log.count(text) >= times;
+    }
+    void readLog() { m_log += m_process.readAll(); }
+    // Brings a window to the front and waits until the engine has seen the switch (X only
+    // publishes the current active window: two switches the engine has not read yet would
+    // be seen as one).
+    bool activate(const QString& window) {
+        QProcess active;
+        active.start(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")});
+        active.waitForFinished(5000);
+        if (QString::fromUtf8(active.readAllStandardOutput()).trimmed() == window)
+            return true; // already in front: nothing will be seen
+        readLog();
+        const qsizetype before = m_log.count("focus_gained");
+        QProcess::execute(QStringLiteral("xdotool"),
+                          {QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
+        return waitForLog("focus_gained", before + 1);
     }
     // Stops the engine; true when it ended cleanly.
     bool stop() {
@@ -117,12 +126,6 @@ inline void writeAll(const QString& path, const QByteArray& contents,
     QFile file(path);
     if (file.open(mode))
         file.write(contents);
-}
-
-inline void activate(const QString& window) {
-    QProcess::execute(QStringLiteral("xdotool"),
-                      {QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
-    pause(300); // one switch at a time, as a person makes them
 }
 
 } // namespace EngineHarness
