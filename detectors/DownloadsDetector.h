@@ -31,6 +31,8 @@ public:
 
     QString directory() const { return m_directory; }
     bool isWatching() const { return m_watch != nullptr; }
+    // The partial files seen by the last listing.
+    int knownPartials() const { return static_cast<int>(m_knownPartials.size()); }
 
     static QString resolveDirectory(const std::optional<QString>& directory);
     static QSet<QString> partials(const QString& folder);

@@ -71,10 +71,6 @@ protected:
         workspace.launch(RunningApplication{QString::fromLatin1(bundleID), {}, pid, true});
         workspace.openWindow(pid, static_cast<quint64>(pid) * 10, QString::fromLatin1(title));
     }
-    static void settle() {
-        for (int i = 0; i < 10; ++i)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
 };
 
 } // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Wait.h"
 #include "core/StateMachineFixture.h"
 #include "detectors/DetectorRegistry.h"
 #include "detectors/DetectorSignalBinding.h"
@@ -61,20 +62,9 @@ protected:
 
     // Runs the event loop until `done` holds or the time is up.
     template <typename Predicate> static bool waitUntil(Predicate done, int milliseconds = 5000) {
-        QElapsedTimer waited;
-        waited.start();
-        while (!done()) {
-            if (waited.elapsed() > milliseconds)
-                return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
-        return true;
+        return waitFor(done, milliseconds);
     }
-    // Lets queued work and watch latencies (0.3 s) run out, for asserting that nothing came.
-    static void drain(int milliseconds = 700) {
-        QElapsedTimer waited;
-        waited.start();
-        while (waited.elapsed() < milliseconds)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
+    // Runs the event loop past queued work and a watch's latency (0.3 s), for asserting that
+    // nothing came.
+    static void drain(int milliseconds = 700) { runEventLoopFor(milliseconds); }
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Wait.h"
+
 #include "platform/MessagePortNames.h"
 #include "platform/linux/UnixDatagramMessagePort.h"
 
@@ -94,11 +96,8 @@ public:
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         return forwarded.size() >= count;
     }
-    // Lets payloads already sent arrive.
-    void settle() {
-        for (int i = 0; i < 5; ++i)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
+    // Runs the event loop a while, for checking that nothing more arrives.
+    void settle() { runEventLoopFor(200); }
 
     QList<QJsonObject> forwarded;
     QList<QByteArray> rawForwarded;

@@ -2,6 +2,7 @@
 // loaded → kestrune-native-host → tessarine → a browser loop that waits and then is ready;
 // and a focus request from Tessarine back to the companion.
 #include "EngineHarness.h"
+#include "Wait.h"
 #include "platform/linux/UnixDatagramMessagePort.h"
 
 #include <QJsonArray>
@@ -16,34 +17,47 @@ using namespace EngineHarness;
 
 namespace {
 
-// Imitates a chat: the stop control shows for two seconds, then the answer is complete.
+// Imitates a chat whose answer the test drives: the page asks the server for the chat's
+// state and shows the stop control while it is "generating".
 const QByteArray kChatPage = R"(<!doctype html>
 <html><head><title>ChatGPT - Trip plan</title></head><body>
 <div data-message-author-role="user">Plan a trip to Lisbon</div>
 <script>
-setTimeout(() => {
-  const stop = document.createElement('button');
-  stop.dataset.testid = 'stop-button';
-  stop.textContent = 'Stop';
-  document.body.appendChild(stop);
-}, 1000);
-setTimeout(() => document.querySelector('[data-testid=stop-button]').remove(), 3000);
+setInterval(async () => {
+  const state = await (await fetch('/state')).text();
+  const stop = document.querySelector('[data-testid=stop-button]');
+  if (state === 'generating' && !stop) {
+    const button = document.createElement('button');
+    button.dataset.testid = 'stop-button';
+    button.textContent = 'Stop';
+    document.body.appendChild(button);
+  } else if (state !== 'generating' && stop) {
+    stop.remove();
+  }
+}, 100);
 </script></body></html>)";
 
-// Serves the chat page on a local port.
+// Serves the chat page and its state on a local port.
 class PageServer {
 public:
     PageServer() {
         QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
             while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
                     const QByteArray request = socket->readAll();
-                    const bool page = request.startsWith("GET /chat ");
-                    const QByteArray body = page ? kChatPage : QByteArray("not here");
-                    socket->write((page ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.1 404 Not Found\r\n") +
-                                  QByteArray("Content-Type: text/html\r\nContent-Length: ") +
-                                  QByteArray::number(body.size()) +
-                                  "\r\nConnection: close\r\n\r\n" + body);
+                    QByteArray body = "not here";
+                    QByteArray status = "404 Not Found";
+                    if (request.startsWith("GET /chat ")) {
+                        body = kChatPage;
+                        status = "200 OK";
+                    } else if (request.startsWith("GET /state ")) {
+                        ++polls;
+                        body = state;
+                        status = "200 OK";
+                    }
+                    socket->write(
+                        "HTTP/1.1 " + status + "\r\nContent-Type: text/html\r\nContent-Length: " +
+                        QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
                     socket->disconnectFromHost();
                 });
                 QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -52,6 +66,9 @@ public:
         m_server.listen(QHostAddress::LocalHost);
     }
     QString url() const { return u"http://127.0.0.1:%1/chat"_qs.arg(m_server.serverPort()); }
+
+    QByteArray state = "idle";
+    int polls = 0; // the page's script is running once it asks
 
 private:
     QTcpServer m_server;
@@ -113,7 +130,11 @@ TEST(BrowserEndToEndTest, AChatInChromiumBecomesAWaitingThenReadyLoopAndItsTabCa
                     u"--load-extension="_qs + companionForTest(home), server.url()});
     ASSERT_TRUE(chromium.waitForStarted());
     // A cold browser start can be slow on a loaded machine.
-    const bool completed = engine.waitForLog("response_complete:chatgpt", 1, 30000);
+    const bool loaded = waitFor([&] { return server.polls > 0; }, 30000);
+    server.state = "generating";
+    const bool started = loaded && engine.waitForLog("→ waiting", 1, 15000);
+    server.state = "done";
+    const bool completed = started && engine.waitForLog("response_complete:chatgpt", 1, 15000);
     QByteArray browserLog = chromium.readAll();
 
     // Tessarine asks the host that reported the tab to bring it to the front.
@@ -144,6 +165,8 @@ TEST(BrowserEndToEndTest, AChatInChromiumBecomesAWaitingThenReadyLoopAndItsTabCa
     browserWindow.waitForFinished(5000);
     other.waitForFinished(5000);
 
+    ASSERT_TRUE(loaded) << "the page never ran" << browserLog.toStdString();
+    ASSERT_TRUE(started) << engine.log() << browserLog.toStdString();
     ASSERT_TRUE(completed) << engine.log() << browserLog.toStdString();
     EXPECT_TRUE(engine.loops().contains(
         u"org.chromium.Chromium ChatGPT - Trip plan | ready | EndToEndNotes"_qs))

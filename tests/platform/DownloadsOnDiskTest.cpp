@@ -52,7 +52,8 @@ TEST_F(DownloadsOnDiskTest, FinishedDownloadsBecomeReadyLoops) {
     write(u"FILE.ISO.PART"_qs);
     write(u"cancelled.zip.part"_qs);
     write(u"song.mp3.download"_qs);
-    drain(); // the partials are seen
+    ASSERT_TRUE(waitUntil([&] { return detector->knownPartials() == 5; }))
+        << "the partials are seen";
     ASSERT_TRUE(rename(u"report.pdf.crdownload"_qs, u"report.pdf"_qs));
     ASSERT_TRUE(rename(u"FILE.ISO.PART"_qs, u"FILE.ISO"_qs));
     ASSERT_TRUE(rename(u"early.iso.part"_qs, u"early.iso"_qs));

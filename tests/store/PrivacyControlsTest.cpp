@@ -4,6 +4,8 @@
 #include "store/Retention.h"
 #include "store/StoreFixture.h"
 
+#include "Wait.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -215,8 +217,7 @@ TEST_F(PrivacyControlsTest, RetentionRunsAtOnceAndAgainEachInterval) {
 
     retention.reset(); // released: the chain stops
     const QString survivor = loop(browser, 2);
-    for (int i = 0; i < 10; ++i)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    runEventLoopFor(300); // six intervals
     EXPECT_TRUE(store->context(survivor).has_value());
 }
 
@@ -300,9 +301,8 @@ TEST_F(PrivacyControlsTest, DeleteEverythingLeavesNoDeletedTextInTheFileOrItsLog
             EXPECT_EQ(after[i].second, 0) << table.toStdString();
     }
     EXPECT_EQ(AuditLog::describe(store->auditEntries(1).first()), u"Deleted everything"_qs);
-    for (int i = 0; i < 10 && deliveries < 2; ++i)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    EXPECT_EQ(deliveries, 2) << "the emptied loop list is delivered";
+    EXPECT_TRUE(waitFor([&] { return deliveries >= 2; })) << "the emptied loop list is delivered";
+    EXPECT_EQ(deliveries, 2);
     EXPECT_EQ(last.alsoOpen.size() + last.openCount(), 0);
 }
 
