@@ -71,12 +71,8 @@ void FocusTracker::handle(FocusEvent::Kind kind, const RunningApplication& appli
             tearDownFrontObserver();
         }
     }
-    const FocusEvent event{kind, bundleID, application.displayName, title, m_clock()};
-    if (Log::verbose())
-        qCDebug(lcFocus).noquote()
-            << FocusEvent::rawValue(kind) << bundleID
-            << "title=" << (title ? Log::privateArg(*title) : QStringLiteral("<none>"));
-    deliver(event);
+    // Delivered events are logged once, by their receiver.
+    deliver(FocusEvent{kind, bundleID, application.displayName, title, m_clock()});
 }
 
 void FocusTracker::setUpFrontObserver(qint64 pid, const QString& bundleID,
@@ -116,12 +112,8 @@ void FocusTracker::frontTitleMayHaveChanged() {
     if (!title || m_lastFrontTitle == title)
         return; // the only debouncing: the same title twice is one event
     m_lastFrontTitle = title;
-    const FocusEvent event{FocusEvent::Kind::WindowTitleChanged, *m_frontBundleID,
-                           m_frontDisplayName, title, m_clock()};
-    if (Log::verbose())
-        qCDebug(lcFocus).noquote()
-            << "window_title_changed" << *m_frontBundleID << "title=" << Log::privateArg(*title);
-    deliver(event);
+    deliver(FocusEvent{FocusEvent::Kind::WindowTitleChanged, *m_frontBundleID, m_frontDisplayName,
+                       title, m_clock()});
 }
 
 void FocusTracker::deliver(const FocusEvent& event) {
