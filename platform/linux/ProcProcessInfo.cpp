@@ -1,16 +1,13 @@
 #include "platform/linux/ProcProcessInfo.h"
 
+#include "platform/linux/ProcStat.h"
+
 #include <QFile>
 #include <QList>
 #include <unistd.h>
 
 std::optional<quint64> ProcProcessInfo::cpuTicksFromStat(const QByteArray& stat) {
-    // "pid (comm) state ppid …": the command name may hold spaces and parentheses, so the
-    // fields are counted from the last ')'.
-    const qsizetype close = stat.lastIndexOf(')');
-    if (close < 0)
-        return std::nullopt;
-    const QList<QByteArray> fields = stat.mid(close + 1).simplified().split(' ');
+    const QList<QByteArray> fields = ProcStat::fieldsAfterCommand(stat);
     // fields[0] is the state (field 3); utime and stime are fields 14 and 15.
     if (fields.size() < 13 || fields[0].isEmpty())
         return std::nullopt;

@@ -1,5 +1,7 @@
 #include "platform/linux/ProcTerminalJobs.h"
 
+#include "platform/linux/ProcStat.h"
+
 #include <QDir>
 #include <QFile>
 #include <QObject>
@@ -87,11 +89,8 @@ const QSet<QString>& shells() {
 } // namespace
 
 std::optional<ProcTerminalJobs::Stat> ProcTerminalJobs::parseStat(const QByteArray& line) {
-    const qsizetype close = line.lastIndexOf(')');
-    if (close < 0)
-        return std::nullopt;
     // state(3) ppid(4) pgrp(5) session(6) tty_nr(7) tpgid(8)
-    const QList<QByteArray> fields = line.mid(close + 1).simplified().split(' ');
+    const QList<QByteArray> fields = ProcStat::fieldsAfterCommand(line);
     if (fields.size() < 6 || fields[0].size() != 1)
         return std::nullopt;
     Stat stat;

@@ -89,16 +89,10 @@ TEST(EngineEndToEndTest, ATerminalBackAtItsPromptMakesItsWaitingLoopReady) {
     // A real xterm whose shell shows a running command until the test lets it finish.
     const QString go = home.filePath(u"go"_qs);
     QProcess terminal;
-    terminal.start(u"xterm"_qs,
-                   {u"-T"_qs, u"make build"_qs, u"-e"_qs, u"sh"_qs, u"-c"_qs,
-                    u"printf '\\033]0;make build\\007'; while [ ! -e '%1' ]; do sleep 0.1; "
-                    "done; printf '\\033]0;me@box: ~/project\\007'; sleep 60"_qs.arg(go)});
-    ASSERT_TRUE(terminal.waitForStarted());
-    QProcess search;
-    search.start(u"xdotool"_qs,
-                 {u"search"_qs, u"--sync"_qs, u"--pid"_qs, QString::number(terminal.processId())});
-    ASSERT_TRUE(search.waitForFinished(10000));
-    const QString terminalWindow = QString::fromUtf8(search.readAllStandardOutput()).trimmed();
+    const QString terminalWindow = startTerminal(
+        terminal, {u"-T"_qs, u"make build"_qs, u"-e"_qs, u"sh"_qs, u"-c"_qs,
+                   u"printf '\\033]0;make build\\007'; while [ ! -e '%1' ]; do sleep 0.1; "
+                   "done; printf '\\033]0;me@box: ~/project\\007'; sleep 60"_qs.arg(go)});
     ASSERT_FALSE(terminalWindow.isEmpty());
     QProcess other;
     const QString otherWindow = startWindow(other, u"EndToEndEditor"_qs, u"Notes"_qs);
@@ -135,14 +129,8 @@ TEST(EngineEndToEndTest, ACommandInAStockShellIsFollowedByItsProcessNotItsTitle)
     const QString rc = home.filePath(u"bashrc"_qs);
     writeAll(rc, "PS1='$ '\nPROMPT_COMMAND='printf \"\\033]0;me@box: ~/project\\007\"'\n");
     QProcess terminal;
-    terminal.start(u"xterm"_qs,
-                   {u"-e"_qs, u"bash"_qs, u"--noprofile"_qs, u"--rcfile"_qs, rc, u"-i"_qs});
-    ASSERT_TRUE(terminal.waitForStarted());
-    QProcess search;
-    search.start(u"xdotool"_qs,
-                 {u"search"_qs, u"--sync"_qs, u"--pid"_qs, QString::number(terminal.processId())});
-    ASSERT_TRUE(search.waitForFinished(10000));
-    const QString terminalWindow = QString::fromUtf8(search.readAllStandardOutput()).trimmed();
+    const QString terminalWindow = startTerminal(
+        terminal, {u"-e"_qs, u"bash"_qs, u"--noprofile"_qs, u"--rcfile"_qs, rc, u"-i"_qs});
     ASSERT_FALSE(terminalWindow.isEmpty());
     QProcess other;
     const QString otherWindow = startWindow(other, u"EndToEndNotes"_qs, u"Notes"_qs);

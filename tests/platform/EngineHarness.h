@@ -16,6 +16,19 @@
 
 namespace EngineHarness {
 
+// Starts xterm with `arguments`; its window's id, or an empty text.
+inline QString startTerminal(QProcess& terminal, const QStringList& arguments) {
+    terminal.start(QStringLiteral("xterm"), arguments);
+    if (!terminal.waitForStarted())
+        return {};
+    QProcess search;
+    search.start(QStringLiteral("xdotool"),
+                 {QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--pid"),
+                  QString::number(terminal.processId())});
+    search.waitForFinished(10000);
+    return QString::fromUtf8(search.readAllStandardOutput()).trimmed();
+}
+
 inline QString startWindow(QProcess& process, const QString& wmClass, const QString& title) {
     process.start(QStringLiteral(TESSARINE_TEST_WINDOW), {wmClass, title});
     process.waitForReadyRead(5000);

@@ -6,7 +6,6 @@
 #include "core/FocusTracker.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QSet>
 #include <QStringList>
@@ -44,6 +43,22 @@ private:
     QProcess m_process;
 };
 
+// A focus tracker on `workspace` that reads every title and writes down its events as
+// "kind bundle title".
+struct RecordingTracker {
+    explicit RecordingTracker(X11Workspace& workspace)
+        : tracker(workspace, QCoreApplication::applicationPid()) {
+        tracker.onEvent = [this](const FocusEvent& event) {
+            events.append(FocusEvent::rawValue(event.kind) + u' ' + event.bundleID + u' ' +
+                          event.windowTitle.value_or(u"-"_qs));
+        };
+        tracker.mayReadTitle = [](const QString&) { return true; };
+        tracker.start();
+    }
+    FocusTracker tracker;
+    QStringList events;
+};
+
 void activate(const QString& windowID) {
     QProcess::execute(QStringLiteral("xdotool"),
                       {QStringLiteral("windowactivate"), QStringLiteral("--sync"), windowID});
@@ -55,21 +70,12 @@ TEST(X11WorkspaceTest, RealWindowSwitchesBecomeExactlyTheExpectedFocusEvents) {
     ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
     X11Workspace workspace(QCoreApplication::applicationPid());
     ASSERT_TRUE(workspace.isConnected());
-    FocusTracker tracker(workspace, QCoreApplication::applicationPid());
-    QStringList events;
-    tracker.onEvent = [&](const FocusEvent& event) {
-        events.append(FocusEvent::rawValue(event.kind) + u' ' + event.bundleID + u' ' +
-                      event.windowTitle.value_or(u"-"_qs));
-    };
-    tracker.mayReadTitle = [](const QString&) { return true; };
-    tracker.start();
-    const auto waitFor = [&](qsizetype count) {
-        QElapsedTimer timer;
-        timer.start();
-        while (events.size() < count && timer.elapsed() < 5000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        // Anything extra would arrive within a few milliseconds.
-        runEventLoopFor(200);
+    RecordingTracker recording(workspace);
+    FocusTracker& tracker = recording.tracker;
+    QStringList& events = recording.events;
+    const auto exactly = [&](qsizetype count) {
+        waitFor([&] { return events.size() >= count; });
+        runEventLoopFor(200); // anything extra would arrive within a few milliseconds
         return events.size() == count;
     };
 
@@ -80,11 +86,7 @@ TEST(X11WorkspaceTest, RealWindowSwitchesBecomeExactlyTheExpectedFocusEvents) {
     // The window manager focuses new windows by itself; start from Alpha in front.
     activate(alpha.ids[0]);
     const auto settledOn = [&](const QString& last) {
-        QElapsedTimer timer;
-        timer.start();
-        while (events.value(events.size() - 1) != last && timer.elapsed() < 5000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        return events.value(events.size() - 1) == last;
+        return waitFor([&] { return events.value(events.size() - 1) == last; });
     };
     ASSERT_TRUE(settledOn(u"focus_gained AlphaApp Alpha one"_qs))
         << events.join(u" | ").toStdString();
@@ -97,17 +99,17 @@ TEST(X11WorkspaceTest, RealWindowSwitchesBecomeExactlyTheExpectedFocusEvents) {
     activate(beta.ids[0]);
     ASSERT_TRUE(settledOn(u"focus_gained BetaApp Beta one"_qs));
     activate(alpha.ids[0]);
-    ASSERT_TRUE(waitFor(4)) << events.join(u" | ").toStdString();
+    ASSERT_TRUE(exactly(4)) << events.join(u" | ").toStdString();
     EXPECT_EQ(events,
               (QStringList{u"focus_lost AlphaApp -"_qs, u"focus_gained BetaApp Beta one"_qs,
                            u"focus_lost BetaApp -"_qs, u"focus_gained AlphaApp Alpha one"_qs}));
     events.clear();
 
     alpha.retitle(0, u"Alpha two"_qs);
-    ASSERT_TRUE(waitFor(1));
+    ASSERT_TRUE(exactly(1));
     EXPECT_EQ(events, QStringList{u"window_title_changed AlphaApp Alpha two"_qs});
     alpha.retitle(0, u"Alpha two"_qs); // the same title again
-    ASSERT_TRUE(waitFor(1));
+    ASSERT_TRUE(exactly(1));
     events.clear();
 
     activate(beta.ids[0]);
@@ -117,7 +119,7 @@ TEST(X11WorkspaceTest, RealWindowSwitchesBecomeExactlyTheExpectedFocusEvents) {
     activate(beta.ids[1]);               // already active
     alpha.retitle(0, u"Alpha three"_qs); // no longer followed
     beta.retitle(1, u"Beta second, edited"_qs);
-    ASSERT_TRUE(waitFor(4)) << events.join(u" | ").toStdString();
+    ASSERT_TRUE(exactly(4)) << events.join(u" | ").toStdString();
     EXPECT_EQ(events, (QStringList{u"focus_lost AlphaApp -"_qs, u"focus_gained BetaApp Beta one"_qs,
                                    u"window_title_changed BetaApp Beta second"_qs,
                                    u"window_title_changed BetaApp Beta second, edited"_qs}));
@@ -125,7 +127,7 @@ TEST(X11WorkspaceTest, RealWindowSwitchesBecomeExactlyTheExpectedFocusEvents) {
     events.clear();
 
     alpha.quit();
-    ASSERT_TRUE(waitFor(1));
+    ASSERT_TRUE(exactly(1));
     EXPECT_EQ(events, QStringList{u"app_terminated AlphaApp -"_qs});
     tracker.stop();
 }
@@ -133,14 +135,9 @@ TEST(X11WorkspaceTest, RealWindowSwitchesBecomeExactlyTheExpectedFocusEvents) {
 TEST(X11WorkspaceTest, OneApplicationOfManyProcessesAndLegacyWindowsWithoutAProcess) {
     ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
     X11Workspace workspace(QCoreApplication::applicationPid());
-    FocusTracker tracker(workspace, QCoreApplication::applicationPid());
-    QStringList events;
-    tracker.onEvent = [&](const FocusEvent& event) {
-        events.append(FocusEvent::rawValue(event.kind) + u' ' + event.bundleID + u' ' +
-                      event.windowTitle.value_or(u"-"_qs));
-    };
-    tracker.mayReadTitle = [](const QString&) { return true; };
-    tracker.start();
+    RecordingTracker recording(workspace);
+    FocusTracker& tracker = recording.tracker;
+    QStringList& events = recording.events;
     const auto seen = [&](const QString& event) {
         return waitFor([&] { return events.contains(event); });
     };
