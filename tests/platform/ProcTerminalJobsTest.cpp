@@ -74,3 +74,25 @@ TEST(ProcTerminalJobs, TheForegroundJobOfARealShellItsEndAndItsSuspension) {
     if (!terminal.waitForFinished(5000))
         terminal.kill();
 }
+
+TEST(ProcTerminalJobs, AProcessWithSeveralShellsIsNoOneTerminal) {
+    // A terminal server shows every window from one process, one shell per window: which
+    // window runs what is not known, so the process rule stays out.
+    QProcess server;
+    server.start(u"sh"_qs, {u"-c"_qs, u"sh -c 'sleep 300; true' & sh -c 'sleep 300; true' & "
+                                      "wait"_qs});
+    ASSERT_TRUE(server.waitForStarted());
+    const auto shells = [&] {
+        QProcess children;
+        children.start(u"pgrep"_qs,
+                       {u"-P"_qs, QString::number(server.processId()), u"-x"_qs, u"sh"_qs});
+        children.waitForFinished();
+        return QString::fromUtf8(children.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    };
+    ASSERT_TRUE(waitFor([&] { return shells().size() == 2; }));
+    EXPECT_FALSE(ProcTerminalJobs().shellOf(server.processId()).has_value());
+    for (const QString& shell : shells())
+        QProcess::execute(u"pkill"_qs, {u"-P"_qs, shell});
+    if (!server.waitForFinished(5000))
+        server.kill();
+}
