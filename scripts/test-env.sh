@@ -56,7 +56,7 @@ unset DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER GNOME_KEYRING_CONTROL SSH_AUTH_SO
 exec {displayfd}<> <(:)
 Xvfb -displayfd "$displayfd" -screen 0 1280x800x24 -nolisten tcp -noreset >"$root/xvfb.log" 2>&1 &
 display=""
-for _ in $(seq 1 100); do
+for _ in $(seq 1 300); do
   if read -r -t 0.1 -u "$displayfd" display && [ -n "$display" ]; then break; fi
 done
 if [ -z "$display" ]; then

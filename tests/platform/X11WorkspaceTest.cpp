@@ -195,7 +195,7 @@ TEST(X11WorkspaceTest, ADisplayThatGoesAwayIsLeftAloneWithOneWarning) {
     ASSERT_TRUE(workspace.isFollowing());
 
     LogCapture log;
-    server.kill();
+    server.terminate(); // it goes away, tidying its socket and lock as it ends
     server.waitForFinished(5000);
     ASSERT_TRUE(waitFor([&] { return !workspace.isFollowing(); }));
     runEventLoopFor(300); // a notifier left on the dead socket would fire again and again
