@@ -1,14 +1,14 @@
-#include "core/AppModel.h"
+#include "app/AppModel.h"
 
-#include "core/Log.h"
-#include "core/MainQueueTickTimer.h"
 #include "detectors/DetectorSignalBinding.h"
+#include "engine/MainQueueTickTimer.h"
+#include "model/Log.h"
+#include "model/ReturnActionSanitizer.h"
 #include "platform/LoginItem.h"
 #include "platform/SessionMonitor.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
 #include "store/AuditLog.h"
-#include "surface/ReturnActionSanitizer.h"
 
 #include <exception>
 

@@ -1,14 +1,14 @@
 #pragma once
 
-#include "core/FocusTracker.h"
-#include "core/StateMachine.h"
 #include "detectors/DetectorRegistry.h"
+#include "engine/FocusTracker.h"
+#include "engine/NudgeEngine.h"
+#include "engine/Presenter.h"
+#include "engine/StateMachine.h"
+#include "model/GroupedLoops.h"
 #include "store/ContextStore.h"
-#include "store/GroupedLoops.h"
 #include "store/LoopObservation.h"
 #include "store/Retention.h"
-#include "surface/NudgeEngine.h"
-#include "surface/Presenter.h"
 
 #include <QObject>
 #include <functional>

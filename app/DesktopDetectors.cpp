@@ -1,4 +1,4 @@
-#include "shell/DesktopDetectors.h"
+#include "app/DesktopDetectors.h"
 
 #include "detectors/BrowserDetector.h"
 #include "detectors/ClaudeDesktopSessionDetector.h"

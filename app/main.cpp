@@ -1,10 +1,11 @@
 // Tessarine: keeps the user's unfinished work in an encrypted local database. This entry runs
 // the engine headless on the desktop: focus tracking, loops, detectors, nudges, retention.
 
-#include "core/AppModel.h"
-#include "core/Environment.h"
-#include "core/Log.h"
+#include "app/AppModel.h"
+#include "app/DesktopDetectors.h"
 #include "detectors/BrowserDetector.h"
+#include "model/Environment.h"
+#include "model/Log.h"
 #include "platform/linux/InstanceLock.h"
 #include "platform/linux/JsonFileUserDefaults.h"
 #include "platform/linux/LinuxSessionMonitor.h"
@@ -13,7 +14,6 @@
 #include "platform/linux/UnixSignalWatcher.h"
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
-#include "shell/DesktopDetectors.h"
 #include "store/KeyProviders.h"
 
 #include <QCommandLineParser>

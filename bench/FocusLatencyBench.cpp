@@ -1,6 +1,6 @@
 // Focus tracking on a real X server (run through scripts/test-env.sh): the latency from a
 // window switch to the tracker's event, and what the tracker costs while nothing happens.
-#include "core/FocusTracker.h"
+#include "engine/FocusTracker.h"
 #include "platform/linux/X11Workspace.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 // Reading loops back from a well-used database: 1,000 open loops (plus 5,000 dismissed
 // ones), 100,000 detector-state rows and 1,000,000 focus events.
-#include "core/StateReason.h"
+#include "model/StateReason.h"
 #include "store/ContextStore.h"
 #include "store/Database.h"
 #include "store/KeyProviders.h"

@@ -1,8 +1,8 @@
 // Focus events through the state machine on a real encrypted database, with 10, 1,000 and
 // 10,000 open loops. Every event runs on the main thread, so its latency is what the user's
 // desktop waits on.
-#include "core/StateMachine.h"
-#include "core/StateReason.h"
+#include "engine/StateMachine.h"
+#include "model/StateReason.h"
 #include "store/ContextStore.h"
 #include "store/KeyProviders.h"
 

@@ -1,12 +1,12 @@
 #include "detectors/BrowserDetector.h"
 
-#include "core/JsonParsing.h"
-#include "core/KnownBrowsers.h"
-#include "core/Log.h"
-#include "core/TitleKey.h"
+#include "model/JsonParsing.h"
+#include "model/KnownBrowsers.h"
+#include "model/Log.h"
+#include "model/TitleKey.h"
 #include "platform/MessagePortNames.h"
 #include "platform/UserDefaults.h"
-#include "surface/ReturnActionSanitizer.h"
+#include "model/ReturnActionSanitizer.h"
 
 #include <QJsonDocument>
 #include <QPointer>

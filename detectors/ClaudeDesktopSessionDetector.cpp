@@ -1,8 +1,8 @@
 #include "detectors/ClaudeDesktopSessionDetector.h"
 
-#include "core/JsonParsing.h"
-#include "core/Log.h"
-#include "core/TextTrim.h"
+#include "model/JsonParsing.h"
+#include "model/Log.h"
+#include "model/TextTrim.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "core/FocusEvent.h"
-#include "store/ContextRecord.h"
-#include "surface/ReturnActionKind.h"
+#include "model/FocusEvent.h"
+#include "model/ContextRecord.h"
+#include "model/ReturnActionKind.h"
 
 #include <QList>
 #include <QString>

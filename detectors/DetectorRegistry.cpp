@@ -1,6 +1,6 @@
 #include "detectors/DetectorRegistry.h"
 
-#include "core/Log.h"
+#include "model/Log.h"
 
 DetectorRegistry::DetectorRegistry(SignalsFactory makeSignals, DetectorEnvironment environment)
     : m_makeSignals(std::move(makeSignals))

@@ -1,11 +1,11 @@
 #include "detectors/DetectorSignalBinding.h"
 
-#include "core/Log.h"
-#include "core/StateMachine.h"
+#include "model/Log.h"
+#include "engine/StateMachine.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
 #include "store/ContextStore.h"
-#include "summaries/TopicSnippet.h"
+#include "model/TopicSnippet.h"
 
 #include <exception>
 

@@ -1,6 +1,6 @@
 #include "detectors/DownloadsDetector.h"
 
-#include "core/Log.h"
+#include "model/Log.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #include "detectors/HostManifestInstaller.h"
 
-#include "core/KnownBrowsers.h"
-#include "core/Log.h"
+#include "model/KnownBrowsers.h"
+#include "model/Log.h"
 #include "detectors/BrowserDetector.h"
 #include "platform/UserDefaults.h"
 

@@ -1,6 +1,6 @@
 #include "detectors/NativeAIDetector.h"
 
-#include "core/Log.h"
+#include "model/Log.h"
 #include "platform/UserDefaults.h"
 
 namespace {

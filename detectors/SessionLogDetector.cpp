@@ -1,8 +1,8 @@
 #include "detectors/SessionLogDetector.h"
 
-#include "core/Graphemes.h"
-#include "core/JsonParsing.h"
-#include "core/Log.h"
+#include "model/Graphemes.h"
+#include "model/JsonParsing.h"
+#include "model/Log.h"
 
 #include <QDir>
 #include <QDirIterator>

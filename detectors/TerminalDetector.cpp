@@ -1,6 +1,6 @@
 #include "detectors/TerminalDetector.h"
 
-#include "core/Log.h"
+#include "model/Log.h"
 #include "platform/Workspace.h"
 
 #include <QRegularExpression>

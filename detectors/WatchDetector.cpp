@@ -1,6 +1,6 @@
 #include "detectors/WatchDetector.h"
 
-#include "core/Log.h"
+#include "model/Log.h"
 
 WatchDetector::WatchDetector(Tuning tuning, CpuSampling::RunningPID runningPID,
                              CpuSampling::CpuProvider cpuTime, Clock now)

@@ -1,6 +1,6 @@
-#include "core/FocusTracker.h"
+#include "engine/FocusTracker.h"
 
-#include "core/Log.h"
+#include "model/Log.h"
 
 FocusTracker::FocusTracker(Workspace& workspace, qint64 ownPid, Clock clock)
     : m_workspace(workspace)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/FocusEvent.h"
+#include "model/FocusEvent.h"
 #include "platform/Workspace.h"
 
 #include <QObject>

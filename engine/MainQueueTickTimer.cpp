@@ -1,4 +1,4 @@
-#include "core/MainQueueTickTimer.h"
+#include "engine/MainQueueTickTimer.h"
 
 #include <algorithm>
 #include <climits>

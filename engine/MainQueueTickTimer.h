@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/TickTimer.h"
+#include "engine/TickTimer.h"
 
 #include <QTimer>
 

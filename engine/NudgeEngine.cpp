@@ -1,7 +1,7 @@
-#include "surface/NudgeEngine.h"
+#include "engine/NudgeEngine.h"
 
-#include "core/Environment.h"
-#include "surface/RelativeTime.h"
+#include "model/Environment.h"
+#include "model/RelativeTime.h"
 
 #include <QCoreApplication>
 #include <QTimer>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/StateMachine.h"
-#include "surface/Presenter.h"
+#include "engine/StateMachine.h"
+#include "engine/Presenter.h"
 
 #include <QHash>
 #include <QList>

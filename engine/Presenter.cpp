@@ -1,4 +1,4 @@
-#include "surface/Presenter.h"
+#include "engine/Presenter.h"
 
 AppSurface AppSurfaces::current(const UserDefaults& settings) {
     const std::optional<QString> primary =

@@ -1,8 +1,8 @@
 // Focus handling, claiming and launch reconciliation.
-#include "core/StateMachine.h"
+#include "engine/StateMachine.h"
 
-#include "core/StateReason.h"
-#include "core/TitleKey.h"
+#include "model/StateReason.h"
+#include "model/TitleKey.h"
 #include "store/ContextStore.h"
 
 #include <exception>

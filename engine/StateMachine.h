@@ -1,10 +1,10 @@
 #pragma once
 
-#include "core/ContextState.h"
-#include "core/FocusEvent.h"
-#include "core/StateMachineConfiguration.h"
-#include "core/TickTimer.h"
-#include "store/ContextRecord.h"
+#include "model/ContextState.h"
+#include "model/FocusEvent.h"
+#include "model/StateMachineConfiguration.h"
+#include "engine/TickTimer.h"
+#include "model/ContextRecord.h"
 
 #include <QSet>
 #include <QString>

@@ -1,8 +1,8 @@
 // Detector signals, the user's commands, ageing and the timer.
-#include "core/StateMachine.h"
+#include "engine/StateMachine.h"
 
-#include "core/Log.h"
-#include "core/StateReason.h"
+#include "model/Log.h"
+#include "model/StateReason.h"
 #include "store/ContextStore.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the native host as if they came from the browser: frame reading,
 // both sanitizers and the focus-request parse, checking that whatever is forwarded keeps
 // within its caps.
-#include "core/Graphemes.h"
+#include "model/Graphemes.h"
 #include "host/HostSanitizer.h"
 #include "host/NativeMessagingFrames.h"
 

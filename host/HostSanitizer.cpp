@@ -1,6 +1,6 @@
 #include "host/HostSanitizer.h"
 
-#include "core/Graphemes.h"
+#include "model/Graphemes.h"
 
 #include <QSet>
 #include <cmath>

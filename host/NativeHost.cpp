@@ -1,6 +1,6 @@
 #include "host/NativeHost.h"
 
-#include "core/JsonParsing.h"
+#include "model/JsonParsing.h"
 #include "host/HostSanitizer.h"
 #include "platform/MessagePort.h"
 #include "platform/MessagePortNames.h"

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "core/ContextState.h"
-#include "core/Time.h"
-#include "surface/ReturnActionKind.h"
+#include "model/ContextState.h"
+#include "model/Time.h"
+#include "model/ReturnActionKind.h"
 
 #include <QList>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "core/ContextState.h"
+#include "model/ContextState.h"
 
 namespace ContextStates {
 

@@ -1,4 +1,4 @@
-#include "core/Environment.h"
+#include "model/Environment.h"
 
 #include <QtGlobal>
 

@@ -1,4 +1,4 @@
-#include "core/FocusEvent.h"
+#include "model/FocusEvent.h"
 
 #include <array>
 

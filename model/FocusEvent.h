@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/Time.h"
+#include "model/Time.h"
 
 #include <QString>
 #include <optional>

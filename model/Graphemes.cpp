@@ -1,4 +1,4 @@
-#include "core/Graphemes.h"
+#include "model/Graphemes.h"
 
 #include <QTextBoundaryFinder>
 

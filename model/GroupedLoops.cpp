@@ -1,4 +1,4 @@
-#include "store/GroupedLoops.h"
+#include "model/GroupedLoops.h"
 
 #include <QSet>
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "core/KnownBrowsers.h"
+#include "model/KnownBrowsers.h"
 
 #include <QHash>
 #include <QSet>

@@ -1,6 +1,6 @@
-#include "core/Log.h"
+#include "model/Log.h"
 
-#include "core/Environment.h"
+#include "model/Environment.h"
 
 Q_LOGGING_CATEGORY(lcApp, "app.kestrune.app")
 Q_LOGGING_CATEGORY(lcStore, "app.kestrune.store")

@@ -1,4 +1,4 @@
-#include "surface/RelativeTime.h"
+#include "model/RelativeTime.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "surface/ReturnActionKind.h"
+#include "model/ReturnActionKind.h"
 
 namespace ReturnActionKinds {
 

@@ -1,6 +1,6 @@
-#include "surface/ReturnActionSanitizer.h"
+#include "model/ReturnActionSanitizer.h"
 
-#include "core/Graphemes.h"
+#include "model/Graphemes.h"
 
 #include <QUrl>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "surface/ReturnActionKind.h"
+#include "model/ReturnActionKind.h"
 
 #include <QString>
 #include <optional>

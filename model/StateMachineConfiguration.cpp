@@ -1,4 +1,4 @@
-#include "core/StateMachineConfiguration.h"
+#include "model/StateMachineConfiguration.h"
 
 StateMachineConfiguration
 StateMachineConfiguration::fromSettings(std::optional<long long> staleAfterMinutes,

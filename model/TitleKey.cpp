@@ -1,6 +1,6 @@
-#include "core/TitleKey.h"
+#include "model/TitleKey.h"
 
-#include "core/TextTrim.h"
+#include "model/TextTrim.h"
 
 #include <QRegularExpression>
 

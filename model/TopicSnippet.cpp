@@ -1,7 +1,7 @@
-#include "summaries/TopicSnippet.h"
+#include "model/TopicSnippet.h"
 
-#include "core/Graphemes.h"
-#include "core/TextTrim.h"
+#include "model/Graphemes.h"
+#include "model/TextTrim.h"
 
 #include <QRegularExpression>
 #include <QStringList>

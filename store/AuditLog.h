@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/ContextRecord.h"
+#include "model/ContextRecord.h"
 
 #include <QString>
 #include <optional>

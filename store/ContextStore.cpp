@@ -1,7 +1,7 @@
 #include "store/ContextStore.h"
 
-#include "core/Log.h"
-#include "core/Time.h"
+#include "model/Log.h"
+#include "model/Time.h"
 #include "store/Database.h"
 #include "store/FileSecurity.h"
 #include "store/KeyProviders.h"

@@ -1,14 +1,14 @@
 #pragma once
 
-#include "core/ContextState.h"
-#include "core/FocusEvent.h"
-#include "core/Time.h"
-#include "store/ContextRecord.h"
+#include "model/ContextState.h"
+#include "model/FocusEvent.h"
+#include "model/Time.h"
+#include "model/ContextRecord.h"
 #include "store/Database.h"
-#include "store/GroupedLoops.h"
+#include "model/GroupedLoops.h"
 #include "store/LoopObservation.h"
 #include "store/PrivacyRules.h"
-#include "surface/ReturnActionKind.h"
+#include "model/ReturnActionKind.h"
 
 #include <QList>
 #include <QSet>

@@ -1,5 +1,5 @@
 // Exclusions, retention, the audit log, export and delete everything.
-#include "core/Log.h"
+#include "model/Log.h"
 #include "store/AuditLog.h"
 #include "store/ContextStore.h"
 #include "store/FileSecurity.h"

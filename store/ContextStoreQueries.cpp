@@ -1,5 +1,5 @@
 // Reading loops back, grouping them, and observing them live.
-#include "core/Log.h"
+#include "model/Log.h"
 #include "store/ContextStore.h"
 #include "store/StoreError.h"
 

@@ -1,9 +1,9 @@
 // Writing applications, loops, events, detector states, documents and corrections.
-#include "core/Graphemes.h"
+#include "model/Graphemes.h"
 #include "store/ContextStore.h"
 #include "store/StoreError.h"
 #include "store/StoreIds.h"
-#include "surface/ReturnActionSanitizer.h"
+#include "model/ReturnActionSanitizer.h"
 
 #include <sqlcipher.h>
 

@@ -1,6 +1,6 @@
 #include "store/KeyProviders.h"
 
-#include "core/Log.h"
+#include "model/Log.h"
 #include "platform/SecretStore.h"
 #include "store/FileSecurity.h"
 #include "store/StoreError.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/GroupedLoops.h"
+#include "model/GroupedLoops.h"
 
 #include <atomic>
 #include <functional>

@@ -1,6 +1,6 @@
 #include "store/Migrations.h"
 
-#include "core/Time.h"
+#include "model/Time.h"
 #include "store/Database.h"
 #include "store/StoreIds.h"
 

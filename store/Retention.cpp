@@ -1,6 +1,6 @@
 #include "store/Retention.h"
 
-#include "core/Log.h"
+#include "model/Log.h"
 #include "store/ContextStore.h"
 
 #include <exception>

@@ -44,6 +44,7 @@ bool FakeWorkspace::raiseWindow(quint64 windowID) {
     if (!owner)
         return false;
     m_lastRaised = windowID;
+    setMinimized(windowID, false); // window managers de-iconify on activation
     focusWindow(*owner, windowID);
     activate(*owner);
     return true;

@@ -1,6 +1,6 @@
 #include "platform/linux/AppIdentityResolver.h"
 
-#include "core/KnownBrowsers.h"
+#include "model/KnownBrowsers.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "platform/linux/InotifyDirectoryWatcher.h"
 
-#include "core/Log.h"
+#include "model/Log.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,6 +1,6 @@
 #include "platform/linux/JsonFileUserDefaults.h"
 
-#include "core/Log.h"
+#include "model/Log.h"
 
 #include <QDir>
 #include <QFile>

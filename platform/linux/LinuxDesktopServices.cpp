@@ -1,6 +1,6 @@
 #include "platform/linux/LinuxDesktopServices.h"
 
-#include "core/Log.h"
+#include "model/Log.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,6 +1,6 @@
 #include "platform/linux/LinuxSessionMonitor.h"
 
-#include "core/Log.h"
+#include "model/Log.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>

@@ -1,9 +1,10 @@
 #include "platform/linux/X11Workspace.h"
 
-#include "core/Log.h"
+#include "model/Log.h"
 
 #include <QFile>
 #include <QSocketNotifier>
+#include <cstring>
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 #include <xcb/xcb_icccm.h>
@@ -25,6 +26,8 @@ qint64 syntheticHandle(const QString& identity) {
 struct X11Workspace::Atoms {
     xcb_ewmh_connection_t ewmh{};
     xcb_atom_t gtkApplicationID = XCB_ATOM_NONE;
+    xcb_atom_t wmState = XCB_ATOM_NONE;
+    xcb_atom_t timestamp = XCB_ATOM_NONE; // a property of ours, for asking the server's time
 };
 
 struct X11Workspace::Window {
@@ -60,11 +63,16 @@ X11Workspace::X11Workspace(qint64 ownPid, AppIdentityResolver resolver, QObject*
         m_connection = nullptr;
         return;
     }
-    const char gtkName[] = "_GTK_APPLICATION_ID";
-    const ReplyPtr<xcb_intern_atom_reply_t> gtk(xcb_intern_atom_reply(
-        m_connection, xcb_intern_atom(m_connection, 0, sizeof gtkName - 1, gtkName), nullptr));
-    if (gtk)
-        m_atoms->gtkApplicationID = gtk->atom;
+    const auto intern = [this](const char* name) -> xcb_atom_t {
+        const ReplyPtr<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+            m_connection,
+            xcb_intern_atom(m_connection, 0, static_cast<uint16_t>(std::strlen(name)), name),
+            nullptr));
+        return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    };
+    m_atoms->gtkApplicationID = intern("_GTK_APPLICATION_ID");
+    m_atoms->wmState = intern("WM_STATE");
+    m_atoms->timestamp = intern("_KESTRUNE_TIMESTAMP");
 
     m_root = m_atoms->ewmh.screens[screenNumber]->root;
     const quint32 mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
@@ -439,16 +447,59 @@ X11Workspace::observeWindows(qint64 pid, std::function<void()> changed) {
     return m_observers.add(pid, std::move(changed));
 }
 
+quint32 X11Workspace::serverTime() {
+    // A zero-length append to a property of the root window changes nothing but makes the
+    // server send a PropertyNotify stamped with its current time.
+    xcb_change_property(m_connection, XCB_PROP_MODE_APPEND, m_root, m_atoms->timestamp,
+                        XCB_ATOM_STRING, 8, 0, nullptr);
+    xcb_flush(m_connection);
+    while (xcb_generic_event_t* event = xcb_wait_for_event(m_connection)) {
+        const auto* property = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+        const bool stamp = (event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY &&
+                           property->window == m_root && property->atom == m_atoms->timestamp;
+        const quint32 time = property->time;
+        if (!stamp)
+            handleEvent(event->response_type, property->window, property->atom);
+        std::free(event);
+        if (stamp)
+            return time;
+    }
+    return XCB_CURRENT_TIME;
+}
+
+std::optional<quint32> X11Workspace::cardinal(quint32 window, quint32 atom) const {
+    const ReplyPtr<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+        m_connection, xcb_get_property(m_connection, 0, window, atom, XCB_ATOM_CARDINAL, 0, 1),
+        nullptr));
+    if (!reply || xcb_get_property_value_length(reply.get()) < 4)
+        return std::nullopt;
+    return *static_cast<const quint32*>(xcb_get_property_value(reply.get()));
+}
+
 bool X11Workspace::raiseWindow(quint64 windowID) {
     if (!isConnected() || !m_windows.contains(static_cast<quint32>(windowID)))
         return false;
     const auto window = static_cast<xcb_window_t>(windowID);
-    xcb_ewmh_request_change_wm_state(&m_atoms->ewmh, 0, window, XCB_EWMH_WM_STATE_REMOVE,
-                                     m_atoms->ewmh._NET_WM_STATE_HIDDEN, XCB_ATOM_NONE,
-                                     XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
+    // On another desktop: go there first (0xFFFFFFFF is "on every desktop").
+    const std::optional<quint32> desktop = cardinal(window, m_atoms->ewmh._NET_WM_DESKTOP);
+    const std::optional<quint32> current = cardinal(m_root, m_atoms->ewmh._NET_CURRENT_DESKTOP);
+    if (desktop && *desktop != 0xFFFFFFFF && current && *desktop != *current)
+        xcb_ewmh_request_change_current_desktop(&m_atoms->ewmh, 0, *desktop, XCB_CURRENT_TIME);
+    // ICCCM: a client leaves the iconic state by mapping its window again.
+    const ReplyPtr<xcb_get_property_reply_t> state(xcb_get_property_reply(
+        m_connection,
+        xcb_get_property(m_connection, 0, window, m_atoms->wmState, m_atoms->wmState, 0, 2),
+        nullptr));
+    constexpr quint32 kIconicState = 3;
+    if (state && xcb_get_property_value_length(state.get()) >= 4 &&
+        *static_cast<const quint32*>(xcb_get_property_value(state.get())) == kIconicState)
+        xcb_map_window(m_connection, window);
+    // As a pager would ask (source 2) with a real time, which window managers with
+    // focus-stealing prevention obey; they de-iconify on activation.
     xcb_ewmh_request_change_active_window(&m_atoms->ewmh, 0, window,
-                                          XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, XCB_CURRENT_TIME,
+                                          XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, serverTime(),
                                           XCB_WINDOW_NONE);
     xcb_flush(m_connection);
+    scheduleRead();
     return true;
 }

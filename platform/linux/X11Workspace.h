@@ -54,6 +54,9 @@ private:
                                            AppIdentityResolver::Clues clues);
     void removeWindow(quint32 window);
     std::optional<QString> readTitle(quint32 window) const;
+    std::optional<quint32> cardinal(quint32 window, quint32 atom) const;
+    // The X server's current time (for requests on the user's behalf).
+    quint32 serverTime();
     bool readIsRegular(quint32 window) const;
     void notifyObservers(qint64 pid) { m_observers.notify(pid); }
 

@@ -1,5 +1,5 @@
 #include "detectors/BrowserDetector.h"
-#include "core/TitleKey.h"
+#include "model/TitleKey.h"
 #include "detectors/DetectorFixture.h"
 #include "platform/fake/FakeMessagePort.h"
 

@@ -1,4 +1,4 @@
-#include "core/KnownBrowsers.h"
+#include "model/KnownBrowsers.h"
 #include "detectors/BrowserDetector.h"
 #include "detectors/BrowserExtensionBundle.h"
 #include "detectors/CompanionSetup.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Wait.h"
-#include "core/StateMachineFixture.h"
+#include "engine/StateMachineFixture.h"
 #include "detectors/DetectorRegistry.h"
 #include "detectors/DetectorSignalBinding.h"
 #include "platform/fake/FakeWorkspace.h"

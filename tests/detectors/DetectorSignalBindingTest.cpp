@@ -1,6 +1,6 @@
 #include "detectors/DetectorSignalBinding.h"
-#include "core/StateMachineFixture.h"
-#include "core/StateReason.h"
+#include "engine/StateMachineFixture.h"
+#include "model/StateReason.h"
 #include "platform/fake/FakeWorkspace.h"
 #include "platform/fake/MemoryUserDefaults.h"
 

@@ -1,6 +1,6 @@
 #include "detectors/SessionLogDetector.h"
 #include "LogCapture.h"
-#include "core/StateReason.h"
+#include "model/StateReason.h"
 #include "detectors/DetectorFixture.h"
 #include "platform/fake/FakeDirectoryWatcher.h"
 

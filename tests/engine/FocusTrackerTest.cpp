@@ -1,4 +1,4 @@
-#include "core/FocusTracker.h"
+#include "engine/FocusTracker.h"
 #include "platform/fake/FakeWorkspace.h"
 
 #include <QSet>

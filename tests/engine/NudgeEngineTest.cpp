@@ -1,6 +1,6 @@
-#include "surface/NudgeEngine.h"
+#include "engine/NudgeEngine.h"
 #include "platform/fake/MemoryUserDefaults.h"
-#include "surface/RelativeTime.h"
+#include "model/RelativeTime.h"
 
 #include <QStringList>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/StateMachine.h"
+#include "engine/StateMachine.h"
 #include "store/StoreFixture.h"
 
 #include <QList>

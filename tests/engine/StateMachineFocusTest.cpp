@@ -1,5 +1,5 @@
-#include "core/StateMachineFixture.h"
-#include "core/StateReason.h"
+#include "engine/StateMachineFixture.h"
+#include "model/StateReason.h"
 
 namespace {
 

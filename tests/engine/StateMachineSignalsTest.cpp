@@ -1,6 +1,6 @@
-#include "core/MainQueueTickTimer.h"
-#include "core/StateMachineFixture.h"
-#include "core/StateReason.h"
+#include "engine/MainQueueTickTimer.h"
+#include "engine/StateMachineFixture.h"
+#include "model/StateReason.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

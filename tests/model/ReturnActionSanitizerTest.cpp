@@ -1,5 +1,5 @@
-#include "surface/ReturnActionSanitizer.h"
-#include "core/Graphemes.h"
+#include "model/ReturnActionSanitizer.h"
+#include "model/Graphemes.h"
 
 #include <QStringList>
 #include <gtest/gtest.h>

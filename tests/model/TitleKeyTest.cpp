@@ -1,4 +1,4 @@
-#include "core/TitleKey.h"
+#include "model/TitleKey.h"
 
 #include <gtest/gtest.h>
 

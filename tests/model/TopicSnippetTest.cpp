@@ -1,4 +1,4 @@
-#include "summaries/TopicSnippet.h"
+#include "model/TopicSnippet.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "core/ContextState.h"
-#include "core/FocusEvent.h"
-#include "core/StateMachineConfiguration.h"
-#include "core/StateReason.h"
-#include "core/Time.h"
+#include "model/ContextState.h"
+#include "model/FocusEvent.h"
+#include "model/StateMachineConfiguration.h"
+#include "model/StateReason.h"
+#include "model/Time.h"
 
 #include <QStringList>
 

@@ -3,7 +3,7 @@
 #include "platform/linux/X11Workspace.h"
 #include "LogCapture.h"
 #include "Wait.h"
-#include "core/FocusTracker.h"
+#include "engine/FocusTracker.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -177,6 +177,35 @@ TEST(X11WorkspaceTest, OneApplicationOfManyProcessesAndLegacyWindowsWithoutAProc
     second.quit();
     ASSERT_TRUE(seen(u"app_terminated ShellTerm -"_qs)) << events.join(u" | ").toStdString();
     tracker.stop();
+}
+
+TEST(X11WorkspaceTest, RaisingBringsAMinimisedWindowBackFromAnotherDesktop) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    X11Workspace workspace(QCoreApplication::applicationPid());
+    TestWindows report(u"RaiseMe"_qs, {u"Quarterly report"_qs});
+    TestWindows other(u"RaiseOther"_qs, {u"Elsewhere"_qs});
+    ASSERT_TRUE(waitFor([&] { return workspace.application(u"RaiseMe"_qs).has_value(); }));
+    const QString window = report.ids[0];
+    const auto xdotool = [](const QStringList& arguments) {
+        QProcess run;
+        run.start(u"xdotool"_qs, arguments);
+        run.waitForFinished(5000);
+        return QString::fromUtf8(run.readAllStandardOutput()).trimmed();
+    };
+    activate(window);
+    xdotool({u"windowminimize"_qs, window});
+    xdotool({u"set_desktop_for_window"_qs, window, u"1"_qs});
+    activate(other.ids[0]);
+    const qint64 handle = workspace.application(u"RaiseMe"_qs)->pid;
+    ASSERT_TRUE(waitFor([&] { return workspace.windows(handle).value(0).isMinimized; }));
+    ASSERT_EQ(xdotool({u"get_desktop"_qs}), u"0"_qs);
+
+    ASSERT_TRUE(workspace.raiseWindow(window.toULongLong()));
+    EXPECT_TRUE(waitFor([&] { return xdotool({u"getactivewindow"_qs}) == window; }))
+        << "the window is active";
+    EXPECT_EQ(xdotool({u"get_desktop"_qs}), u"1"_qs) << "on its own desktop";
+    EXPECT_FALSE(workspace.windows(handle).value(0).isMinimized) << "no longer minimised";
+    EXPECT_FALSE(workspace.raiseWindow(12345)) << "not a window it knows";
 }
 
 TEST(X11WorkspaceTest, ADisplayThatGoesAwayIsLeftAloneWithOneWarning) {

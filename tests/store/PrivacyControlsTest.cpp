@@ -1,4 +1,4 @@
-#include "core/StateReason.h"
+#include "model/StateReason.h"
 #include "store/AuditLog.h"
 #include "store/CipherPages.h"
 #include "store/Retention.h"

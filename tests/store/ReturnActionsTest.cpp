@@ -1,4 +1,4 @@
-#include "core/StateReason.h"
+#include "model/StateReason.h"
 #include "store/StoreFixture.h"
 
 namespace {

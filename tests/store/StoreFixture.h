@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/Time.h"
+#include "model/Time.h"
 #include "store/ContextStore.h"
 #include "store/KeyProviders.h"
 #include "store/StoreTestSupport.h"
