@@ -1,5 +1,10 @@
 #include "app/AppModel.h"
 
+#include "detectors/BrowserDetector.h"
+#include "detectors/DownloadsDetector.h"
+
+#include <QTimeZone>
+
 #include "detectors/DetectorSignalBinding.h"
 #include "engine/MainQueueTickTimer.h"
 #include "model/Log.h"
@@ -44,7 +49,8 @@ AppModel::AppModel(AppModelDependencies dependencies, QObject* parent)
     : QObject(parent)
     , m_dependencies(std::move(dependencies))
     , m_focusTracker(m_dependencies.workspace, m_dependencies.ownPid, m_dependencies.now)
-    , m_dropdownNotifier(std::make_shared<DropdownNotifier>(m_dependencies.settings)) {
+    , m_dropdownNotifier(std::make_shared<DropdownNotifier>(m_dependencies.settings))
+    , m_returnFlow(returnFlowDependencies()) {
     const UserDefaults& settings = m_dependencies.settings;
     m_nudgeEngine =
         std::make_shared<NudgeEngine>(NudgeEngine::profileFromSetting(settings.stringValue(
@@ -302,4 +308,55 @@ void AppModel::togglePause() {
 std::optional<QString> AppModel::frontmostBundleID() const {
     const std::optional<RunningApplication> front = m_dependencies.workspace.frontmostApplication();
     return front ? front->bundleID : std::nullopt;
+}
+
+ReturnFlow::Dependencies AppModel::returnFlowDependencies() {
+    return ReturnFlow::Dependencies{
+        .workspace = m_dependencies.workspace,
+        .settings = m_dependencies.settings,
+        .store = [this] { return m_store.get(); },
+        .stateMachine = [this] { return m_stateMachine.get(); },
+        .focusTab =
+            [this](const QString& contextID, const QString& url) {
+                auto* browser = m_registry ? dynamic_cast<BrowserDetector*>(
+                                                 m_registry->detector(QStringLiteral("browser")))
+                                           : nullptr;
+                return browser && browser->focusTab(contextID, url);
+            },
+        .isBrowser = m_dependencies.isBrowser,
+        .downloadsFolder = [] { return downloadsFolder(); },
+        .now = m_dependencies.now,
+    };
+}
+
+bool AppModel::open(const ContextRecord& loop) {
+    return m_returnFlow.open(loop);
+}
+
+bool AppModel::performReturnAction(const ReturnActionRecord& action) {
+    return m_returnFlow.performReturnAction(action);
+}
+
+void AppModel::snooze(const ContextRecord& loop, double seconds) {
+    if (m_stateMachine)
+        m_stateMachine->userSnooze(loop.id, seconds, m_dependencies.now());
+    refresh();
+}
+
+void AppModel::snoozeUntilTomorrow(const ContextRecord& loop) {
+    const QDateTime now = QDateTime::fromMSecsSinceEpoch(toMillis(m_dependencies.now()));
+    snooze(loop, secondsUntilTomorrowMorning(now.toLocalTime()));
+}
+
+double AppModel::secondsUntilTomorrowMorning(const QDateTime& now) {
+    // Nine hours after tomorrow's start (a day that starts at 01:00 after a clock change
+    // still has a start); never less than a minute ahead.
+    const QDateTime start = now.date().addDays(1).startOfDay(now.timeZone());
+    const QDateTime target = start.isValid() ? start.addSecs(9 * 3600) : now.addDays(1);
+    const double seconds = static_cast<double>(now.msecsTo(target)) / 1000.0;
+    return std::max(seconds, 60.0);
+}
+
+QString AppModel::downloadsFolder() {
+    return DownloadsDetector::resolveDirectory(std::nullopt);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ReturnFlow.h"
 #include "detectors/DetectorRegistry.h"
 #include "engine/FocusTracker.h"
 #include "engine/NudgeEngine.h"
@@ -10,6 +11,7 @@
 #include "store/LoopObservation.h"
 #include "store/Retention.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <functional>
 #include <memory>
@@ -75,6 +77,17 @@ public:
     // The settings screen's companion command.
     QString prepareBrowserExtension();
 
+    // User commands. Take the user back to a loop; true when some way back worked.
+    bool open(const ContextRecord& loop);
+    bool performReturnAction(const ReturnActionRecord& action);
+    void snooze(const ContextRecord& loop, double seconds);
+    void snoozeUntilTomorrow(const ContextRecord& loop);
+    // Seconds from `now` to nine hours after the start of the next calendar day (09:00 on an
+    // ordinary day), at least 60.
+    static double secondsUntilTomorrowMorning(const QDateTime& now);
+    // The folder the downloads detector watches.
+    static QString downloadsFolder();
+
     ContextStore* store() const { return m_store.get(); }
     StateMachine* stateMachine() const { return m_stateMachine.get(); }
     NudgeEngine& nudgeEngine() const { return *m_nudgeEngine; }
@@ -98,6 +111,7 @@ private:
     void runChangeHandlers();
     void settingsChanged();
     std::optional<QString> frontmostBundleID() const;
+    ReturnFlow::Dependencies returnFlowDependencies();
 
     AppModelDependencies m_dependencies;
     GroupedLoops m_loops;
@@ -116,4 +130,5 @@ private:
     bool m_liveDownloadsRegistered = false;
     bool m_downloadsSetting = false;
     LoopObservation m_loopsObservation;
+    ReturnFlow m_returnFlow;
 };

@@ -24,6 +24,14 @@ public:
     void resumeAll();
     QSet<QString> disabled() const { return m_disabledKinds; }
     qsizetype count() const { return static_cast<qsizetype>(m_entries.size()); }
+    // The registered detector of a kind, when one runs.
+    Detector* detector(const QString& kind) const {
+        for (const Entry& entry : m_entries) {
+            if (entry.detector->kind() == kind)
+                return entry.detector.get();
+        }
+        return nullptr;
+    }
 
 private:
     struct Entry {

@@ -59,6 +59,26 @@ public:
     // Brings a window to the front (un-minimising it).
     virtual bool raiseWindow(quint64 windowID) = 0;
 
+    // The ways back that are not a window; each answers whether the desktop accepted it.
+    // Opens an address or a file with the desktop's default handler.
+    virtual bool openURL(const QString& url) = 0;
+    virtual bool openFile(const QString& path) = 0;
+    // Starts the installed application of an identity, with an address to open when given
+    // (a browser's own entry, not the default handler); false when it is not installed.
+    virtual bool launchApplication(const QString& bundleID,
+                                   const std::optional<QString>& url = std::nullopt) = 0;
+    // Puts plain text on the clipboard (never runs it); false without a clipboard.
+    virtual bool copyText(const QString& text) = 0;
+
+    // Brings a running application forward: its most recent window. False when none runs.
+    bool activateApplication(const QString& bundleID) {
+        const std::optional<RunningApplication> running = application(bundleID);
+        if (!running)
+            return false;
+        const std::optional<quint64> window = focusedWindowID(running->pid);
+        return window && raiseWindow(*window);
+    }
+
     // The running application with this identity.
     std::optional<RunningApplication> application(const QString& bundleID) const {
         for (const RunningApplication& application : runningApplications()) {

@@ -135,3 +135,28 @@ std::optional<qint64> FakeWorkspace::ownerOf(quint64 windowID) const {
     }
     return std::nullopt;
 }
+
+bool FakeWorkspace::openURL(const QString& url) {
+    desktopRequests.append(u"open_url "_qs + url);
+    return !refused.contains(url);
+}
+
+bool FakeWorkspace::openFile(const QString& path) {
+    desktopRequests.append(u"open_file "_qs + path);
+    return !refused.contains(path);
+}
+
+bool FakeWorkspace::launchApplication(const QString& bundleID, const std::optional<QString>& url) {
+    if (!installed.contains(bundleID))
+        return false;
+    desktopRequests.append(u"launch "_qs + bundleID + (url ? u' ' + *url : QString()));
+    return true;
+}
+
+bool FakeWorkspace::copyText(const QString& text) {
+    if (!hasClipboard)
+        return false;
+    clipboard = text;
+    desktopRequests.append(u"copy "_qs + text);
+    return true;
+}

@@ -5,6 +5,8 @@
 
 #include <QHash>
 #include <QMap>
+#include <QSet>
+#include <QStringList>
 
 // An in-memory desktop: tests launch, activate and quit applications and open, focus and
 // retitle their windows; it emits the notifications a real desktop would.
@@ -19,6 +21,10 @@ public:
     std::unique_ptr<WindowObservation> observeWindows(qint64 pid,
                                                       std::function<void()> changed) override;
     bool raiseWindow(quint64 windowID) override;
+    bool openURL(const QString& url) override;
+    bool openFile(const QString& path) override;
+    bool launchApplication(const QString& bundleID, const std::optional<QString>& url) override;
+    bool copyText(const QString& text) override;
 
     // Control surface.
     void launch(const RunningApplication& application);
@@ -35,6 +41,13 @@ public:
     void setCanReadWindows(bool canRead) { m_canReadWindows = canRead; }
     int observerCount(qint64 pid) const;
     std::optional<quint64> lastRaisedWindow() const { return m_lastRaised; }
+    // What the ways back did: "open_url X", "open_file X", "launch ID [X]", "copy X".
+    QStringList desktopRequests;
+    // Identities that can be launched; addresses and files the desktop refuses.
+    QSet<QString> installed;
+    QSet<QString> refused;
+    bool hasClipboard = true;
+    QString clipboard;
 
 private:
     struct Application {

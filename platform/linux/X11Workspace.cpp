@@ -1,8 +1,11 @@
 #include "platform/linux/X11Workspace.h"
 
 #include "model/Log.h"
+#include "platform/linux/DesktopEntryExec.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QSocketNotifier>
 #include <cstring>
 #include <xcb/xcb.h>
@@ -502,4 +505,32 @@ bool X11Workspace::raiseWindow(quint64 windowID) {
     xcb_flush(m_connection);
     scheduleRead();
     return true;
+}
+
+bool X11Workspace::openURL(const QString& url) {
+    return QProcess::startDetached(QStringLiteral("xdg-open"), {url});
+}
+
+bool X11Workspace::openFile(const QString& path) {
+    return QFileInfo::exists(path) && QProcess::startDetached(QStringLiteral("xdg-open"), {path});
+}
+
+bool X11Workspace::launchApplication(const QString& bundleID, const std::optional<QString>& url) {
+    const std::optional<AppIdentityResolver::DesktopEntry> installed =
+        m_resolver.desktopEntry(bundleID);
+    if (!installed)
+        return false;
+    const std::optional<DesktopEntryExec::Entry> entry = DesktopEntryExec::read(installed->path);
+    const std::optional<QStringList> command =
+        entry ? DesktopEntryExec::arguments(*entry, url) : std::nullopt;
+    if (!command) {
+        qCWarning(lcFocus).noquote()
+            << "Cannot start" << installed->path << ": its Exec line cannot be read";
+        return false;
+    }
+    return QProcess::startDetached(command->constFirst(), command->mid(1));
+}
+
+bool X11Workspace::copyText(const QString& text) {
+    return m_copy && m_copy(text);
 }

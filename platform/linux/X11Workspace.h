@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QSet>
+#include <functional>
 #include <memory>
 
 class QSocketNotifier;
@@ -37,6 +38,14 @@ public:
     std::unique_ptr<WindowObservation> observeWindows(qint64 pid,
                                                       std::function<void()> changed) override;
     bool raiseWindow(quint64 windowID) override;
+    // Through the desktop's own tools: xdg-open, and an application's desktop entry started
+    // without a shell.
+    bool openURL(const QString& url) override;
+    bool openFile(const QString& path) override;
+    bool launchApplication(const QString& bundleID, const std::optional<QString>& url) override;
+    bool copyText(const QString& text) override;
+    // The clipboard, where the process has one (a GUI application); none by default.
+    void setClipboard(std::function<bool(const QString& text)> copy) { m_copy = std::move(copy); }
 
 private:
     struct Window;
@@ -74,4 +83,5 @@ private:
     quint32 m_activeWindow = 0;
     std::optional<qint64> m_front;
     WindowObservers m_observers;
+    std::function<bool(const QString&)> m_copy;
 };

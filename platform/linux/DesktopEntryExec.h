@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// The command line of a desktop entry's Exec key, as the Desktop Entry Specification reads
+// it: arguments split on unquoted blanks, double quotes with their backslash escapes, and the
+// field codes expanded (%u/%U/%f/%F to the address or file given, or nothing; %i to
+// "--icon ICON"; %c to the name; %k to the entry's path; %% to %; deprecated codes dropped).
+// The result is run directly, never through a shell.
+namespace DesktopEntryExec {
+
+struct Entry {
+    QString exec;
+    std::optional<QString> name;
+    std::optional<QString> icon;
+    QString path; // the .desktop file
+};
+
+// Program and arguments; nothing for an Exec line that cannot be read (an unclosed quote,
+// nothing to run).
+std::optional<QStringList> arguments(const Entry& entry, const std::optional<QString>& target);
+
+// The [Desktop Entry] group of a .desktop file; nothing when it has no Exec.
+std::optional<Entry> read(const QString& path);
+
+} // namespace DesktopEntryExec
