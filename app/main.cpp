@@ -2,7 +2,10 @@
 // the engine headless on the desktop: focus tracking, loops, detectors, nudges, retention.
 
 #include "app/AppModel.h"
+#include "app/CommandLine.h"
+#include "app/ControlService.h"
 #include "app/DesktopDetectors.h"
+#include "app/UserCommands.h"
 #include "detectors/BrowserDetector.h"
 #include "model/Environment.h"
 #include "model/Log.h"
@@ -59,17 +62,32 @@ int main(int argc, char* argv[]) {
                                           "%{endif}%{message}"));
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Tessarine"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TESSARINE_VERSION));
+
+    // `tessarine COMMAND …` is a client of the running engine, never an engine itself.
+    const QStringList words = QCoreApplication::arguments().mid(1);
+    if (!words.isEmpty() && CommandLine::isCommand(words.constFirst()))
+        return CommandLine::run(words);
 
     QCommandLineParser arguments;
     arguments.setApplicationDescription(
-        QStringLiteral("Tessarine keeps your unfinished work in an encrypted local database."));
+        QStringLiteral("Tessarine keeps your unfinished work in an encrypted local database.\n"
+                       "Without a command it runs the engine; a second start asks the running "
+                       "one to show itself.\n\n") +
+        CommandLine::usage());
     arguments.addHelpOption();
+    arguments.addVersionOption();
     const QCommandLineOption startFresh(
         QStringLiteral("start-fresh"),
         QStringLiteral("Move the existing database aside (kept, never deleted) and start with an "
                        "empty one, for when its key is lost."));
     arguments.addOption(startFresh);
     arguments.process(app);
+    if (!arguments.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "tessarine: unknown command \"%s\"; see tessarine --help\n",
+                     qPrintable(arguments.positionalArguments().constFirst()));
+        return 2;
+    }
 
     // One engine per user: a second one would record every focus change twice.
     const std::optional<QString> runtimeFolder = UnixDatagramMessagePort().folder();
@@ -77,6 +95,7 @@ int main(int argc, char* argv[]) {
     if (runtimeFolder) {
         instanceLock.emplace(*runtimeFolder + QStringLiteral("/tessarine.lock"));
         if (instanceLock->state() == InstanceLock::State::HeldByAnother) {
+            CommandLine::askToShow();
             std::fputs("Tessarine is already running for this user; nothing to do.\n", stdout);
             return 0;
         }
@@ -144,6 +163,9 @@ int main(int argc, char* argv[]) {
     });
     if (model.store())
         logStore(*model.store());
+    UserCommands commands(model, [] { return std::chrono::system_clock::now(); });
+    ControlService control(model, commands);
+    control.registerOnSessionBus();
 
     qCInfo(lcApp) << "Tessarine is running; press Ctrl+C to stop";
     return QCoreApplication::exec();

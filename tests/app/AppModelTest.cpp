@@ -1,4 +1,5 @@
 #include "app/AppModel.h"
+#include "app/UserCommands.h"
 #include "engine/StateMachineFixture.h"
 #include "model/StateReason.h"
 #include "platform/LoginItem.h"
@@ -214,4 +215,45 @@ TEST_F(AppModelTest, TheDownloadsFolderVariableAloneRegistersTheDetector) {
     auto model = makeModel();
     qunsetenv("KESTRUNE_DOWNLOADS_DIR");
     EXPECT_EQ(downloadsDetectorsMade, 1) << "present, even empty";
+}
+
+TEST_F(AppModelTest, UserCommandsFindLoopsByAUniqueBeginningOfTheirId) {
+    auto model = makeModel();
+    UserCommands commands(*model, [this] { return clock; });
+    auto raw = TestSupport::openRaw(dir.filePath(u"kestrune.db"_qs), TestSupport::testKey());
+    const auto loopWithID = [&](const QString& id, const char* label) {
+        const QString made = model->store()
+                                 ->createContext(u"org.example.App"_qs, QString::fromLatin1(label),
+                                                 std::nullopt, false, std::nullopt, clock)
+                                 .value();
+        raw->execute(u"UPDATE context SET id = ? WHERE id = ?"_qs, id, made);
+    };
+    loopWithID(u"ABCD0000-0000-4000-8000-000000000001"_qs, "first");
+    loopWithID(u"ABCE0000-0000-4000-8000-000000000002"_qs, "second");
+
+    const auto label = [&](const QString& prefix) {
+        const auto found = commands.find(prefix);
+        return std::holds_alternative<ContextRecord>(found)
+                   ? std::get<ContextRecord>(found).label.value_or(QString())
+                   : u"error: "_qs + std::get<QString>(found);
+    };
+    EXPECT_EQ(label(u"abcd"_qs), u"first"_qs) << "any case";
+    EXPECT_EQ(label(u"ABCE0000-0000-4000-8000-000000000002"_qs), u"second"_qs);
+    EXPECT_TRUE(label(u"ABC"_qs).startsWith(u"error: 2 loops have ids beginning with ABC"_qs));
+    EXPECT_TRUE(label(u"FF"_qs).startsWith(u"error: No open loop"_qs));
+    EXPECT_TRUE(label(u"  "_qs).startsWith(u"error: No loop id given"_qs));
+
+    EXPECT_EQ(commands.snooze(u"abcd"_qs, u"90"_qs), QString());
+    EXPECT_TRUE(model->store()->context(u"ABCD0000-0000-4000-8000-000000000001"_qs)->snoozeUntil);
+    EXPECT_EQ(commands.dismiss(u"abce"_qs), QString());
+    EXPECT_TRUE(label(u"abce"_qs).startsWith(u"error: No open loop"_qs)) << "dismissed";
+    EXPECT_FALSE(commands.markNotReady(u"abcd"_qs).isEmpty()) << "not ready to begin with";
+    EXPECT_EQ(commands.exportTo(u"relative.json"_qs),
+              u"The export file must be given as an absolute path."_qs);
+
+    EXPECT_EQ(UserCommands::durationSeconds(u"10m"_qs), 600);
+    EXPECT_EQ(UserCommands::durationSeconds(u"1H"_qs), 3600);
+    EXPECT_EQ(UserCommands::durationSeconds(u"45"_qs), 45);
+    for (const char* bad : {"0", "-5", "soon", "1.5h", "", "99999999999"})
+        EXPECT_EQ(UserCommands::durationSeconds(QString::fromLatin1(bad)), std::nullopt) << bad;
 }

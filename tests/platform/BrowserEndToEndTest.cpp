@@ -114,8 +114,8 @@ TEST(BrowserEndToEndTest, AChatInChromiumBecomesAWaitingThenReadyLoopAndItsTabCa
     const QString chatWindow =
         startWindow(browserWindow, u"chromium"_qs, u"ChatGPT - Trip plan"_qs);
     const QString otherWindow = startWindow(other, u"EndToEndNotes"_qs, u"Notes"_qs);
-    ASSERT_TRUE(engine.activate(chatWindow)) << engine.log();
-    ASSERT_TRUE(engine.activate(otherWindow)) << engine.log();
+    ASSERT_TRUE(engine.activate(chatWindow, u"org.chromium.Chromium"_qs)) << engine.log();
+    ASSERT_TRUE(engine.activate(otherWindow, u"EndToEndNotes"_qs)) << engine.log();
 
     QProcess chromium;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -5,6 +5,9 @@
 #include "detectors/TerminalDetector.h"
 #include "platform/linux/ProcTerminalJobs.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 
 using namespace EngineHarness;
@@ -19,9 +22,9 @@ TEST(EngineEndToEndTest, WindowSwitchesBecomeLoopsInTheEncryptedDatabase) {
     QProcess beta;
     const QString alphaWindow = startWindow(alpha, u"EndToEndAlpha"_qs, u"Alpha report"_qs);
     const QString betaWindow = startWindow(beta, u"EndToEndBeta"_qs, u"Beta inbox"_qs);
-    ASSERT_TRUE(engine.activate(alphaWindow)) << engine.log();
-    ASSERT_TRUE(engine.activate(betaWindow)) << engine.log();
-    ASSERT_TRUE(engine.activate(alphaWindow)) << engine.log();
+    ASSERT_TRUE(engine.activate(alphaWindow, u"EndToEndAlpha"_qs)) << engine.log();
+    ASSERT_TRUE(engine.activate(betaWindow, u"EndToEndBeta"_qs)) << engine.log();
+    ASSERT_TRUE(engine.activate(alphaWindow, u"EndToEndAlpha"_qs)) << engine.log();
 
     EXPECT_TRUE(engine.stop()) << engine.log();
     alpha.closeWriteChannel();
@@ -99,7 +102,7 @@ TEST(EngineEndToEndTest, ATerminalBackAtItsPromptMakesItsWaitingLoopReady) {
 
     ASSERT_TRUE(engine.activate(terminalWindow)) << engine.log();
     // Leaves the terminal while its command runs.
-    ASSERT_TRUE(engine.activate(otherWindow)) << engine.log();
+    ASSERT_TRUE(engine.activate(otherWindow, u"EndToEndEditor"_qs)) << engine.log();
     ASSERT_TRUE(engine.waitForLog("→ waiting")) << engine.log();
     QFile(go).open(QIODevice::WriteOnly);
     engine.waitForLog("→ ready");
@@ -146,7 +149,7 @@ TEST(EngineEndToEndTest, ACommandInAStockShellIsFollowedByItsProcessNotItsTitle)
         const auto shell = jobs.shellOf(terminal.processId());
         return shell && shell->commandInForeground();
     })) << "the typed command did not start";
-    ASSERT_TRUE(engine.activate(otherWindow)) << engine.log();
+    ASSERT_TRUE(engine.activate(otherWindow, u"EndToEndNotes"_qs)) << engine.log();
     ASSERT_TRUE(engine.waitForLog("→ waiting")) << engine.log();
     QFile(go).open(QIODevice::WriteOnly);
     EXPECT_TRUE(engine.waitForLog("→ ready")) << engine.log();
@@ -183,4 +186,80 @@ TEST(EngineEndToEndTest, ASecondStartLeavesTheRunningEngineAlone) {
     Engine next(home, kLoopsAtOnce);
     EXPECT_TRUE(next.waitForLog("Tessarine is running")) << next.log();
     EXPECT_TRUE(next.stop()) << next.log();
+}
+
+TEST(EngineEndToEndTest, TheCommandLineListsLoopsAndTakesTheUserBackToOne) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    QTemporaryDir home;
+    const auto tessarine = [](const QProcessEnvironment& environment, const QStringList& words,
+                              QByteArray* output = nullptr) {
+        QProcess client;
+        client.setProcessEnvironment(environment);
+        client.start(QStringLiteral(TESSARINE_EXECUTABLE), words);
+        client.waitForFinished(10000);
+        if (output)
+            *output = client.readAllStandardOutput() + client.readAllStandardError();
+        return client.exitCode();
+    };
+    QProcessEnvironment noEngine = QProcessEnvironment::systemEnvironment();
+    QByteArray said;
+    EXPECT_EQ(tessarine(noEngine, {u"loops"_qs}, &said), 3) << said.toStdString();
+    EXPECT_TRUE(said.contains("not running"));
+
+    Engine engine(home, kLoopsAtOnce);
+    ASSERT_TRUE(engine.waitForLog("Tessarine is running")) << engine.log();
+    QProcess report;
+    QProcess other;
+    const QString reportWindow = startWindow(report, u"EndToEndReport"_qs, u"Report"_qs);
+    const QString otherWindow = startWindow(other, u"EndToEndOther"_qs, u"Other"_qs);
+    ASSERT_TRUE(engine.activate(reportWindow, u"EndToEndReport"_qs)) << engine.log();
+    ASSERT_TRUE(engine.activate(otherWindow, u"EndToEndOther"_qs)) << engine.log();
+    QProcess::execute(u"xdotool"_qs, {u"windowminimize"_qs, reportWindow});
+
+    const QProcessEnvironment environment = engine.environment();
+    QString id;
+    ASSERT_TRUE(waitFor([&] {
+        tessarine(environment, {u"loops"_qs, u"--json"_qs}, &said);
+        for (const QJsonValue& loop : QJsonDocument::fromJson(said).array()) {
+            if (loop[u"bundleID"_qs] == u"EndToEndReport"_qs) {
+                id = loop[u"id"_qs].toString();
+                EXPECT_EQ(loop[u"label"_qs], u"Report"_qs);
+                EXPECT_FALSE(loop[u"group"_qs].toString().isEmpty());
+            }
+        }
+        return !id.isEmpty();
+    })) << said.toStdString();
+
+    EXPECT_EQ(tessarine(environment, {u"open"_qs, id.left(6).toLower()}, &said), 0)
+        << said.toStdString();
+    EXPECT_TRUE(waitFor([&] {
+        QProcess active;
+        active.start(u"xdotool"_qs, {u"getactivewindow"_qs});
+        active.waitForFinished(5000);
+        return QString::fromUtf8(active.readAllStandardOutput()).trimmed() == reportWindow;
+    })) << "the minimised window is back in front";
+
+    EXPECT_EQ(tessarine(environment, {u"open"_qs, u"not-an-id"_qs}, &said), 1);
+    EXPECT_TRUE(said.contains("tessarine loops")) << "says what to do";
+    EXPECT_EQ(tessarine(environment, {u"snooze"_qs, id, u"soon"_qs}, &said), 2);
+    EXPECT_EQ(tessarine(environment, {u"open"_qs}, &said), 2);
+    // The report is in front now; the other window's loop is the one listed.
+    QString otherID;
+    ASSERT_TRUE(waitFor([&] {
+        tessarine(environment, {u"loops"_qs, u"--json"_qs}, &said);
+        const QJsonArray loops = QJsonDocument::fromJson(said).array();
+        for (const QJsonValue& loop : loops) {
+            if (loop[u"bundleID"_qs] == u"EndToEndOther"_qs)
+                otherID = loop[u"id"_qs].toString();
+        }
+        return !otherID.isEmpty();
+    })) << said.toStdString();
+    EXPECT_EQ(tessarine(environment, {u"pin"_qs, otherID}, &said), 0) << said.toStdString();
+    EXPECT_EQ(tessarine(environment, {u"loops"_qs}, &said), 0);
+    EXPECT_TRUE(said.contains("(pinned)")) << said.toStdString();
+    EXPECT_TRUE(engine.stop()) << engine.log();
+    report.closeWriteChannel();
+    other.closeWriteChannel();
+    report.waitForFinished(5000);
+    other.waitForFinished(5000);
 }

@@ -29,10 +29,15 @@ inline QString startTerminal(QProcess& terminal, const QStringList& arguments) {
     return QString::fromUtf8(search.readAllStandardOutput()).trimmed();
 }
 
+// A test window, mapped and in front (so the window manager focusing a new window cannot
+// come later, in the middle of a test's own switches).
 inline QString startWindow(QProcess& process, const QString& wmClass, const QString& title) {
     process.start(QStringLiteral(TESSARINE_TEST_WINDOW), {wmClass, title});
     process.waitForReadyRead(5000);
-    return QString::fromUtf8(process.readLine()).trimmed();
+    const QString window = QString::fromUtf8(process.readLine()).trimmed();
+    QProcess::execute(QStringLiteral("xdotool"),
+                      {QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
+    return window;
 }
 
 // Loops from the first focus, and no autostart entry.
@@ -77,17 +82,37 @@ public:
     // Brings a window to the front and waits until the engine has seen the switch (X only
     // publishes the current active window: two switches the engine has not read yet would
     // be seen as one).
-    bool activate(const QString& window) {
+    // With the application's identity, waits until that application is the engine's front;
+    // without, until the engine has seen one more switch.
+    bool activate(const QString& window, const QString& bundleID = QString()) {
+        readLog();
+        const qsizetype before = m_log.count("focus_gained");
         QProcess active;
         active.start(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")});
         active.waitForFinished(5000);
-        if (QString::fromUtf8(active.readAllStandardOutput()).trimmed() == window)
-            return true; // already in front: nothing will be seen
-        readLog();
-        const qsizetype before = m_log.count("focus_gained");
+        const bool inFront = QString::fromUtf8(active.readAllStandardOutput()).trimmed() == window;
         QProcess::execute(QStringLiteral("xdotool"),
                           {QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
-        return waitForLog("focus_gained", before + 1);
+        if (!bundleID.isEmpty())
+            return waitUntil([&] { return frontInLog() == bundleID; });
+        return inFront || waitForLog("focus_gained", before + 1);
+    }
+    // The application of the last focus the engine logged.
+    QString frontInLog() const {
+        const qsizetype at = m_log.lastIndexOf("focus_gained ");
+        if (at < 0)
+            return {};
+        const QByteArray rest = m_log.mid(at + 13);
+        return QString::fromUtf8(rest.left(rest.indexOf(' ')));
+    }
+    template <typename Predicate> bool waitUntil(Predicate done, int milliseconds = 10000) {
+        QElapsedTimer started;
+        started.start();
+        while (!done() && started.elapsed() < milliseconds) {
+            m_process.waitForReadyRead(50);
+            readLog();
+        }
+        return done();
     }
     // Stops the engine; true when it ended cleanly.
     bool stop() {
