@@ -337,6 +337,20 @@ bool AppModel::performReturnAction(const ReturnActionRecord& action) {
     return m_returnFlow.performReturnAction(action);
 }
 
+bool AppModel::respond(Response, const ContextRecord& loop) {
+    return open(loop);
+}
+
+std::optional<CapsuleRecord> AppModel::capsule(const QString& contextID) {
+    if (!m_store)
+        return std::nullopt;
+    try {
+        return m_store->capsule(contextID);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
 void AppModel::snooze(const ContextRecord& loop, double seconds) {
     if (m_stateMachine)
         m_stateMachine->userSnooze(loop.id, seconds, m_dependencies.now());

@@ -80,6 +80,12 @@ public:
     // User commands. Take the user back to a loop; true when some way back worked.
     bool open(const ContextRecord& loop);
     bool performReturnAction(const ReturnActionRecord& action);
+    // Answers an AI application's approval prompt; until a chat detector can press its
+    // buttons, the user is taken to the application to answer there.
+    enum class Response { Approve, Deny };
+    bool respond(Response response, const ContextRecord& loop);
+    // One loop's detail (its signal, return actions, document); none without a store.
+    std::optional<CapsuleRecord> capsule(const QString& contextID);
     void snooze(const ContextRecord& loop, double seconds);
     void snoozeUntilTomorrow(const ContextRecord& loop);
     // Seconds from `now` to nine hours after the start of the next calendar day (09:00 on an

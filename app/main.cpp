@@ -19,12 +19,15 @@
 #include "platform/linux/XdgAutostartLoginItem.h"
 #include "store/KeyProviders.h"
 
+#include <QClipboard>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QGuiApplication>
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -53,6 +56,16 @@ void logStore(ContextStore& store) {
                                    QLatin1Char(')');
 }
 
+// Whether an X display answers (a GUI application would abort without one).
+bool displayReachable() {
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        return false;
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const bool reachable = !xcb_connection_has_error(connection);
+    xcb_disconnect(connection);
+    return reachable;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -60,14 +73,20 @@ int main(int argc, char* argv[]) {
         qSetMessagePattern(QStringLiteral("%{time yyyy-MM-dd hh:mm:ss.zzz} %{category} "
                                           "%{if-warning}warning: %{endif}%{if-critical}error: "
                                           "%{endif}%{message}"));
-    QCoreApplication app(argc, argv);
+    // `tessarine COMMAND …` is a client of the running engine, never an engine itself, and
+    // never a GUI application.
+    if (argc > 1 && CommandLine::isCommand(QString::fromLocal8Bit(argv[1]))) {
+        QCoreApplication client(argc, argv);
+        return CommandLine::run(QCoreApplication::arguments().mid(1));
+    }
+    // The engine is a GUI application (for the clipboard) only where a display is reachable.
+    const bool gui = displayReachable();
+    std::unique_ptr<QCoreApplication> application =
+        gui ? std::make_unique<QGuiApplication>(argc, argv)
+            : std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication& app = *application;
     QCoreApplication::setApplicationName(QStringLiteral("Tessarine"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TESSARINE_VERSION));
-
-    // `tessarine COMMAND …` is a client of the running engine, never an engine itself.
-    const QStringList words = QCoreApplication::arguments().mid(1);
-    if (!words.isEmpty() && CommandLine::isCommand(words.constFirst()))
-        return CommandLine::run(words);
 
     QCommandLineParser arguments;
     arguments.setApplicationDescription(
@@ -133,6 +152,14 @@ int main(int argc, char* argv[]) {
 
     const qint64 pid = QCoreApplication::applicationPid();
     X11Workspace workspace(pid);
+    if (gui)
+        workspace.setClipboard([](const QString& text) {
+            QClipboard* clipboard = QGuiApplication::clipboard();
+            if (!clipboard)
+                return false;
+            clipboard->setText(text);
+            return true;
+        });
     if (!workspace.isConnected())
         qCWarning(lcApp) << "No X display: focus changes cannot be followed (set DISPLAY)";
     JsonFileUserDefaults settings;

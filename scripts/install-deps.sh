@@ -7,6 +7,8 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config make
   qt6-base-dev qtkeychain-qt6-dev libssl-dev libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev
+  # run time: Qt's X11 platform plugin (the engine's clipboard)
+  qt6-qpa-plugins
   # tests, fuzzing (clang's libFuzzer and sanitizers) and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
   # the private desktop session of scripts/test-env.sh (never dbus-x11: it spawns stray buses)

@@ -257,6 +257,30 @@ TEST(EngineEndToEndTest, TheCommandLineListsLoopsAndTakesTheUserBackToOne) {
     EXPECT_EQ(tessarine(environment, {u"pin"_qs, otherID}, &said), 0) << said.toStdString();
     EXPECT_EQ(tessarine(environment, {u"loops"_qs}, &said), 0);
     EXPECT_TRUE(said.contains("(pinned)")) << said.toStdString();
+
+    // A loop whose only way back is a command: it lands on the clipboard (read by another X
+    // client), and the window still comes back.
+    {
+        Database db(home.filePath(u"data/Kestrune/kestrune.db"_qs));
+        db.applyKey(EphemeralKeyProvider::developmentKey());
+        db.execute(u"INSERT INTO return_action (id, context_id, kind, payload, label, "
+                   "provenance, rank, is_valid, created_at) VALUES ('RA1', ?, 'run_command', "
+                   "'make -C ~/shop test', NULL, 'user', 0, 1, 0)"_qs,
+                   otherID);
+    }
+    ASSERT_TRUE(engine.activate(reportWindow, u"EndToEndReport"_qs)) << engine.log();
+    EXPECT_EQ(tessarine(environment, {u"open"_qs, otherID}, &said), 0) << said.toStdString();
+    QProcess clipboard;
+    clipboard.start(QStringLiteral(TESSARINE_TEST_CLIPBOARD));
+    ASSERT_TRUE(clipboard.waitForFinished(10000));
+    EXPECT_EQ(clipboard.readAllStandardOutput(), "make -C ~/shop test");
+    EXPECT_TRUE(waitFor([&] {
+        QProcess active;
+        active.start(u"xdotool"_qs, {u"getactivewindow"_qs});
+        active.waitForFinished(5000);
+        return QString::fromUtf8(active.readAllStandardOutput()).trimmed() == otherWindow;
+    })) << "and the window is back";
+
     EXPECT_TRUE(engine.stop()) << engine.log();
     report.closeWriteChannel();
     other.closeWriteChannel();
