@@ -3,6 +3,8 @@
 #include "engine/FocusTracker.h"
 #include "platform/linux/X11Workspace.h"
 
+#include "TestApplication.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -14,23 +16,6 @@
 #include <vector>
 
 namespace {
-
-struct TestApplication {
-    QProcess process;
-    quint64 window = 0;
-
-    explicit TestApplication(const QString& wmClass) {
-        process.start(QStringLiteral(TESSARINE_TEST_WINDOW),
-                      {wmClass, wmClass + QStringLiteral(" window")});
-        process.waitForStarted();
-        process.waitForReadyRead(5000);
-        window = process.readLine().trimmed().toULongLong();
-    }
-    ~TestApplication() {
-        process.closeWriteChannel();
-        process.waitForFinished(5000);
-    }
-};
 
 double processCpuSeconds() {
     timespec now{};

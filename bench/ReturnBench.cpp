@@ -5,6 +5,8 @@
 #include "platform/fake/MemoryUserDefaults.h"
 #include "platform/linux/X11Workspace.h"
 
+#include "TestApplication.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -17,23 +19,6 @@
 #include <xcb/xcb_ewmh.h>
 
 namespace {
-
-struct TestApplication {
-    QProcess process;
-    quint64 window = 0;
-
-    explicit TestApplication(const QString& wmClass) {
-        process.start(QStringLiteral(TESSARINE_TEST_WINDOW),
-                      {wmClass, wmClass + QStringLiteral(" window")});
-        process.waitForStarted();
-        process.waitForReadyRead(5000);
-        window = process.readLine().trimmed().toULongLong();
-    }
-    ~TestApplication() {
-        process.closeWriteChannel();
-        process.waitForFinished(5000);
-    }
-};
 
 void report(benchmark::State& state, std::vector<double> latencies) {
     std::sort(latencies.begin(), latencies.end());

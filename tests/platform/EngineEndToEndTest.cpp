@@ -232,12 +232,8 @@ TEST(EngineEndToEndTest, TheCommandLineListsLoopsAndTakesTheUserBackToOne) {
 
     EXPECT_EQ(tessarine(environment, {u"open"_qs, id.left(6).toLower()}, &said), 0)
         << said.toStdString();
-    EXPECT_TRUE(waitFor([&] {
-        QProcess active;
-        active.start(u"xdotool"_qs, {u"getactivewindow"_qs});
-        active.waitForFinished(5000);
-        return QString::fromUtf8(active.readAllStandardOutput()).trimmed() == reportWindow;
-    })) << "the minimised window is back in front";
+    EXPECT_TRUE(waitFor([&] { return activeWindow() == reportWindow; }))
+        << "the minimised window is back in front";
 
     EXPECT_EQ(tessarine(environment, {u"open"_qs, u"not-an-id"_qs}, &said), 1);
     EXPECT_TRUE(said.contains("tessarine loops")) << "says what to do";
@@ -274,12 +270,7 @@ TEST(EngineEndToEndTest, TheCommandLineListsLoopsAndTakesTheUserBackToOne) {
     clipboard.start(QStringLiteral(TESSARINE_TEST_CLIPBOARD));
     ASSERT_TRUE(clipboard.waitForFinished(10000));
     EXPECT_EQ(clipboard.readAllStandardOutput(), "make -C ~/shop test");
-    EXPECT_TRUE(waitFor([&] {
-        QProcess active;
-        active.start(u"xdotool"_qs, {u"getactivewindow"_qs});
-        active.waitForFinished(5000);
-        return QString::fromUtf8(active.readAllStandardOutput()).trimmed() == otherWindow;
-    })) << "and the window is back";
+    EXPECT_TRUE(waitFor([&] { return activeWindow() == otherWindow; })) << "and the window is back";
 
     EXPECT_TRUE(engine.stop()) << engine.log();
     report.closeWriteChannel();

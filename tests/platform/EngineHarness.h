@@ -40,6 +40,14 @@ inline QString startWindow(QProcess& process, const QString& wmClass, const QStr
     return window;
 }
 
+// The X server's active window.
+inline QString activeWindow() {
+    QProcess active;
+    active.start(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")});
+    active.waitForFinished(5000);
+    return QString::fromUtf8(active.readAllStandardOutput()).trimmed();
+}
+
 // Loops from the first focus, and no autostart entry.
 inline const QByteArray kLoopsAtOnce =
     R"({"settings.engagementSeconds": 0, "settings.launchAtLogin.configured": true})";
@@ -87,10 +95,7 @@ public:
     bool activate(const QString& window, const QString& bundleID = QString()) {
         readLog();
         const qsizetype before = m_log.count("focus_gained");
-        QProcess active;
-        active.start(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")});
-        active.waitForFinished(5000);
-        const bool inFront = QString::fromUtf8(active.readAllStandardOutput()).trimmed() == window;
+        const bool inFront = activeWindow() == window;
         QProcess::execute(QStringLiteral("xdotool"),
                           {QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
         if (!bundleID.isEmpty())
