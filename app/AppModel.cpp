@@ -337,6 +337,24 @@ bool AppModel::performReturnAction(const ReturnActionRecord& action) {
     return m_returnFlow.performReturnAction(action);
 }
 
+bool AppModel::setLaunchAtLogin(bool enabled) {
+    try {
+        if (enabled)
+            m_dependencies.loginItem.registerMainApplication();
+        else
+            m_dependencies.loginItem.unregisterMainApplication();
+        return true;
+    } catch (const std::exception& error) {
+        qCWarning(lcApp).noquote() << QStringLiteral("launch-at-login change failed: %1")
+                                          .arg(QString::fromUtf8(error.what()));
+        return false;
+    }
+}
+
+bool AppModel::launchesAtLogin() const {
+    return m_dependencies.loginItem.isRegistered();
+}
+
 bool AppModel::respond(Response, const ContextRecord& loop) {
     return open(loop);
 }

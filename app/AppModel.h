@@ -84,6 +84,10 @@ public:
     // buttons, the user is taken to the application to answer there.
     enum class Response { Approve, Deny };
     bool respond(Response response, const ContextRecord& loop);
+    // The settings' launch-at-login switch: registers or unregisters the login item (not a
+    // stored setting); a failure is logged and answered false.
+    bool setLaunchAtLogin(bool enabled);
+    bool launchesAtLogin() const;
     // One loop's detail (its signal, return actions, document); none without a store.
     std::optional<CapsuleRecord> capsule(const QString& contextID);
     void snooze(const ContextRecord& loop, double seconds);

@@ -1,6 +1,7 @@
 #include "platform/linux/XdgAutostartLoginItem.h"
 
 #include <QDir>
+#include <QFile>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <stdexcept>
@@ -38,4 +39,15 @@ void XdgAutostartLoginItem::registerMainApplication() {
     QSaveFile file(entryPath());
     if (!file.open(QIODevice::WriteOnly) || file.write(entry.toUtf8()) < 0 || !file.commit())
         throw std::runtime_error("cannot write the autostart entry");
+}
+
+void XdgAutostartLoginItem::unregisterMainApplication() {
+    QFile entry(entryPath());
+    if (entry.exists() && !entry.remove())
+        throw std::runtime_error("cannot remove the autostart entry: " +
+                                 entry.errorString().toStdString());
+}
+
+bool XdgAutostartLoginItem::isRegistered() const {
+    return QFile::exists(entryPath());
 }

@@ -8,6 +8,8 @@ public:
     explicit XdgAutostartLoginItem(QString executablePath,
                                    QString autostartFolder = defaultFolder());
     void registerMainApplication() override;
+    void unregisterMainApplication() override;
+    bool isRegistered() const override;
     QString entryPath() const;
     static QString defaultFolder();
 

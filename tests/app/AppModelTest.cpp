@@ -1,4 +1,5 @@
 #include "app/AppModel.h"
+#include "LogCapture.h"
 #include "app/UserCommands.h"
 #include "engine/StateMachineFixture.h"
 #include "model/StateReason.h"
@@ -18,7 +19,15 @@ public:
         ++registrations;
         if (fail)
             throw std::runtime_error("refused");
+        registered = true;
     }
+    void unregisterMainApplication() override {
+        if (fail)
+            throw std::runtime_error("refused");
+        registered = false;
+    }
+    bool isRegistered() const override { return registered; }
+    bool registered = false;
     int registrations = 0;
     bool fail = false;
 };
@@ -256,4 +265,19 @@ TEST_F(AppModelTest, UserCommandsFindLoopsByAUniqueBeginningOfTheirId) {
     EXPECT_EQ(UserCommands::durationSeconds(u"45"_qs), 45);
     for (const char* bad : {"0", "-5", "soon", "1.5h", "", "99999999999"})
         EXPECT_EQ(UserCommands::durationSeconds(QString::fromLatin1(bad)), std::nullopt) << bad;
+}
+
+TEST_F(AppModelTest, TheLaunchAtLoginSwitchRegistersAndUnregistersAndLogsAFailure) {
+    settings.setBool(u"settings.launchAtLogin.configured"_qs, true);
+    auto model = makeModel();
+    EXPECT_FALSE(model->launchesAtLogin());
+    EXPECT_TRUE(model->setLaunchAtLogin(true));
+    EXPECT_TRUE(model->launchesAtLogin());
+    EXPECT_TRUE(model->setLaunchAtLogin(false));
+    EXPECT_FALSE(model->launchesAtLogin());
+    loginItem.fail = true;
+    LogCapture log;
+    EXPECT_FALSE(model->setLaunchAtLogin(true));
+    EXPECT_EQ(log.count(u"launch-at-login change failed: refused"_qs), 1);
+    EXPECT_FALSE(settings.boolValue(u"settings.launchAtLogin"_qs).has_value()) << "not stored";
 }

@@ -1,5 +1,6 @@
 #include "platform/linux/DesktopEntryExec.h"
 #include "platform/linux/X11Workspace.h"
+#include "platform/linux/XdgAutostartLoginItem.h"
 
 #include "Wait.h"
 
@@ -67,4 +68,20 @@ TEST(DesktopEntryExecTest, AnIdentityIsLaunchedThroughItsOwnEntryWithTheAddress)
     EXPECT_EQ(arguments.readAll(), "--new-tab\nhttps://chat.example/c/1?a=1;b=2\n");
     EXPECT_FALSE(workspace.launchApplication(u"org.example.NotInstalled"_qs, std::nullopt));
     EXPECT_FALSE(workspace.copyText(u"text"_qs)) << "no clipboard without a GUI application";
+}
+
+TEST(XdgAutostartLoginItemTest, TheEntryStartsThisExecutableAndGoesWhenUnregistered) {
+    QTemporaryDir dir;
+    XdgAutostartLoginItem item(u"/opt/My \"Apps\"/tessarine"_qs, dir.filePath(u"autostart"_qs));
+    EXPECT_FALSE(item.isRegistered());
+    item.registerMainApplication();
+    EXPECT_TRUE(item.isRegistered());
+    const std::optional<DesktopEntryExec::Entry> entry = DesktopEntryExec::read(item.entryPath());
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(DesktopEntryExec::arguments(*entry, std::nullopt),
+              QStringList{u"/opt/My \"Apps\"/tessarine"_qs})
+        << "the path survives the desktop entry's quoting";
+    item.unregisterMainApplication();
+    EXPECT_FALSE(item.isRegistered());
+    EXPECT_NO_THROW(item.unregisterMainApplication()) << "already gone is fine";
 }

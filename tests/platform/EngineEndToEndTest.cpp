@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <algorithm>
 
 using namespace EngineHarness;
@@ -277,4 +278,73 @@ TEST(EngineEndToEndTest, TheCommandLineListsLoopsAndTakesTheUserBackToOne) {
     other.closeWriteChannel();
     report.waitForFinished(5000);
     other.waitForFinished(5000);
+}
+
+TEST(EngineEndToEndTest, EveryCommandOfTheCommandLineReachesTheEngine) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    QTemporaryDir home;
+    Engine engine(home, kLoopsAtOnce);
+    ASSERT_TRUE(engine.waitForLog("Tessarine is running")) << engine.log();
+    QProcess a;
+    QProcess b;
+    QProcess c;
+    const QString aWindow = startWindow(a, u"CommandA"_qs, u"Alpha"_qs);
+    const QString bWindow = startWindow(b, u"CommandB"_qs, u"Beta"_qs);
+    const QString cWindow = startWindow(c, u"CommandC"_qs, u"Gamma"_qs);
+    ASSERT_TRUE(engine.activate(aWindow, u"CommandA"_qs)) << engine.log();
+    ASSERT_TRUE(engine.activate(bWindow, u"CommandB"_qs)) << engine.log();
+    ASSERT_TRUE(engine.activate(cWindow, u"CommandC"_qs)) << engine.log();
+
+    QByteArray said;
+    const auto run = [&](const QStringList& words) {
+        QProcess client;
+        client.setProcessEnvironment(engine.environment());
+        client.setWorkingDirectory(home.path());
+        client.start(QStringLiteral(TESSARINE_EXECUTABLE), words);
+        client.waitForFinished(10000);
+        said = client.readAllStandardOutput() + client.readAllStandardError();
+        return client.exitCode();
+    };
+    const auto listed = [&] {
+        QMap<QString, QJsonObject> loops;
+        run({u"loops"_qs, u"--json"_qs});
+        for (const QJsonValue& loop : QJsonDocument::fromJson(said).array())
+            loops.insert(loop[u"bundleID"_qs].toString(), loop.toObject());
+        return loops;
+    };
+    ASSERT_TRUE(waitFor([&] { return listed().size() == 2; })) << said.toStdString();
+    const QString alpha = listed().value(u"CommandA"_qs)[u"id"_qs].toString();
+    const QString beta = listed().value(u"CommandB"_qs)[u"id"_qs].toString();
+
+    EXPECT_EQ(run({u"note"_qs, alpha, u"check"_qs, u"the"_qs, u"totals"_qs}), 0)
+        << said.toStdString();
+    EXPECT_TRUE(waitFor(
+        [&] { return listed().value(u"CommandA"_qs)[u"note"_qs] == u"check the totals"_qs; }));
+    EXPECT_EQ(run({u"not-ready"_qs, alpha}), 1) << "only a ready loop can be not ready";
+    EXPECT_EQ(run({u"watch"_qs, alpha}), 0) << said.toStdString();
+    EXPECT_EQ(run({u"snooze"_qs, alpha, u"10m"_qs}), 0) << said.toStdString();
+    EXPECT_EQ(run({u"dismiss"_qs, beta}), 0) << said.toStdString();
+    EXPECT_TRUE(waitFor([&] { return listed().isEmpty(); })) << "snoozed and dismissed";
+    EXPECT_EQ(run({u"snooze"_qs, alpha, u"tomorrow"_qs}), 0) << said.toStdString();
+
+    EXPECT_EQ(run({u"export"_qs, u"out.json"_qs}), 0) << said.toStdString();
+    EXPECT_TRUE(QFileInfo(home.filePath(u"out.json"_qs)).isFile()) << "relative to the caller";
+    EXPECT_EQ(run({u"exclude"_qs, u"CommandC"_qs}), 0) << said.toStdString();
+    EXPECT_EQ(run({u"pause"_qs}), 0);
+    EXPECT_EQ(run({u"resume"_qs}), 0);
+    EXPECT_EQ(run({u"toggle"_qs}), 0);
+    EXPECT_EQ(run({u"clear-all"_qs}), 0);
+    EXPECT_EQ(run({u"dismiss"_qs, beta}), 1) << "already gone";
+
+    EXPECT_TRUE(engine.stop()) << engine.log();
+    for (QProcess* window : {&a, &b, &c}) {
+        window->closeWriteChannel();
+        window->waitForFinished(5000);
+    }
+    Database db(home.filePath(u"data/Kestrune/kestrune.db"_qs));
+    db.applyKey(EphemeralKeyProvider::developmentKey());
+    EXPECT_EQ(db.scalarInt(u"SELECT COUNT(*) FROM privacy_rule WHERE matcher = 'CommandC'"_qs), 1);
+    EXPECT_EQ(db.scalarInt(u"SELECT COUNT(*) FROM audit_log WHERE action IN ('capture_paused', "
+                           "'capture_resumed', 'export_performed')"_qs),
+              3);
 }
