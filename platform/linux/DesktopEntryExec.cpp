@@ -1,6 +1,7 @@
 #include "platform/linux/DesktopEntryExec.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTextStream>
 #include <QUrl>
 
@@ -165,11 +166,23 @@ std::optional<Entry> read(const QString& path) {
             entry.name = value;
         } else if (key == u"Icon") {
             entry.icon = value;
+        } else if (key == u"DBusActivatable") {
+            entry.dbusActivatable = value == u"true";
         }
     }
-    if (!hasExec)
+    if (!hasExec && !entry.dbusActivatable)
         return std::nullopt;
     return entry;
+}
+
+QString busName(const Entry& entry) {
+    QString name = QFileInfo(entry.path).fileName();
+    name.chop(QStringLiteral(".desktop").size());
+    return name;
+}
+
+QString objectPath(const Entry& entry) {
+    return u'/' + busName(entry).replace(u'.', u'/').replace(u'-', u'_');
 }
 
 } // namespace DesktopEntryExec

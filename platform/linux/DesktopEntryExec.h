@@ -16,13 +16,21 @@ struct Entry {
     std::optional<QString> name;
     std::optional<QString> icon;
     QString path; // the .desktop file
+    // Started through D-Bus (org.freedesktop.Application) rather than its Exec line.
+    bool dbusActivatable = false;
 };
+
+// The bus name and object path of a D-Bus activatable entry: its desktop id (the file name
+// without ".desktop"), and that id with '.' as '/' and '-' as '_'.
+QString busName(const Entry& entry);
+QString objectPath(const Entry& entry);
 
 // Program and arguments; nothing for an Exec line that cannot be read (an unclosed quote,
 // nothing to run).
 std::optional<QStringList> arguments(const Entry& entry, const std::optional<QString>& target);
 
-// The [Desktop Entry] group of a .desktop file; nothing when it has no Exec.
+// The [Desktop Entry] group of a .desktop file; nothing when it has neither Exec nor
+// DBusActivatable.
 std::optional<Entry> read(const QString& path);
 
 } // namespace DesktopEntryExec

@@ -3,6 +3,9 @@
 #include "model/Log.h"
 #include "platform/linux/DesktopEntryExec.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -521,6 +524,8 @@ bool X11Workspace::launchApplication(const QString& bundleID, const std::optiona
     if (!installed)
         return false;
     const std::optional<DesktopEntryExec::Entry> entry = DesktopEntryExec::read(installed->path);
+    if (entry && entry->dbusActivatable && activateOverDBus(*entry, url))
+        return true; // else its Exec line, when it has one
     const std::optional<QStringList> command =
         entry ? DesktopEntryExec::arguments(*entry, url) : std::nullopt;
     if (!command) {
@@ -529,6 +534,29 @@ bool X11Workspace::launchApplication(const QString& bundleID, const std::optiona
         return false;
     }
     return QProcess::startDetached(command->constFirst(), command->mid(1));
+}
+
+bool X11Workspace::activateOverDBus(const DesktopEntryExec::Entry& entry,
+                                    const std::optional<QString>& url) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        DesktopEntryExec::busName(entry), DesktopEntryExec::objectPath(entry),
+        QStringLiteral("org.freedesktop.Application"),
+        url ? QStringLiteral("Open") : QStringLiteral("Activate"));
+    if (url)
+        call << QStringList{*url} << QVariantMap{};
+    else
+        call << QVariantMap{};
+    // Never wait on another application: sent when its name is there or can be activated.
+    QDBusConnectionInterface* daemon = bus.interface();
+    const QString name = DesktopEntryExec::busName(entry);
+    if (!daemon->isServiceRegistered(name).value() &&
+        !daemon->activatableServiceNames().value().contains(name))
+        return false;
+    bus.asyncCall(call);
+    return true;
 }
 
 bool X11Workspace::copyText(const QString& text) {

@@ -3,6 +3,7 @@
 #include "platform/WindowObservers.h"
 #include "platform/Workspace.h"
 #include "platform/linux/AppIdentityResolver.h"
+#include "platform/linux/DesktopEntryExec.h"
 
 #include <QHash>
 #include <QSet>
@@ -44,6 +45,9 @@ public:
     bool openFile(const QString& path) override;
     bool launchApplication(const QString& bundleID, const std::optional<QString>& url) override;
     bool copyText(const QString& text) override;
+    // org.freedesktop.Application on the entry's own bus name (activating it if needed).
+    static bool activateOverDBus(const DesktopEntryExec::Entry& entry,
+                                 const std::optional<QString>& url);
     // The clipboard, where the process has one (a GUI application); none by default.
     void setClipboard(std::function<bool(const QString& text)> copy) { m_copy = std::move(copy); }
 
