@@ -1,11 +1,8 @@
 #include "app/AppModel.h"
 
 #include "detectors/BrowserDetector.h"
-#include "detectors/DownloadsDetector.h"
-
-#include <QTimeZone>
-
 #include "detectors/DetectorSignalBinding.h"
+#include "detectors/DownloadsDetector.h"
 #include "engine/MainQueueTickTimer.h"
 #include "model/Log.h"
 #include "model/ReturnActionSanitizer.h"
@@ -15,6 +12,7 @@
 #include "platform/Workspace.h"
 #include "store/AuditLog.h"
 
+#include <QTimeZone>
 #include <exception>
 
 namespace {
@@ -348,6 +346,28 @@ bool AppModel::setLaunchAtLogin(bool enabled) {
         qCWarning(lcApp).noquote() << QStringLiteral("launch-at-login change failed: %1")
                                           .arg(QString::fromUtf8(error.what()));
         return false;
+    }
+}
+
+void AppModel::refreshSettingsData() {
+    if (!m_store)
+        return;
+    const TimePoint now = m_dependencies.now();
+    const bool granted = m_dependencies.workspace.canReadWindows();
+    m_settingsData.accessibilityGranted = granted;
+    try {
+        if (m_lastKnownAccessibility != granted) {
+            m_lastKnownAccessibility = granted;
+            m_store->recordAudit(AuditLog::rawValue(granted
+                                                        ? AuditLog::Action::AccessibilityGranted
+                                                        : AuditLog::Action::AccessibilityRevoked),
+                                 std::nullopt, now);
+        }
+        m_settingsData.exclusionRules = m_store->privacyRuleRecords();
+        m_settingsData.retentionDays = m_store->retentionSettings().ttlDays;
+        m_settingsData.auditEntries = m_store->auditEntries(50);
+    } catch (const std::exception&) {
+        // the lists stay as they were
     }
 }
 

@@ -84,6 +84,17 @@ public:
     // buttons, the user is taken to the application to answer there.
     enum class Response { Approve, Deny };
     bool respond(Response response, const ContextRecord& loop);
+    // What the settings window shows, reloaded by `refreshSettingsData` (only with a store).
+    struct SettingsData {
+        bool accessibilityGranted = false; // window reads: the desktop's side of it
+        QList<PrivacyRuleRecord> exclusionRules;
+        qint64 retentionDays = 7;
+        QList<AuditEntry> auditEntries; // the 50 most recent
+    };
+    const SettingsData& settingsData() const { return m_settingsData; }
+    // Reloads it; a change of the window-reading permission is written to the audit log.
+    void refreshSettingsData();
+
     // The settings' launch-at-login switch: registers or unregisters the login item (not a
     // stored setting); a failure is logged and answered false.
     bool setLaunchAtLogin(bool enabled);
@@ -141,4 +152,6 @@ private:
     bool m_downloadsSetting = false;
     LoopObservation m_loopsObservation;
     ReturnFlow m_returnFlow;
+    SettingsData m_settingsData;
+    std::optional<bool> m_lastKnownAccessibility;
 };

@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <algorithm>
 
 namespace {
 
@@ -280,4 +281,32 @@ TEST_F(AppModelTest, TheLaunchAtLoginSwitchRegistersAndUnregistersAndLogsAFailur
     EXPECT_FALSE(model->setLaunchAtLogin(true));
     EXPECT_EQ(log.count(u"launch-at-login change failed: refused"_qs), 1);
     EXPECT_FALSE(settings.boolValue(u"settings.launchAtLogin"_qs).has_value()) << "not stored";
+}
+
+TEST_F(AppModelTest, SettingsDataIsReloadedAndAPermissionChangeIsAudited) {
+    auto model = makeModel();
+    model->store()->addExclusion(u"org.example.Vault"_qs, clock);
+    model->refreshSettingsData();
+    const auto& data = model->settingsData();
+    EXPECT_TRUE(data.accessibilityGranted);
+    EXPECT_TRUE(std::any_of(
+        data.exclusionRules.begin(), data.exclusionRules.end(),
+        [](const PrivacyRuleRecord& rule) { return rule.matcher == u"org.example.Vault"_qs; }));
+    EXPECT_EQ(data.retentionDays, 7);
+    ASSERT_FALSE(data.auditEntries.isEmpty());
+    EXPECT_EQ(data.auditEntries.first().action, u"accessibility_granted"_qs);
+
+    model->refreshSettingsData();
+    EXPECT_EQ(model->settingsData().auditEntries.first().action, u"accessibility_granted"_qs);
+    EXPECT_EQ(std::count_if(model->settingsData().auditEntries.begin(),
+                            model->settingsData().auditEntries.end(),
+                            [](const AuditEntry& entry) {
+                                return entry.action == u"accessibility_granted"_qs;
+                            }),
+              1)
+        << "written on a change only";
+    workspace.setCanReadWindows(false);
+    model->refreshSettingsData();
+    EXPECT_FALSE(model->settingsData().accessibilityGranted);
+    EXPECT_EQ(model->settingsData().auditEntries.first().action, u"accessibility_revoked"_qs);
 }
