@@ -4,10 +4,10 @@
 #include <QStringList>
 #include <optional>
 
-// The command line of a desktop entry's Exec key, as the Desktop Entry Specification reads
-// it: arguments split on unquoted blanks, double quotes with their backslash escapes, and the
-// field codes expanded (%u/%U/%f/%F to the address or file given, or nothing; %i to
-// "--icon ICON"; %c to the name; %k to the entry's path; %% to %; deprecated codes dropped).
+// The command line of a desktop entry's Exec key, read the freedesktop way: arguments split
+// on unquoted blanks, double quotes with their backslash escapes, and the field codes
+// expanded (%u/%U/%f/%F to the address or file given, or nothing; %i to "--icon ICON"; %c
+// to the name; %k to the entry's path; %% to %; deprecated codes dropped).
 // The result is run directly, never through a shell.
 namespace DesktopEntryExec {
 
