@@ -322,7 +322,8 @@ ReturnFlow::Dependencies AppModel::returnFlowDependencies() {
                 return browser && browser->focusTab(contextID, url);
             },
         .isBrowser = m_dependencies.isBrowser,
-        .downloadsFolder = [] { return downloadsFolder(); },
+        // The folder the downloads detector watches.
+        .downloadsFolder = [] { return DownloadsDetector::resolveDirectory(std::nullopt); },
         .now = m_dependencies.now,
     };
 }
@@ -407,8 +408,4 @@ double AppModel::secondsUntilTomorrowMorning(const QDateTime& now) {
     const QDateTime target = start.isValid() ? start.addSecs(9 * 3600) : now.addDays(1);
     const double seconds = static_cast<double>(now.msecsTo(target)) / 1000.0;
     return std::max(seconds, 60.0);
-}
-
-QString AppModel::downloadsFolder() {
-    return DownloadsDetector::resolveDirectory(std::nullopt);
 }

@@ -106,8 +106,6 @@ public:
     // Seconds from `now` to nine hours after the start of the next calendar day (09:00 on an
     // ordinary day), at least 60.
     static double secondsUntilTomorrowMorning(const QDateTime& now);
-    // The folder the downloads detector watches.
-    static QString downloadsFolder();
 
     ContextStore* store() const { return m_store.get(); }
     StateMachine* stateMachine() const { return m_stateMachine.get(); }

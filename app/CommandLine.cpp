@@ -105,9 +105,7 @@ int run(const QStringList& arguments) {
                                         .trimmed()));
     if (command->arguments < 0)
         rest = {rest.first(), rest.mid(1).join(u' ')};
-    if (QLatin1String(command->name) == u"snooze" &&
-        rest.last().compare(u"tomorrow", Qt::CaseInsensitive) != 0 &&
-        !UserCommands::durationSeconds(rest.last()))
+    if (QLatin1String(command->name) == u"snooze" && !UserCommands::isDuration(rest.last()))
         return fail(Usage, QStringLiteral("\"%1\" is not a duration: use 10m, 1h, tomorrow or "
                                           "seconds.")
                                .arg(rest.last()));

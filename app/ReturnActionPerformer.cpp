@@ -11,10 +11,8 @@ ReturnActionPerformer::ReturnActionPerformer(Workspace& workspace)
 bool ReturnActionPerformer::perform(const ReturnActionRecord& record) const {
     switch (record.kind) {
     case ReturnActionKind::OpenURL:
-    case ReturnActionKind::DeepLink: {
-        const QUrl url(record.payload, QUrl::StrictMode);
-        return url.isValid() && !url.scheme().isEmpty() && m_workspace.openURL(record.payload);
-    }
+    case ReturnActionKind::DeepLink:
+        return isAddress(record.payload) && m_workspace.openURL(record.payload);
     case ReturnActionKind::OpenFile:
         return QFileInfo::exists(record.payload) && m_workspace.openFile(record.payload);
     case ReturnActionKind::ActivateWindow:
@@ -24,6 +22,11 @@ bool ReturnActionPerformer::perform(const ReturnActionRecord& record) const {
         return m_workspace.copyText(record.payload);
     }
     return false;
+}
+
+bool ReturnActionPerformer::isAddress(const QString& text) {
+    const QUrl url(text, QUrl::StrictMode);
+    return url.isValid() && !url.scheme().isEmpty();
 }
 
 SessionReturn SessionReturn::plan(const ContextRecord& record) {

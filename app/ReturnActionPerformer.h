@@ -12,6 +12,8 @@ public:
     explicit ReturnActionPerformer(Workspace& workspace);
     // Whether the action was carried out.
     bool perform(const ReturnActionRecord& record) const;
+    // An address that can be opened: it parses and has a scheme.
+    static bool isAddress(const QString& text);
 
 private:
     Workspace& m_workspace;

@@ -7,8 +7,6 @@
 #include "platform/Workspace.h"
 #include "store/ContextStore.h"
 
-#include <QUrl>
-
 ReturnFlow::ReturnFlow(Dependencies dependencies)
     : m_dependencies(std::move(dependencies)) {}
 
@@ -73,10 +71,13 @@ bool ReturnFlow::openInBrowser(const ContextRecord& loop,
         return false;
     if (m_dependencies.focusTab && m_dependencies.focusTab(loop.id, *address))
         return true;
+    return openInThatBrowser(loop.bundleID, *address);
+}
+
+bool ReturnFlow::openInThatBrowser(const QString& bundleID, const QString& address) {
     // The tab is gone: the address opens in that same browser, not the default one.
-    const QUrl url(*address, QUrl::StrictMode);
-    return url.isValid() && !url.scheme().isEmpty() &&
-           m_dependencies.workspace.launchApplication(loop.bundleID, *address);
+    return ReturnActionPerformer::isAddress(address) &&
+           m_dependencies.workspace.launchApplication(bundleID, address);
 }
 
 bool ReturnFlow::open(const ContextRecord& loop) {
@@ -127,10 +128,8 @@ bool ReturnFlow::performReturnAction(const ReturnActionRecord& action) {
             loop = store->context(action.contextID);
         } catch (const std::exception&) {
         }
-        const QUrl url(action.payload, QUrl::StrictMode);
-        if (loop && m_dependencies.isBrowser(loop->bundleID) && url.isValid() &&
-            !url.scheme().isEmpty() &&
-            m_dependencies.workspace.launchApplication(loop->bundleID, action.payload))
+        if (loop && m_dependencies.isBrowser(loop->bundleID) &&
+            openInThatBrowser(loop->bundleID, action.payload))
             return true;
     }
     if (ReturnActionPerformer(m_dependencies.workspace).perform(action))

@@ -38,6 +38,7 @@ public:
 private:
     bool openSession(const ContextRecord& loop);
     bool openInBrowser(const ContextRecord& loop, const QList<ReturnActionRecord>& actions);
+    bool openInThatBrowser(const QString& bundleID, const QString& address);
     void dismissIfReady(const ContextRecord& loop);
     void markInvalid(const ReturnActionRecord& action);
 

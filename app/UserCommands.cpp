@@ -118,8 +118,12 @@ std::optional<double> UserCommands::durationSeconds(const QString& duration) {
     return amount * scale;
 }
 
+bool UserCommands::isUntilTomorrow(const QString& duration) {
+    return duration.trimmed().compare(u"tomorrow", Qt::CaseInsensitive) == 0;
+}
+
 QString UserCommands::snooze(const QString& id, const QString& duration) {
-    const bool tomorrow = duration.trimmed().compare(u"tomorrow", Qt::CaseInsensitive) == 0;
+    const bool tomorrow = isUntilTomorrow(duration);
     const std::optional<double> seconds = durationSeconds(duration);
     if (!tomorrow && !seconds)
         return QStringLiteral("\"%1\" is not a duration: use 10m, 1h, tomorrow or seconds.")

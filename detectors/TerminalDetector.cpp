@@ -140,16 +140,15 @@ bool TerminalDetector::commandRunning(const LeftWindow& window, const ContextRec
     // Only the command's name (never its arguments), and only for a loop without a label.
     if (shell->command && !loop.label && signals.labelIfUnlabelled)
         signals.labelIfUnlabelled(loop.id, *shell->command);
-    watchJob(loop.id, window.pid, shell->group, shell->foregroundGroup);
+    watchJob(loop.id, window.pid, shell->foregroundGroup);
     return true;
 }
 
-void TerminalDetector::watchJob(const QString& contextID, qint64 terminalPid, qint64 shellGroup,
+void TerminalDetector::watchJob(const QString& contextID, qint64 terminalPid,
                                 qint64 foregroundGroup) {
     const std::optional<qint64> member = m_terminalJobs->memberOf(foregroundGroup);
     auto job = std::make_shared<JobWatch>();
     job->terminalPid = terminalPid;
-    job->shellGroup = shellGroup;
     job->foregroundGroup = foregroundGroup;
     const std::weak_ptr<JobWatch> weak = job;
     const auto ended = [this, contextID, weak] {
@@ -195,12 +194,12 @@ void TerminalDetector::jobMayHaveEnded(const QString& contextID) {
     }
     if (shell->commandInForeground()) {
         // Another process of the job (a pipeline), or the next command: follow it.
-        watchJob(contextID, job->terminalPid, job->shellGroup, shell->foregroundGroup);
+        watchJob(contextID, job->terminalPid, shell->foregroundGroup);
         return;
     }
     if (m_terminalJobs->isGroupStopped(job->foregroundGroup)) {
         // Suspended (Ctrl-Z) rather than finished: it ends when it is resumed and exits.
-        watchJob(contextID, job->terminalPid, job->shellGroup, job->foregroundGroup);
+        watchJob(contextID, job->terminalPid, job->foregroundGroup);
         return;
     }
     m_jobWatches.remove(contextID);

@@ -57,7 +57,6 @@ private:
     };
     struct JobWatch {
         qint64 terminalPid = 0;
-        qint64 shellGroup = 0;
         qint64 foregroundGroup = 0; // the job watched
         std::unique_ptr<TerminalJobs::Watch> watch;
     };
@@ -69,8 +68,7 @@ private:
     // The process rule's verdict: true when a command holds the terminal's foreground.
     bool commandRunning(const LeftWindow& window, const ContextRecord& loop,
                         const DetectorSignals& signals);
-    void watchJob(const QString& contextID, qint64 terminalPid, qint64 shellGroup,
-                  qint64 foregroundGroup);
+    void watchJob(const QString& contextID, qint64 terminalPid, qint64 foregroundGroup);
     void jobMayHaveEnded(const QString& contextID);
     bool isWaiting(const QString& contextID) const;
     void ensureObserver(const QString& bundleID);

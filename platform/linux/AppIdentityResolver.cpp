@@ -1,12 +1,11 @@
 #include "platform/linux/AppIdentityResolver.h"
 
 #include "model/KnownBrowsers.h"
+#include "platform/linux/DesktopEntryExec.h"
 
 #include <QDir>
-#include <QFile>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTextStream>
 
 namespace {
 
@@ -76,25 +75,15 @@ void AppIdentityResolver::index(const QString& folder, const QString& prefix) {
         const QString id = prefix + info.completeBaseName();
         if (m_entries.contains(id))
             continue;
-        QFile file(info.filePath());
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        const std::optional<QHash<QString, QString>> keys =
+            DesktopEntryExec::mainGroup(info.filePath());
+        if (!keys)
             continue;
         Entry entry{id, info.filePath(), std::nullopt, std::nullopt};
-        bool inMainGroup = false;
-        QTextStream stream(&file);
-        while (!stream.atEnd()) {
-            const QString line = stream.readLine().trimmed();
-            if (line.startsWith(QLatin1Char('['))) {
-                inMainGroup = line == u"[Desktop Entry]";
-                continue;
-            }
-            if (!inMainGroup)
-                continue;
-            if (line.startsWith(QLatin1String("Name=")))
-                entry.name = line.mid(5).trimmed();
-            else if (line.startsWith(QLatin1String("StartupWMClass=")))
-                entry.startupWMClass = line.mid(15).trimmed();
-        }
+        if (keys->contains(QStringLiteral("Name")))
+            entry.name = keys->value(QStringLiteral("Name"));
+        if (keys->contains(QStringLiteral("StartupWMClass")))
+            entry.startupWMClass = keys->value(QStringLiteral("StartupWMClass"));
         m_entries.insert(id, entry);
     }
 }

@@ -137,14 +137,12 @@ std::optional<QStringList> arguments(const Entry& entry, const std::optional<QSt
     return arguments;
 }
 
-std::optional<Entry> read(const QString& path) {
+std::optional<QHash<QString, QString>> mainGroup(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return std::nullopt;
-    Entry entry;
-    entry.path = path;
+    QHash<QString, QString> keys;
     bool inMainGroup = false;
-    bool hasExec = false;
     QTextStream stream(&file);
     while (!stream.atEnd()) {
         const QString line = stream.readLine().trimmed();
@@ -152,25 +150,24 @@ std::optional<Entry> read(const QString& path) {
             inMainGroup = line == u"[Desktop Entry]";
             continue;
         }
-        if (!inMainGroup)
-            continue;
         const qsizetype equals = line.indexOf(u'=');
-        if (equals < 0)
-            continue;
-        const QString key = line.left(equals).trimmed();
-        const QString value = unescapeValue(line.mid(equals + 1).trimmed());
-        if (key == u"Exec") {
-            entry.exec = value;
-            hasExec = true;
-        } else if (key == u"Name") {
-            entry.name = value;
-        } else if (key == u"Icon") {
-            entry.icon = value;
-        } else if (key == u"DBusActivatable") {
-            entry.dbusActivatable = value == u"true";
-        }
+        if (inMainGroup && equals > 0)
+            keys.insert(line.left(equals).trimmed(), unescapeValue(line.mid(equals + 1).trimmed()));
     }
-    if (!hasExec && !entry.dbusActivatable)
+    return keys;
+}
+
+std::optional<Entry> read(const QString& path) {
+    const std::optional<QHash<QString, QString>> keys = mainGroup(path);
+    if (!keys)
+        return std::nullopt;
+    const auto optional = [&keys](const char* key) -> std::optional<QString> {
+        const auto found = keys->constFind(QLatin1String(key));
+        return found == keys->cend() ? std::nullopt : std::optional<QString>(*found);
+    };
+    Entry entry{keys->value(QStringLiteral("Exec")), optional("Name"), optional("Icon"), path,
+                keys->value(QStringLiteral("DBusActivatable")) == u"true"};
+    if (!keys->contains(QStringLiteral("Exec")) && !entry.dbusActivatable)
         return std::nullopt;
     return entry;
 }

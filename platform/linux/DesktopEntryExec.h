@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -29,8 +30,10 @@ QString objectPath(const Entry& entry);
 // nothing to run).
 std::optional<QStringList> arguments(const Entry& entry, const std::optional<QString>& target);
 
-// The [Desktop Entry] group of a .desktop file; nothing when it has neither Exec nor
-// DBusActivatable.
+// The keys of the [Desktop Entry] group of a .desktop file, their values unescaped; nothing
+// when the file cannot be read.
+std::optional<QHash<QString, QString>> mainGroup(const QString& path);
+// That group as an entry to start; nothing when it has neither Exec nor DBusActivatable.
 std::optional<Entry> read(const QString& path);
 
 } // namespace DesktopEntryExec

@@ -19,10 +19,14 @@ QByteArray readSmall(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.read(4096) : QByteArray();
 }
 
+bool isLive(const ProcTerminalJobs::Stat& stat) {
+    return stat.state != 'Z' && stat.state != 'X' && stat.state != 'x';
+}
+
 bool alive(qint64 pid) {
     const std::optional<ProcTerminalJobs::Stat> stat =
         ProcTerminalJobs::parseStat(readSmall(QStringLiteral("/proc/%1/stat").arg(pid)));
-    return stat && stat->state != 'Z' && stat->state != 'X' && stat->state != 'x';
+    return stat && isLive(*stat);
 }
 
 // Ends with the process: a pidfd becomes readable when it exits.
@@ -135,6 +139,23 @@ QList<qint64> ProcTerminalJobs::allProcesses() {
 }
 
 QList<qint64> ProcTerminalJobs::childrenOf(qint64 pid) {
+    // The kernel lists each thread's children; only without that file is every process read.
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    const QStringList threads = QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    if (!threads.isEmpty() &&
+        QFile::exists(tasks + u'/' + threads.constFirst() + QStringLiteral("/children"))) {
+        QList<qint64> listed;
+        for (const QString& thread : threads) {
+            QFile file(tasks + u'/' + thread + QStringLiteral("/children"));
+            if (!file.open(QIODevice::ReadOnly))
+                continue;
+            for (const QByteArray& child : file.readAll().simplified().split(' ')) {
+                if (!child.isEmpty())
+                    listed.append(child.toLongLong());
+            }
+        }
+        return listed;
+    }
     QList<qint64> children;
     for (const qint64 candidate : allProcesses()) {
         const std::optional<Stat> candidateStat = stat(candidate);
@@ -182,14 +203,12 @@ bool ProcTerminalJobs::isGroupStopped(qint64 group) const {
 std::optional<qint64> ProcTerminalJobs::memberOf(qint64 group) const {
     if (group <= 0)
         return std::nullopt;
-    if (alive(group)) {
-        const std::optional<Stat> leader = stat(group);
-        if (leader && leader->group == group)
-            return group;
-    }
+    if (const std::optional<Stat> leader = stat(group);
+        leader && leader->group == group && isLive(*leader))
+        return group;
     for (const qint64 pid : allProcesses()) {
         const std::optional<Stat> processStat = stat(pid);
-        if (processStat && processStat->group == group && alive(pid))
+        if (processStat && processStat->group == group && isLive(*processStat))
             return pid;
     }
     return std::nullopt;

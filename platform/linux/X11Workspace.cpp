@@ -473,10 +473,9 @@ quint32 X11Workspace::serverTime() {
     return XCB_CURRENT_TIME;
 }
 
-std::optional<quint32> X11Workspace::cardinal(quint32 window, quint32 atom) const {
+std::optional<quint32> X11Workspace::firstWord(quint32 window, quint32 atom, quint32 type) const {
     const ReplyPtr<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-        m_connection, xcb_get_property(m_connection, 0, window, atom, XCB_ATOM_CARDINAL, 0, 1),
-        nullptr));
+        m_connection, xcb_get_property(m_connection, 0, window, atom, type, 0, 1), nullptr));
     if (!reply || xcb_get_property_value_length(reply.get()) < 4)
         return std::nullopt;
     return *static_cast<const quint32*>(xcb_get_property_value(reply.get()));
@@ -487,18 +486,15 @@ bool X11Workspace::raiseWindow(quint64 windowID) {
         return false;
     const auto window = static_cast<xcb_window_t>(windowID);
     // On another desktop: go there first (0xFFFFFFFF is "on every desktop").
-    const std::optional<quint32> desktop = cardinal(window, m_atoms->ewmh._NET_WM_DESKTOP);
-    const std::optional<quint32> current = cardinal(m_root, m_atoms->ewmh._NET_CURRENT_DESKTOP);
+    const std::optional<quint32> desktop =
+        firstWord(window, m_atoms->ewmh._NET_WM_DESKTOP, XCB_ATOM_CARDINAL);
+    const std::optional<quint32> current =
+        firstWord(m_root, m_atoms->ewmh._NET_CURRENT_DESKTOP, XCB_ATOM_CARDINAL);
     if (desktop && *desktop != 0xFFFFFFFF && current && *desktop != *current)
         xcb_ewmh_request_change_current_desktop(&m_atoms->ewmh, 0, *desktop, XCB_CURRENT_TIME);
     // ICCCM: a client leaves the iconic state by mapping its window again.
-    const ReplyPtr<xcb_get_property_reply_t> state(xcb_get_property_reply(
-        m_connection,
-        xcb_get_property(m_connection, 0, window, m_atoms->wmState, m_atoms->wmState, 0, 2),
-        nullptr));
     constexpr quint32 kIconicState = 3;
-    if (state && xcb_get_property_value_length(state.get()) >= 4 &&
-        *static_cast<const quint32*>(xcb_get_property_value(state.get())) == kIconicState)
+    if (firstWord(window, m_atoms->wmState, m_atoms->wmState) == kIconicState)
         xcb_map_window(m_connection, window);
     // As a pager would ask (source 2) with a real time, which window managers with
     // focus-stealing prevention obey; they de-iconify on activation.
@@ -541,20 +537,19 @@ bool X11Workspace::activateOverDBus(const DesktopEntryExec::Entry& entry,
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return false;
+    // Never wait on another application: sent when its name is there or can be activated.
+    const QString name = DesktopEntryExec::busName(entry);
+    QDBusConnectionInterface* daemon = bus.interface();
+    if (!daemon->isServiceRegistered(name).value() &&
+        !daemon->activatableServiceNames().value().contains(name))
+        return false;
     QDBusMessage call = QDBusMessage::createMethodCall(
-        DesktopEntryExec::busName(entry), DesktopEntryExec::objectPath(entry),
-        QStringLiteral("org.freedesktop.Application"),
+        name, DesktopEntryExec::objectPath(entry), QStringLiteral("org.freedesktop.Application"),
         url ? QStringLiteral("Open") : QStringLiteral("Activate"));
     if (url)
         call << QStringList{*url} << QVariantMap{};
     else
         call << QVariantMap{};
-    // Never wait on another application: sent when its name is there or can be activated.
-    QDBusConnectionInterface* daemon = bus.interface();
-    const QString name = DesktopEntryExec::busName(entry);
-    if (!daemon->isServiceRegistered(name).value() &&
-        !daemon->activatableServiceNames().value().contains(name))
-        return false;
     bus.asyncCall(call);
     return true;
 }

@@ -67,7 +67,8 @@ private:
                                            AppIdentityResolver::Clues clues);
     void removeWindow(quint32 window);
     std::optional<QString> readTitle(quint32 window) const;
-    std::optional<quint32> cardinal(quint32 window, quint32 atom) const;
+    // The first 32-bit value of a window property of that type.
+    std::optional<quint32> firstWord(quint32 window, quint32 atom, quint32 type) const;
     // The X server's current time (for requests on the user's behalf).
     quint32 serverTime();
     bool readIsRegular(quint32 window) const;

@@ -192,19 +192,9 @@ TEST(EngineEndToEndTest, ASecondStartLeavesTheRunningEngineAlone) {
 TEST(EngineEndToEndTest, TheCommandLineListsLoopsAndTakesTheUserBackToOne) {
     ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
     QTemporaryDir home;
-    const auto tessarine = [](const QProcessEnvironment& environment, const QStringList& words,
-                              QByteArray* output = nullptr) {
-        QProcess client;
-        client.setProcessEnvironment(environment);
-        client.start(QStringLiteral(TESSARINE_EXECUTABLE), words);
-        client.waitForFinished(10000);
-        if (output)
-            *output = client.readAllStandardOutput() + client.readAllStandardError();
-        return client.exitCode();
-    };
     QProcessEnvironment noEngine = QProcessEnvironment::systemEnvironment();
     QByteArray said;
-    EXPECT_EQ(tessarine(noEngine, {u"loops"_qs}, &said), 3) << said.toStdString();
+    EXPECT_EQ(runClient(noEngine, {u"loops"_qs}, &said), 3) << said.toStdString();
     EXPECT_TRUE(said.contains("not running"));
 
     Engine engine(home, kLoopsAtOnce);
@@ -220,7 +210,7 @@ TEST(EngineEndToEndTest, TheCommandLineListsLoopsAndTakesTheUserBackToOne) {
     const QProcessEnvironment environment = engine.environment();
     QString id;
     ASSERT_TRUE(waitFor([&] {
-        tessarine(environment, {u"loops"_qs, u"--json"_qs}, &said);
+        runClient(environment, {u"loops"_qs, u"--json"_qs}, &said);
         for (const QJsonValue& loop : QJsonDocument::fromJson(said).array()) {
             if (loop[u"bundleID"_qs] == u"EndToEndReport"_qs) {
                 id = loop[u"id"_qs].toString();
@@ -231,19 +221,19 @@ TEST(EngineEndToEndTest, TheCommandLineListsLoopsAndTakesTheUserBackToOne) {
         return !id.isEmpty();
     })) << said.toStdString();
 
-    EXPECT_EQ(tessarine(environment, {u"open"_qs, id.left(6).toLower()}, &said), 0)
+    EXPECT_EQ(runClient(environment, {u"open"_qs, id.left(6).toLower()}, &said), 0)
         << said.toStdString();
     EXPECT_TRUE(waitFor([&] { return activeWindow() == reportWindow; }))
         << "the minimised window is back in front";
 
-    EXPECT_EQ(tessarine(environment, {u"open"_qs, u"not-an-id"_qs}, &said), 1);
+    EXPECT_EQ(runClient(environment, {u"open"_qs, u"not-an-id"_qs}, &said), 1);
     EXPECT_TRUE(said.contains("tessarine loops")) << "says what to do";
-    EXPECT_EQ(tessarine(environment, {u"snooze"_qs, id, u"soon"_qs}, &said), 2);
-    EXPECT_EQ(tessarine(environment, {u"open"_qs}, &said), 2);
+    EXPECT_EQ(runClient(environment, {u"snooze"_qs, id, u"soon"_qs}, &said), 2);
+    EXPECT_EQ(runClient(environment, {u"open"_qs}, &said), 2);
     // The report is in front now; the other window's loop is the one listed.
     QString otherID;
     ASSERT_TRUE(waitFor([&] {
-        tessarine(environment, {u"loops"_qs, u"--json"_qs}, &said);
+        runClient(environment, {u"loops"_qs, u"--json"_qs}, &said);
         const QJsonArray loops = QJsonDocument::fromJson(said).array();
         for (const QJsonValue& loop : loops) {
             if (loop[u"bundleID"_qs] == u"EndToEndOther"_qs)
@@ -251,8 +241,8 @@ TEST(EngineEndToEndTest, TheCommandLineListsLoopsAndTakesTheUserBackToOne) {
         }
         return !otherID.isEmpty();
     })) << said.toStdString();
-    EXPECT_EQ(tessarine(environment, {u"pin"_qs, otherID}, &said), 0) << said.toStdString();
-    EXPECT_EQ(tessarine(environment, {u"loops"_qs}, &said), 0);
+    EXPECT_EQ(runClient(environment, {u"pin"_qs, otherID}, &said), 0) << said.toStdString();
+    EXPECT_EQ(runClient(environment, {u"loops"_qs}, &said), 0);
     EXPECT_TRUE(said.contains("(pinned)")) << said.toStdString();
 
     // A loop whose only way back is a command: it lands on the clipboard (read by another X
@@ -266,7 +256,7 @@ TEST(EngineEndToEndTest, TheCommandLineListsLoopsAndTakesTheUserBackToOne) {
                    otherID);
     }
     ASSERT_TRUE(engine.activate(reportWindow, u"EndToEndReport"_qs)) << engine.log();
-    EXPECT_EQ(tessarine(environment, {u"open"_qs, otherID}, &said), 0) << said.toStdString();
+    EXPECT_EQ(runClient(environment, {u"open"_qs, otherID}, &said), 0) << said.toStdString();
     QProcess clipboard;
     clipboard.start(QStringLiteral(TESSARINE_TEST_CLIPBOARD));
     ASSERT_TRUE(clipboard.waitForFinished(10000));
@@ -297,13 +287,7 @@ TEST(EngineEndToEndTest, EveryCommandOfTheCommandLineReachesTheEngine) {
 
     QByteArray said;
     const auto run = [&](const QStringList& words) {
-        QProcess client;
-        client.setProcessEnvironment(engine.environment());
-        client.setWorkingDirectory(home.path());
-        client.start(QStringLiteral(TESSARINE_EXECUTABLE), words);
-        client.waitForFinished(10000);
-        said = client.readAllStandardOutput() + client.readAllStandardError();
-        return client.exitCode();
+        return runClient(engine.environment(), words, &said, home.path());
     };
     const auto listed = [&] {
         QMap<QString, QJsonObject> loops;

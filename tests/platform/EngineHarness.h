@@ -40,6 +40,20 @@ inline QString startWindow(QProcess& process, const QString& wmClass, const QStr
     return window;
 }
 
+// Runs `tessarine WORDS…` as the command-line client; its exit status, and what it said.
+inline int runClient(const QProcessEnvironment& environment, const QStringList& words,
+                     QByteArray* output = nullptr, const QString& workingDirectory = QString()) {
+    QProcess client;
+    client.setProcessEnvironment(environment);
+    if (!workingDirectory.isEmpty())
+        client.setWorkingDirectory(workingDirectory);
+    client.start(QStringLiteral(TESSARINE_EXECUTABLE), words);
+    client.waitForFinished(10000);
+    if (output)
+        *output = client.readAllStandardOutput() + client.readAllStandardError();
+    return client.exitCode();
+}
+
 // The X server's active window.
 inline QString activeWindow() {
     QProcess active;
