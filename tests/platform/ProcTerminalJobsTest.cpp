@@ -1,5 +1,6 @@
 // A real terminal: `script` gives an interactive bash a pseudo-terminal with job control, and
-// the test types into it.
+// the test types into it. `script` starts its command through the user's $SHELL; `exec` keeps
+// that shell from staying on as a second one whose foreground job is bash.
 #include "platform/linux/ProcTerminalJobs.h"
 
 #include "Wait.h"
@@ -23,7 +24,7 @@ TEST(ProcTerminalJobs, StatLinesAreReadFromTheLastParenthesis) {
 
 TEST(ProcTerminalJobs, TheForegroundJobOfARealShellItsEndAndItsSuspension) {
     QProcess terminal;
-    terminal.start(u"script"_qs, {u"-qfec"_qs, u"bash --norc --noprofile -i"_qs, u"/dev/null"_qs});
+    terminal.start(u"script"_qs, {u"-qfec"_qs, u"exec bash --norc --noprofile -i"_qs, u"/dev/null"_qs});
     ASSERT_TRUE(terminal.waitForStarted());
     ProcTerminalJobs jobs;
     std::optional<TerminalJobs::Shell> shell;
