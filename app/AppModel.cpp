@@ -46,6 +46,7 @@ private:
 AppModel::AppModel(AppModelDependencies dependencies, QObject* parent)
     : QObject(parent)
     , m_dependencies(std::move(dependencies))
+    , m_permissions(m_dependencies.accessibilitySwitch, m_dependencies.settings)
     , m_focusTracker(m_dependencies.workspace, m_dependencies.ownPid, m_dependencies.now)
     , m_dropdownNotifier(std::make_shared<DropdownNotifier>(m_dependencies.settings))
     , m_returnFlow(returnFlowDependencies()) {
@@ -61,6 +62,10 @@ AppModel::AppModel(AppModelDependencies dependencies, QObject* parent)
     QObject::connect(&m_dependencies.settings, &UserDefaults::changed, this,
                      &AppModel::settingsChanged);
 
+    if (!m_dependencies.capture) {
+        openStoreToRead();
+        return;
+    }
     openStore();
     if (m_store) {
         buildStateMachine();
@@ -78,6 +83,15 @@ AppModel::AppModel(AppModelDependencies dependencies, QObject* parent)
 AppModel::~AppModel() {
     m_focusTracker.stop();
     m_loopsObservation.cancel();
+}
+
+void AppModel::openStoreToRead() {
+    try {
+        m_store = m_dependencies.openStore();
+        m_loops = m_store->openLoopsGroupedByState(m_dependencies.now());
+    } catch (const std::exception& error) {
+        qCCritical(lcApp).noquote() << "Failed to open context store:" << error.what();
+    }
 }
 
 void AppModel::openStore() {
@@ -267,14 +281,24 @@ void AppModel::runChangeHandlers() {
 }
 
 void AppModel::refresh() {
-    if (!m_store)
-        return;
-    try {
-        m_loops = m_store->openLoopsGroupedByState(m_dependencies.now());
-    } catch (const std::exception&) {
-        return;
+    if (m_store) {
+        try {
+            m_loops = m_store->openLoopsGroupedByState(m_dependencies.now());
+            runChangeHandlers();
+        } catch (const std::exception&) {
+            // the lists stay as they were
+        }
     }
-    runChangeHandlers();
+    m_permissions.refresh();
+}
+
+void AppModel::setPendingApproval(const QString& contextID, bool pending) {
+    const bool changed =
+        pending ? !m_pendingApprovals.contains(contextID) : m_pendingApprovals.remove(contextID);
+    if (pending)
+        m_pendingApprovals.insert(contextID);
+    if (changed)
+        Q_EMIT pendingApprovalsChanged();
 }
 
 void AppModel::togglePause() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Permissions.h"
 #include "app/ReturnFlow.h"
 #include "detectors/DetectorRegistry.h"
 #include "engine/FocusTracker.h"
@@ -13,11 +14,13 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <QSet>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
+class AccessibilitySwitch;
 class LoginItem;
 class SessionMonitor;
 class UserDefaults;
@@ -51,6 +54,11 @@ struct AppModelDependencies {
     std::function<TimePoint()> now = [] { return std::chrono::system_clock::now(); };
     // The state machine's timer; a MainQueueTickTimer when none is given.
     std::unique_ptr<TickTimer> timer;
+    // The desktop's accessibility switch; none where the desktop has no accessibility bus.
+    AccessibilitySwitch* accessibilitySwitch = nullptr;
+    // False for a model that only reads the loops (snapshots, state dumps): no seeding, no
+    // detectors, no focus tracking, no reconciliation, retention, login item or away handling.
+    bool capture = true;
 };
 
 // Owns and wires the whole engine: store, state machine, nudge engine, detectors, focus
@@ -69,8 +77,17 @@ public:
     bool isPaused() const { return m_isPaused; }
     // Runs after every change of the loops or of the pause state.
     void observeChanges(std::function<void()> handler);
+    // Re-reads the loops (running the change handlers) and the accessibility permission.
     void refresh();
     void togglePause();
+    Permissions& permissions() { return m_permissions; }
+
+    // Approval prompts of chat applications waiting for an answer, by loop id (filled by the
+    // chat detector that reads them).
+    bool hasPendingApproval(const QString& contextID) const {
+        return m_pendingApprovals.contains(contextID);
+    }
+    void setPendingApproval(const QString& contextID, bool pending);
     // The downloads switch: on registers a downloads detector unless one runs; off leaves a
     // running one alone until the next launch.
     void applyDownloadsDetection(bool enabled);
@@ -117,9 +134,11 @@ public:
 Q_SIGNALS:
     void loopsChanged();
     void pausedChanged(bool paused);
+    void pendingApprovalsChanged();
 
 private:
     void openStore();
+    void openStoreToRead();
     void buildStateMachine();
     void buildDetectors();
     void connectFocusEvents();
@@ -135,6 +154,8 @@ private:
     AppModelDependencies m_dependencies;
     GroupedLoops m_loops;
     bool m_isPaused = false;
+    QSet<QString> m_pendingApprovals;
+    Permissions m_permissions;
     std::vector<std::function<void()>> m_changeHandlers;
     std::unique_ptr<ContextStore> m_store;
     std::unique_ptr<TickTimer> m_timer;

@@ -86,14 +86,23 @@ void ControlService::Exclude(const QString& bundleID) {
     answer(m_commands.exclude(bundleID));
 }
 
+namespace {
+void runOrSay(const std::function<void()>& surface, const char* what) {
+    if (surface)
+        surface();
+    else
+        qCInfo(lcApp).noquote() << "Asked to" << what << "but this engine runs without a display";
+}
+} // namespace
+
 void ControlService::Show() {
-    qCInfo(lcApp) << "Asked to show itself (no window exists yet)";
+    runOrSay(onShow, "show itself,");
 }
 
 void ControlService::Toggle() {
-    qCInfo(lcApp) << "Asked to toggle the dropdown (no dropdown exists yet)";
+    runOrSay(onToggle, "toggle the dropdown,");
 }
 
 void ControlService::OpenSettings() {
-    qCInfo(lcApp) << "Asked to open the settings (no settings window exists yet)";
+    runOrSay(onOpenSettings, "open the settings,");
 }

@@ -24,6 +24,11 @@ public:
     // Takes the name on the session bus; false (logged) when it cannot.
     bool registerOnSessionBus();
 
+    // The visible surfaces, installed when there are any (not on a headless engine).
+    std::function<void()> onShow;
+    std::function<void()> onToggle;
+    std::function<void()> onOpenSettings;
+
 public Q_SLOTS:
     QString Loops();
     void Open(const QString& id);
@@ -38,7 +43,7 @@ public Q_SLOTS:
     void Watch(const QString& id);
     void Export(const QString& absolutePath);
     void Exclude(const QString& bundleID);
-    // The surfaces come later; today these only say so in the log.
+    // The dropdown and the settings window; a headless engine says in the log that it has none.
     void Show();
     void Toggle();
     void OpenSettings();

@@ -1,5 +1,6 @@
 #include "model/RelativeTime.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -41,4 +42,25 @@ QString RelativeTime::ago(std::optional<TimePoint> time, TimePoint now) {
     if (span < 365 * 86400)
         return phrase(whole(30 * 86400), "month", "last month", "next month", future);
     return phrase(whole(365 * 86400), "year", "last year", "next year", future);
+}
+
+QString RelativeTime::compact(std::optional<TimePoint> time, TimePoint now) {
+    if (!time)
+        return {};
+    // A time a little ahead (clocks of other processes) reads as now.
+    const double span = std::max(0.0, std::chrono::duration<double>(now - *time).count());
+    const auto unit = [span](double seconds, char suffix) {
+        return QString::number(static_cast<qint64>(std::floor(span / seconds))) + QChar(suffix);
+    };
+    if (span < 60)
+        return QStringLiteral("now");
+    if (span < 3600)
+        return unit(60, 'm');
+    if (span < 86400)
+        return unit(3600, 'h');
+    if (span < 7 * 86400)
+        return unit(86400, 'd');
+    if (span < 365 * 86400)
+        return unit(7 * 86400, 'w');
+    return unit(365 * 86400, 'y');
 }

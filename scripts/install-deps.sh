@@ -7,12 +7,18 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config make
   qt6-base-dev qtkeychain-qt6-dev libssl-dev libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev
-  # run time: Qt's X11 platform plugin (the engine's clipboard)
-  qt6-qpa-plugins
+  qt6-declarative-dev
+  # run time: Qt's X11 platform plugin, the Qt Quick modules the views import, the SVG icon
+  # engine (tray icons)
+  qt6-qpa-plugins libqt6svg6
+  qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-templates
+  qml6-module-qtquick-window qml6-module-qtqml-workerscript qml6-module-qtquick-layouts
   # tests, fuzzing (clang's libFuzzer and sanitizers) and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
   # the private desktop session of scripts/test-env.sh (never dbus-x11: it spawns stray buses)
   xvfb openbox dbus gnome-keyring xdotool fonts-dejavu-core
+  # the accessibility bus, and the client the tests press the views' controls with
+  at-spi2-core python3-pyatspi gir1.2-atspi-2.0
   # a real terminal window and a real browser for the end-to-end tests
   xterm chromium
 )

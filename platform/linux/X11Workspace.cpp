@@ -2,6 +2,7 @@
 
 #include "model/Log.h"
 #include "platform/linux/DesktopEntryExec.h"
+#include "platform/linux/XcbReply.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -16,11 +17,6 @@
 #include <xcb/xcb_icccm.h>
 
 namespace {
-
-template <typename Reply> struct FreeDeleter {
-    void operator()(Reply* reply) const { std::free(reply); }
-};
-template <typename Reply> using ReplyPtr = std::unique_ptr<Reply, FreeDeleter<Reply>>;
 
 // A handle for an application whose windows name no process: negative, from its identity.
 qint64 syntheticHandle(const QString& identity) {

@@ -1,29 +1,47 @@
 // Tessarine: keeps the user's unfinished work in an encrypted local database. This entry runs
-// the engine headless on the desktop: focus tracking, loops, detectors, nudges, retention.
+// the engine (focus tracking, loops, detectors, nudges, retention) and, where a display
+// answers, the visible shell around it: tray icon, dropdown and global shortcut.
 
 #include "app/AppModel.h"
 #include "app/CommandLine.h"
 #include "app/ControlService.h"
 #include "app/DesktopDetectors.h"
+#include "app/StateDump.h"
 #include "app/UserCommands.h"
 #include "detectors/BrowserDetector.h"
 #include "model/Environment.h"
 #include "model/Log.h"
+#include "platform/linux/A11yBusSwitch.h"
+#include "platform/linux/AppIdentityResolver.h"
+#include "platform/linux/DesktopEntryExec.h"
 #include "platform/linux/InstanceLock.h"
 #include "platform/linux/JsonFileUserDefaults.h"
 #include "platform/linux/LinuxSessionMonitor.h"
 #include "platform/linux/SecretServiceStore.h"
 #include "platform/linux/UnixDatagramMessagePort.h"
 #include "platform/linux/UnixSignalWatcher.h"
+#include "platform/linux/X11GlobalHotkey.h"
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
 #include "store/KeyProviders.h"
+#include "ui/DropdownWindow.h"
+#include "ui/LoopImages.h"
+#include "ui/MenuBarView.h"
+#include "ui/SampleLoops.h"
+#include "ui/Shell.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
-#include <QGuiApplication>
+#include <QIcon>
+#include <QImage>
+#include <QQmlEngine>
+#include <QQuickWindow>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -56,6 +74,117 @@ void logStore(ContextStore& store) {
                                    QLatin1Char(')');
 }
 
+// The application icons rows show, from the installed desktop entries (read once).
+LoopRow::IconLookup iconLookup() {
+    auto resolver = std::make_shared<AppIdentityResolver>();
+    auto cache = std::make_shared<QHash<QString, std::optional<QString>>>();
+    return [resolver, cache](const QString& bundleID) -> std::optional<QString> {
+        if (const auto cached = cache->constFind(bundleID); cached != cache->constEnd())
+            return *cached;
+        std::optional<QString> icon;
+        if (const auto entry = resolver->desktopEntry(bundleID)) {
+            if (const auto read = DesktopEntryExec::read(entry->path))
+                icon = read->icon;
+        }
+        // Only an icon the theme (or the file it names) really has; rows draw a letter else.
+        if (icon &&
+            (icon->startsWith(u'/') ? !QFile::exists(*icon) : QIcon::fromTheme(*icon).isNull())) {
+            icon.reset();
+        }
+        cache->insert(bundleID, icon);
+        return icon;
+    };
+}
+
+// A model that only reads the loops, for the diagnostics: no capture, no instance lock, so
+// they work while Tessarine runs.
+std::unique_ptr<AppModel> readingModel(Workspace& workspace, UserDefaults& settings,
+                                       SessionMonitor& sessionMonitor, LoginItem& loginItem,
+                                       std::function<std::unique_ptr<ContextStore>()> open) {
+    return std::make_unique<AppModel>(AppModelDependencies{
+        .workspace = workspace,
+        .settings = settings,
+        .sessionMonitor = sessionMonitor,
+        .loginItem = loginItem,
+        .openStore = std::move(open),
+        .defaultExclusionsPath = std::nullopt,
+        .makeDetectors = {},
+        .prepareBrowserExtension = {},
+        .makeDownloadsDetector = {},
+        .activeTabReader = {},
+        .isBrowser = {},
+        .ownPid = QCoreApplication::applicationPid(),
+        .now = [] { return std::chrono::system_clock::now(); },
+        .timer = nullptr,
+        .accessibilitySwitch = nullptr,
+        .capture = false,
+    });
+}
+
+// KESTRUNE_SNAPSHOT=1: draws the dropdown offscreen (the user's loops, or the sample set
+// with KESTRUNE_SNAPSHOT_SAMPLE=1), saves it as a PNG, prints its path.
+int runSnapshot(int argc, char* argv[]) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Tessarine"));
+    const auto now = [] { return std::chrono::system_clock::now(); };
+    X11Workspace workspace(QCoreApplication::applicationPid());
+    JsonFileUserDefaults settings;
+    SessionMonitor sessionMonitor;
+    XdgAutostartLoginItem loginItem(QCoreApplication::applicationFilePath());
+    QTemporaryDir sampleFolder;
+    std::function<std::unique_ptr<ContextStore>()> open = openStore;
+    if (Environment::isSwitchOn("KESTRUNE_SNAPSHOT_SAMPLE")) {
+        open = [&sampleFolder, now] {
+            EphemeralKeyProvider key(EphemeralKeyProvider::developmentKey());
+            auto store = std::make_unique<ContextStore>(
+                sampleFolder.filePath(QStringLiteral("sample.db")), key);
+            SampleLoops::write(*store, now());
+            return store;
+        };
+    }
+    std::unique_ptr<AppModel> model =
+        readingModel(workspace, settings, sessionMonitor, loginItem, open);
+    UserCommands commands(*model, now);
+    MenuBarView menu(*model, commands, now, iconLookup(), true);
+    QQmlEngine engine;
+    LoopImages images;
+    LoopImageProvider::install(engine, images, *model);
+    DropdownWindow dropdown(engine, menu);
+    const QImage image = dropdown.render();
+    const QString path = qEnvironmentVariableIsEmpty("KESTRUNE_SNAPSHOT_PATH")
+                             ? QDir::temp().filePath(QStringLiteral("tessarine-dropdown-%1.png")
+                                                         .arg(QDateTime::currentDateTime().toString(
+                                                             QStringLiteral("yyyyMMdd-hhmmss"))))
+                             : qEnvironmentVariable("KESTRUNE_SNAPSHOT_PATH");
+    if (image.isNull() || !image.save(path)) {
+        std::fprintf(stderr, "tessarine: the dropdown could not be drawn to %s\n",
+                     qPrintable(path));
+        return 1;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return 0;
+}
+
+// KESTRUNE_DEBUG_DUMP=1: prints the engine's state and exits.
+int runStateDump(DesktopDetectors& detectors, Workspace& workspace, UserDefaults& settings) {
+    SessionMonitor sessionMonitor;
+    XdgAutostartLoginItem loginItem(QCoreApplication::applicationFilePath());
+    std::unique_ptr<AppModel> model =
+        readingModel(workspace, settings, sessionMonitor, loginItem, openStore);
+    QStringList kinds;
+    for (const auto& detector : detectors.make())
+        kinds.append(detector->kind());
+    if (settings.boolValue(QStringLiteral("settings.downloadsDetector")).value_or(false) ||
+        !qEnvironmentVariableIsEmpty("KESTRUNE_DOWNLOADS_DIR"))
+        kinds.append(QStringLiteral("downloads"));
+    std::fputs(qPrintable(StateDump::text(model->loops(), model->store(), kinds, settings,
+                                          std::chrono::system_clock::now())),
+               stdout);
+    return model->store() ? 0 : 1;
+}
+
 // Whether an X display answers (a GUI application would abort without one).
 bool displayReachable() {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
@@ -79,10 +208,14 @@ int main(int argc, char* argv[]) {
         QCoreApplication client(argc, argv);
         return CommandLine::run(QCoreApplication::arguments().mid(1));
     }
-    // The engine is a GUI application (for the clipboard) only where a display is reachable.
+    if (Environment::isSwitchOn("KESTRUNE_SNAPSHOT"))
+        return runSnapshot(argc, argv);
+    // The engine shows itself (and uses the clipboard) only where a display is reachable.
     const bool gui = displayReachable();
+    if (gui && qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software); // a third of GL's memory
     std::unique_ptr<QCoreApplication> application =
-        gui ? std::make_unique<QGuiApplication>(argc, argv)
+        gui ? std::make_unique<QApplication>(argc, argv)
             : std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication& app = *application;
     QCoreApplication::setApplicationName(QStringLiteral("Tessarine"));
@@ -106,6 +239,12 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "tessarine: unknown command \"%s\"; see tessarine --help\n",
                      qPrintable(arguments.positionalArguments().constFirst()));
         return 2;
+    }
+    if (Environment::isSwitchOn("KESTRUNE_DEBUG_DUMP")) {
+        X11Workspace workspace(QCoreApplication::applicationPid());
+        JsonFileUserDefaults settings;
+        DesktopDetectors detectors(workspace, settings);
+        return runStateDump(detectors, workspace, settings);
     }
 
     // One engine per user: a second one would record every focus change twice.
@@ -166,6 +305,7 @@ int main(int argc, char* argv[]) {
     LinuxSessionMonitor sessionMonitor;
     XdgAutostartLoginItem loginItem(QCoreApplication::applicationFilePath());
     DesktopDetectors detectors(workspace, settings);
+    A11yBusSwitch accessibilitySwitch;
 
     AppModel model(AppModelDependencies{
         .workspace = workspace,
@@ -187,12 +327,32 @@ int main(int argc, char* argv[]) {
         .ownPid = pid,
         .now = [] { return std::chrono::system_clock::now(); },
         .timer = nullptr,
+        .accessibilitySwitch = &accessibilitySwitch,
     });
     if (model.store())
         logStore(*model.store());
     UserCommands commands(model, [] { return std::chrono::system_clock::now(); });
     ControlService control(model, commands);
     control.registerOnSessionBus();
+
+    // The visible shell, in launch order, where there is a display.
+    std::unique_ptr<X11GlobalHotkey> hotkey;
+    std::unique_ptr<Shell> shell;
+    if (gui) {
+        QGuiApplication::setQuitOnLastWindowClosed(false);
+        hotkey = std::make_unique<X11GlobalHotkey>();
+        shell = std::make_unique<Shell>(Shell::Dependencies{
+            .model = model,
+            .commands = commands,
+            .settings = settings,
+            .hotkey = hotkey->isConnected() ? hotkey.get() : nullptr,
+            .iconName = iconLookup(),
+            .now = [] { return std::chrono::system_clock::now(); },
+        });
+        control.onShow = [&shell] { shell->openDropdown(); };
+        control.onToggle = [&shell] { shell->toggleDropdown(); };
+        control.onOpenSettings = [&shell] { shell->openSettings(); };
+    }
 
     qCInfo(lcApp) << "Tessarine is running; press Ctrl+C to stop";
     return QCoreApplication::exec();

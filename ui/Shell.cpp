@@ -1,0 +1,90 @@
+#include "ui/Shell.h"
+
+#include "app/AppModel.h"
+#include "app/HotkeyManager.h"
+#include "model/Log.h"
+#include "ui/DropdownWindow.h"
+#include "ui/MenuBarView.h"
+#include "ui/StatusItemController.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
+Shell::Shell(Dependencies dependencies, QObject* parent)
+    : QObject(parent)
+    , m_dependencies(std::move(dependencies)) {
+    AppModel& model = m_dependencies.model;
+    LoopImageProvider::install(m_engine, m_images, model);
+    m_menu = std::make_unique<MenuBarView>(model, m_dependencies.commands, m_dependencies.now,
+                                           m_dependencies.iconName);
+    m_dropdown = std::make_unique<DropdownWindow>(m_engine, *m_menu);
+    connect(m_menu.get(), &MenuBarView::settingsRequested, this, &Shell::openSettings);
+    connect(m_menu.get(), &MenuBarView::quitRequested, qApp, &QCoreApplication::quit);
+    connect(&model.permissions(), &Permissions::consentRequested, this,
+            &Shell::askForAccessibility);
+
+    // The settings window has its place here (it comes with the settings).
+    m_statusItem =
+        std::make_unique<StatusItemController>(model, *m_dropdown, [this] { openSettings(); });
+    if (m_dependencies.hotkey) {
+        m_hotkey = std::make_unique<HotkeyManager>(*m_dependencies.hotkey, m_dependencies.settings,
+                                                   [this] { toggleDropdown(); });
+        m_hotkey->registerHotkey();
+    }
+    // The island and onboarding have their places here (they come with their own surfaces).
+    // A nudge drops the dropdown down where the user is, when the dropdown is the surface.
+    model.dropdownNotifier().onSurface = [this] {
+        if (!m_dropdown->isShown()) {
+            m_dependencies.model.refresh();
+            m_dropdown->showAt(std::nullopt);
+        }
+    };
+}
+
+Shell::~Shell() {
+    m_dependencies.model.dropdownNotifier().onSurface = nullptr;
+}
+
+void Shell::toggleDropdown() {
+    m_statusItem->toggle();
+}
+
+void Shell::openDropdown() {
+    if (!m_dropdown->isShown())
+        m_statusItem->open();
+}
+
+void Shell::openSettings() {
+    m_dropdown->close();
+    qCInfo(lcApp) << "The settings window is not part of this version yet; settings live in"
+                  << "~/.config/Kestrune/defaults.json";
+}
+
+void Shell::askForAccessibility(bool firstTime) {
+    auto* box = new QMessageBox(QMessageBox::Question, QStringLiteral("Turn on Accessibility"),
+                                QStringLiteral("Tessarine reads other applications' buttons and "
+                                               "text (to see, for example, when an AI chat has "
+                                               "finished) through the desktop's accessibility "
+                                               "switch, the one screen readers use. Turn it on "
+                                               "now?"));
+    box->setInformativeText(
+        QStringLiteral("Applications started before the switch (Chromium, and Electron apps such "
+                       "as Claude or Slack) must be restarted before Tessarine can read them.") +
+        (firstTime ? QString()
+                   : QStringLiteral("\n\nIf turning it on here does not work, turn on assistive "
+                                    "technologies in your desktop's accessibility settings.")));
+    QPushButton* turnOn = box->addButton(QStringLiteral("Turn On"), QMessageBox::AcceptRole);
+    box->addButton(QStringLiteral("Not Now"), QMessageBox::RejectRole);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this, [this, box, turnOn] {
+        if (box->clickedButton() != turnOn)
+            return;
+        if (!m_dependencies.model.permissions().grant())
+            QMessageBox::warning(nullptr, QStringLiteral("Accessibility is still off"),
+                                 QStringLiteral("The desktop did not turn accessibility on. Turn "
+                                                "on assistive technologies in your desktop's "
+                                                "accessibility settings, then try again."));
+    });
+    box->open();
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "model/Time.h"
+#include "ui/LoopImages.h"
+#include "ui/LoopRow.h"
+
+#include <QObject>
+#include <QQmlEngine>
+#include <functional>
+#include <memory>
+
+class AppModel;
+class DropdownWindow;
+class GlobalHotkey;
+class HotkeyManager;
+class MenuBarView;
+class StatusItemController;
+class UserCommands;
+class UserDefaults;
+
+// The visible Tessarine around a running application model, created in launch order: the
+// settings window's place, the tray icon, the global shortcut, the island's place, and
+// onboarding's place. Lives until the process exits.
+class Shell : public QObject {
+    Q_OBJECT
+public:
+    struct Dependencies {
+        AppModel& model;
+        UserCommands& commands;
+        UserDefaults& settings;
+        GlobalHotkey* hotkey; // none where the desktop gives no global shortcuts
+        LoopRow::IconLookup iconName;
+        std::function<TimePoint()> now;
+    };
+    explicit Shell(Dependencies dependencies, QObject* parent = nullptr);
+    ~Shell() override;
+
+    void toggleDropdown();
+    // Opens the dropdown (under the tray icon, or at the pointer).
+    void openDropdown();
+    void openSettings();
+
+    MenuBarView& menu() { return *m_menu; }
+    DropdownWindow& dropdown() { return *m_dropdown; }
+    StatusItemController& statusItem() { return *m_statusItem; }
+
+private:
+    void askForAccessibility(bool firstTime);
+
+    Dependencies m_dependencies;
+    LoopImages m_images;
+    QQmlEngine m_engine;
+    std::unique_ptr<MenuBarView> m_menu;
+    std::unique_ptr<DropdownWindow> m_dropdown;
+    std::unique_ptr<StatusItemController> m_statusItem;
+    std::unique_ptr<HotkeyManager> m_hotkey;
+};
