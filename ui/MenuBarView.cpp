@@ -162,10 +162,10 @@ void MenuBarView::select(const QString& id) {
     loadCapsule();
 }
 
-void MenuBarView::moveSelection(int step) {
+bool MenuBarView::moveSelection(int step) {
     const QList<LoopRow>& rows = m_rows.rows();
     if (rows.isEmpty())
-        return;
+        return false;
     qsizetype index = -1;
     for (qsizetype i = 0; m_selectedID && i < rows.size(); ++i) {
         if (rows.at(i).id == *m_selectedID)
@@ -174,15 +174,14 @@ void MenuBarView::moveSelection(int step) {
     // Nothing selected: the first row; otherwise one step, stopping at either end.
     const qsizetype next = index < 0 ? 0 : std::clamp<qsizetype>(index + step, 0, rows.size() - 1);
     select(rows.at(next).id);
+    return true;
 }
 
 bool MenuBarView::keyPressed(int key, const QString& text) {
     if (!m_listFocused || m_noteEditingID)
         return false;
-    if (key == Qt::Key_Down || key == Qt::Key_Up) {
-        moveSelection(key == Qt::Key_Down ? 1 : -1);
-        return true;
-    }
+    if (key == Qt::Key_Down || key == Qt::Key_Up)
+        return moveSelection(key == Qt::Key_Down ? 1 : -1);
     if (!m_selectedID)
         return false;
     const QString id = *m_selectedID;

@@ -106,7 +106,7 @@ Q_SIGNALS:
 
 private:
     void report(const QString& failure);
-    void moveSelection(int step);
+    bool moveSelection(int step);
     std::optional<ContextRecord> loop(const QString& id) const;
     bool watchable(const QString& id) const;
     void loadCapsule();

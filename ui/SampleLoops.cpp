@@ -4,71 +4,70 @@
 #include "model/StateReason.h"
 #include "store/ContextStore.h"
 
-namespace {
-
-struct Sample {
-    const char* bundleID;
-    const char* name;
-    const char* title;
-    ContextState state;
-    int minutesAgo;
-    const char* note = nullptr;
-    const char* topic = nullptr;
-    const char* detectorKind = nullptr;
-    bool pinned = false;
-};
-
-} // namespace
+std::optional<QString> SampleLoops::add(ContextStore& store, const Loop& loop) {
+    using State = ContextState;
+    const TimePoint before = loop.at - std::chrono::minutes(1);
+    store.record(
+        FocusEvent{FocusEvent::Kind::FocusGained, loop.bundleID, loop.name, loop.title, before});
+    const std::optional<QString> id =
+        store.createContext(loop.bundleID, loop.title, std::nullopt, loop.detectorKind.has_value(),
+                            loop.detectorKind, before);
+    if (!id || loop.state == State::Active)
+        return id;
+    store.transitionContext(*id, State::Backgrounded, QString::fromLatin1(StateReason::focusLost),
+                            loop.at);
+    if (loop.state == State::Waiting || loop.state == State::Ready)
+        store.transitionContext(*id, State::Waiting,
+                                QString::fromLatin1(StateReason::detectorPending), loop.at);
+    if (loop.state == State::Ready)
+        store.transitionContext(*id, State::Ready, QString::fromLatin1(StateReason::detectorReady),
+                                loop.at);
+    if (loop.state == State::Stale)
+        store.transitionContext(*id, State::Stale, StateReason::staleAfter(1200), loop.at);
+    if (loop.note)
+        store.setNote(*id, *loop.note);
+    if (loop.topic)
+        store.setTopic(*id, *loop.topic);
+    if (loop.pinned)
+        store.setPinned(*id, true);
+    return id;
+}
 
 QStringList SampleLoops::write(ContextStore& store, TimePoint now) {
     using State = ContextState;
-    const Sample samples[] = {
-        {"chromium", "Chromium", "Claude - Chromium", State::Ready, 2, nullptr,
-         "Refactoring The Sync Engine"},
-        {"org.gnome.Terminal", "Terminal", "make release", State::Waiting, 6,
-         "release build for Friday"},
-        {"org.mozilla.Thunderbird", "Thunderbird", "Re: Quarterly numbers", State::Backgrounded, 14,
-         "answer Dana"},
-        {"org.libreoffice.LibreOffice.writer", "LibreOffice Writer", "Proposal.odt", State::Stale,
-         95, nullptr, nullptr, nullptr, true},
-        {"claude-code", "Claude Code", "~/src/tessarine", State::Waiting, 3, nullptr,
-         "Fix The Flaky Sync Test", "claude_code"},
-        {"org.gnome.Nautilus", "Files", "Downloads", State::Backgrounded, 20},
-        {"org.gnome.Calculator", "Calculator", "Calculator", State::Backgrounded, 31},
-        {"org.gnome.TextEditor", "Text Editor", "notes.txt", State::Stale, 240},
+    const auto ago = [now](int minutes) { return now - std::chrono::minutes(minutes); };
+    const auto loop = [&](const char16_t* bundleID, const char16_t* name, const char16_t* title,
+                          State state, int minutesAgo) {
+        Loop made;
+        made.bundleID = QString::fromUtf16(bundleID);
+        made.name = QString::fromUtf16(name);
+        made.title = QString::fromUtf16(title);
+        made.state = state;
+        made.at = ago(minutesAgo);
+        return made;
     };
+    Loop loops[] = {
+        loop(u"chromium", u"Chromium", u"Claude - Chromium", State::Ready, 2),
+        loop(u"claude-code", u"Claude Code", u"~/src/tessarine", State::Waiting, 3),
+        loop(u"org.gnome.Terminal", u"Terminal", u"make release", State::Waiting, 6),
+        loop(u"org.mozilla.Thunderbird", u"Thunderbird", u"Re: Quarterly numbers",
+             State::Backgrounded, 14),
+        loop(u"org.libreoffice.LibreOffice.writer", u"LibreOffice Writer", u"Proposal.odt",
+             State::Stale, 95),
+        loop(u"org.gnome.Nautilus", u"Files", u"Downloads", State::Backgrounded, 20),
+        loop(u"org.gnome.Calculator", u"Calculator", u"Calculator", State::Backgrounded, 31),
+        loop(u"org.gnome.TextEditor", u"Text Editor", u"notes.txt", State::Stale, 240),
+    };
+    loops[0].topic = u"Refactoring The Sync Engine"_qs;
+    loops[1].topic = u"Fix The Flaky Sync Test"_qs;
+    loops[1].detectorKind = u"claude_code"_qs;
+    loops[2].note = u"release build for Friday"_qs;
+    loops[3].note = u"answer Dana"_qs;
+    loops[4].pinned = true;
     QStringList ids;
-    for (const Sample& sample : samples) {
-        const TimePoint at = now - std::chrono::minutes(sample.minutesAgo);
-        const QString bundleID = QString::fromLatin1(sample.bundleID);
-        store.record(FocusEvent{FocusEvent::Kind::FocusGained, bundleID,
-                                QString::fromUtf8(sample.name), QString::fromUtf8(sample.title),
-                                at - std::chrono::minutes(1)});
-        const std::optional<QString> detector =
-            sample.detectorKind ? std::optional(QString::fromLatin1(sample.detectorKind))
-                                : std::nullopt;
-        const std::optional<QString> id =
-            store.createContext(bundleID, QString::fromUtf8(sample.title), std::nullopt,
-                                detector.has_value(), detector, at - std::chrono::minutes(1));
-        if (!id)
-            continue;
-        const QString left = QString::fromLatin1(StateReason::focusLost);
-        store.transitionContext(*id, State::Backgrounded, left, at);
-        if (sample.state == State::Waiting || sample.state == State::Ready)
-            store.transitionContext(*id, State::Waiting,
-                                    QString::fromLatin1(StateReason::detectorPending), at);
-        if (sample.state == State::Ready)
-            store.transitionContext(*id, State::Ready,
-                                    QString::fromLatin1(StateReason::detectorReady), at);
-        if (sample.state == State::Stale)
-            store.transitionContext(*id, State::Stale, StateReason::staleAfter(1200), at);
-        if (sample.note)
-            store.setNote(*id, QString::fromUtf8(sample.note));
-        if (sample.topic)
-            store.setTopic(*id, QString::fromUtf8(sample.topic));
-        if (sample.pinned)
-            store.setPinned(*id, true);
-        ids.append(*id);
+    for (const Loop& loop : loops) {
+        if (const std::optional<QString> id = add(store, loop))
+            ids.append(*id);
     }
     return ids;
 }

@@ -136,8 +136,9 @@ void StatusItemController::toggle() {
 
 QIcon StatusItemController::render(const StatusButton& button, bool darkPanel) {
     const QString variant = darkPanel ? QStringLiteral("-light") : QString();
-    const QIcon base(button.paused ? QStringLiteral(":/icons/tessarine-paused%1.svg").arg(variant)
-                                   : QStringLiteral(":/icons/tessarine%1.svg").arg(variant));
+    const QIcon base(button.paused
+                         ? QStringLiteral(":/resources/icons/tessarine-paused%1.svg").arg(variant)
+                         : QStringLiteral(":/resources/icons/tessarine%1.svg").arg(variant));
     const QString badge = button.badge();
     QIcon icon;
     for (const int size : {16, 22, 24, 32, 48, 64}) {

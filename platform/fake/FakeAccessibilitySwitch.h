@@ -8,17 +8,18 @@ public:
     std::optional<bool> isEnabled() const override { return m_enabled; }
     bool enable() override {
         ++enableCalls;
-        if (refuse || !m_enabled)
+        if (refuse || !m_enabled.has_value())
             return false;
         set(true);
         return true;
     }
     void onChange(std::function<void()> changed) override { m_changed = std::move(changed); }
 
-    // Control surface: the desktop changes the switch (nothing = no one answers).
-    void set(std::optional<bool> enabled) {
+    // Control surface: the desktop changes the switch (nothing = no one answers), saying so
+    // or, as a desktop that sends no signal would, silently.
+    void set(std::optional<bool> enabled, bool announce = true) {
         m_enabled = enabled;
-        if (m_changed)
+        if (announce && m_changed)
             m_changed();
     }
     bool refuse = false;

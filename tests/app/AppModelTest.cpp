@@ -1,37 +1,13 @@
-#include "app/AppModel.h"
 #include "LogCapture.h"
+#include "app/ModelHarness.h"
 #include "app/UserCommands.h"
-#include "engine/StateMachineFixture.h"
 #include "model/StateReason.h"
-#include "platform/LoginItem.h"
-#include "platform/SessionMonitor.h"
-#include "platform/fake/FakeWorkspace.h"
-#include "platform/fake/MemoryUserDefaults.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <algorithm>
 
 namespace {
-
-class CountingLoginItem final : public LoginItem {
-public:
-    void registerMainApplication() override {
-        ++registrations;
-        if (fail)
-            throw std::runtime_error("refused");
-        registered = true;
-    }
-    void unregisterMainApplication() override {
-        if (fail)
-            throw std::runtime_error("refused");
-        registered = false;
-    }
-    bool isRegistered() const override { return registered; }
-    bool registered = false;
-    int registrations = 0;
-    bool fail = false;
-};
 
 class DownloadsProbe final : public Detector {
 public:
@@ -41,46 +17,14 @@ public:
                  const DetectorSignals&) override {}
 };
 
-class AppModelTest : public ::testing::Test {
+class AppModelTest : public ::testing::Test, public ModelHarness {
 protected:
     int downloadsDetectorsMade = 0;
-    QTemporaryDir dir;
-    FakeWorkspace workspace;
-    MemoryUserDefaults settings;
-    SessionMonitor sessionMonitor;
-    CountingLoginItem loginItem;
-    TimePoint clock = fromMillis(1'700'000'000'000);
-    bool storeFails = false;
-
-    std::unique_ptr<AppModel> makeModel() {
-        return std::make_unique<AppModel>(AppModelDependencies{
-            .workspace = workspace,
-            .settings = settings,
-            .sessionMonitor = sessionMonitor,
-            .loginItem = loginItem,
-            .openStore = [this]() -> std::unique_ptr<ContextStore> {
-                if (storeFails)
-                    throw std::runtime_error("no keyring");
-                EphemeralKeyProvider key(TestSupport::testKey());
-                return std::make_unique<ContextStore>(dir.filePath(u"kestrune.db"_qs), key);
-            },
-            .defaultExclusionsPath = TestSupport::seedFilePath(),
-            .makeDetectors = {},
-            .prepareBrowserExtension = {},
-            .makeDownloadsDetector = [this]() -> std::unique_ptr<Detector> {
-                ++downloadsDetectorsMade;
-                return std::make_unique<DownloadsProbe>();
-            },
-            .activeTabReader = {},
-            .isBrowser = {},
-            .ownPid = 1,
-            .now = [this] { return clock; },
-            .timer = std::make_unique<ManualTickTimer>(clock),
-        });
-    }
-    void launch(qint64 pid, const char* bundleID, const char* title) {
-        workspace.launch(RunningApplication{QString::fromLatin1(bundleID), {}, pid, true});
-        workspace.openWindow(pid, static_cast<quint64>(pid) * 10, QString::fromLatin1(title));
+    AppModelTest() {
+        makeDownloadsDetector = [this]() -> std::unique_ptr<Detector> {
+            ++downloadsDetectorsMade;
+            return std::make_unique<DownloadsProbe>();
+        };
     }
 };
 
@@ -309,4 +253,45 @@ TEST_F(AppModelTest, SettingsDataIsReloadedAndAPermissionChangeIsAudited) {
     model->refreshSettingsData();
     EXPECT_FALSE(model->settingsData().accessibilityGranted);
     EXPECT_EQ(model->settingsData().auditEntries.first().action, u"accessibility_revoked"_qs);
+}
+
+TEST_F(AppModelTest, TheAccessibilityPermissionAsksInOurDialogAndIsHeardOnlyWhenItChanges) {
+    auto model = makeModel();
+    Permissions& permissions = model->permissions();
+    QList<bool> heard;
+    QObject::connect(&permissions, &Permissions::accessibilityGrantedChanged,
+                     [&](bool granted) { heard.append(granted); });
+    QList<bool> asked;
+    QObject::connect(&permissions, &Permissions::consentRequested,
+                     [&](bool firstTime) { asked.append(firstTime); });
+
+    EXPECT_FALSE(permissions.accessibilityGranted());
+    accessibilitySwitch.set(false);
+    permissions.refresh();
+    EXPECT_TRUE(heard.isEmpty()) << "no change, no notification";
+
+    // The first request records that the user was asked; later ones ask again.
+    permissions.requestAccessibility();
+    permissions.requestAccessibility();
+    EXPECT_EQ(asked, (QList<bool>{true, false}));
+    EXPECT_EQ(settings.boolValue(Permissions::kPromptedKey), true);
+
+    // A desktop that refuses leaves it off and says so.
+    accessibilitySwitch.refuse = true;
+    EXPECT_FALSE(permissions.grant());
+    EXPECT_FALSE(permissions.accessibilityGranted());
+    accessibilitySwitch.refuse = false;
+    EXPECT_TRUE(permissions.grant());
+    EXPECT_EQ(heard, QList<bool>{true});
+    permissions.requestAccessibility();
+    EXPECT_EQ(asked.size(), 2) << "granted: nothing to ask";
+
+    // Turned off elsewhere without a signal: the next refresh of the model finds out.
+    accessibilitySwitch.set(false, false);
+    EXPECT_TRUE(permissions.accessibilityGranted());
+    model->refresh();
+    EXPECT_EQ(heard, (QList<bool>{true, false}));
+    // No one answering counts as off.
+    accessibilitySwitch.set(std::nullopt);
+    EXPECT_FALSE(permissions.grant());
 }
