@@ -24,7 +24,8 @@ TEST(ProcTerminalJobs, StatLinesAreReadFromTheLastParenthesis) {
 
 TEST(ProcTerminalJobs, TheForegroundJobOfARealShellItsEndAndItsSuspension) {
     QProcess terminal;
-    terminal.start(u"script"_qs, {u"-qfec"_qs, u"exec bash --norc --noprofile -i"_qs, u"/dev/null"_qs});
+    terminal.start(u"script"_qs,
+                   {u"-qfec"_qs, u"exec bash --norc --noprofile -i"_qs, u"/dev/null"_qs});
     ASSERT_TRUE(terminal.waitForStarted());
     ProcTerminalJobs jobs;
     std::optional<TerminalJobs::Shell> shell;

@@ -1,0 +1,87 @@
+// The visible Tessarine on the test desktop: the shortcut opens the dropdown, whose controls
+// an assistive technology (here AT-SPI, driven from a script) can press.
+#include "EngineHarness.h"
+#include "Wait.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+using namespace EngineHarness;
+
+namespace {
+
+QString shownDropdown() {
+    QProcess search;
+    search.start(u"xdotool"_qs,
+                 {u"search"_qs, u"--onlyvisible"_qs, u"--name"_qs, u"^Tessarine$"_qs});
+    search.waitForFinished(5000);
+    return QString::fromUtf8(search.readAllStandardOutput()).trimmed();
+}
+
+int press(const QString& row, const QString& button, QByteArray* said) {
+    QProcess script;
+    script.setProcessChannelMode(QProcess::MergedChannels);
+    script.start(u"/usr/bin/python3"_qs,
+                 {QStringLiteral(TESSARINE_SOURCE_DIR) + u"/tests/scripts/atspi-press.py"_qs,
+                  u"Tessarine"_qs, row, button});
+    script.waitForFinished(20000);
+    *said = script.readAll();
+    return script.exitCode();
+}
+
+} // namespace
+
+TEST(DropdownEndToEndTest, TheShortcutOpensTheDropdownAndItsDismissReachesTheDatabase) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    QTemporaryDir home;
+    Engine engine(home, kLoopsAtOnce, {{u"QT_LINUX_ACCESSIBILITY_ALWAYS_ON"_qs, u"1"_qs}});
+    ASSERT_TRUE(engine.waitForLog("Tessarine is running")) << engine.log();
+
+    QProcess mail;
+    QProcess notes;
+    const QString mailWindow = startWindow(mail, u"DropdownMail"_qs, u"Quarterly numbers"_qs);
+    const QString notesWindow = startWindow(notes, u"DropdownNotes"_qs, u"Notes"_qs);
+    ASSERT_TRUE(engine.activate(mailWindow, u"DropdownMail"_qs)) << engine.log();
+    ASSERT_TRUE(engine.activate(notesWindow, u"DropdownNotes"_qs)) << engine.log();
+
+    // A note makes the backgrounded mail worth a row of its own.
+    const QProcessEnvironment environment = engine.environment();
+    QByteArray said;
+    QString id;
+    ASSERT_TRUE(waitFor([&] {
+        runClient(environment, {u"loops"_qs, u"--json"_qs}, &said);
+        for (const QJsonValue& loop : QJsonDocument::fromJson(said).array()) {
+            if (loop[u"bundleID"_qs] == u"DropdownMail"_qs)
+                id = loop[u"id"_qs].toString();
+        }
+        return !id.isEmpty();
+    })) << said.toStdString();
+    ASSERT_EQ(runClient(environment, {u"note"_qs, id, u"answer Dana"_qs}, &said), 0)
+        << said.toStdString();
+
+    QProcess::execute(u"xdotool"_qs, {u"key"_qs, u"alt+super+l"_qs});
+    ASSERT_TRUE(waitFor([] { return !shownDropdown().isEmpty(); })) << engine.log();
+    EXPECT_TRUE(waitFor([] { return activeWindow() == shownDropdown(); }))
+        << "the dropdown has the keyboard";
+
+    ASSERT_EQ(press(u"Quarterly numbers"_qs, u"Dismiss (D)"_qs, &said), 0) << said.toStdString();
+    EXPECT_TRUE(waitFor([&] {
+        Database db(home.filePath(u"data/Kestrune/kestrune.db"_qs));
+        db.applyKey(EphemeralKeyProvider::developmentKey());
+        Statement row(db, u"SELECT dismissed_at IS NOT NULL FROM context WHERE id = ?"_qs);
+        row.bind(1, id);
+        return row.step() && row.int64(0) == 1;
+    })) << "the loop is dismissed in the database";
+
+    QProcess::execute(u"xdotool"_qs, {u"key"_qs, u"alt+super+l"_qs});
+    EXPECT_TRUE(waitFor([] { return shownDropdown().isEmpty(); })) << "the second press closes it";
+    EXPECT_TRUE(waitFor([&] { return activeWindow() == notesWindow; }))
+        << "and the window before it has the keyboard again";
+
+    EXPECT_TRUE(engine.stop()) << engine.log();
+    mail.closeWriteChannel();
+    notes.closeWriteChannel();
+    mail.waitForFinished(5000);
+    notes.waitForFinished(5000);
+}
