@@ -1,0 +1,157 @@
+// The dropdown on a real X server (run through scripts/test-env.sh): from the shortcut being
+// typed (xdotool key) to the dropdown's first frame on screen, with 10 and 1,000 open loops,
+// through the real shell (shortcut grab, model refresh, placement, mapping, drawing). The
+// reference is the same xdotool call for a key nobody grabs, timed to its arrival at an X
+// client: what the shortcut costs before Tessarine sees it.
+#include "app/AppModel.h"
+#include "app/UserCommands.h"
+#include "platform/SessionMonitor.h"
+#include "platform/fake/FakeWorkspace.h"
+#include "platform/fake/MemoryUserDefaults.h"
+#include "platform/linux/X11GlobalHotkey.h"
+#include "platform/linux/XdgAutostartLoginItem.h"
+#include "store/KeyProviders.h"
+#include "ui/DropdownWindow.h"
+#include "ui/MenuBarView.h"
+#include "ui/SampleLoops.h"
+#include "ui/Shell.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QQuickView>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <memory>
+#include <vector>
+
+namespace {
+
+void report(benchmark::State& state, std::vector<double> latencies) {
+    std::sort(latencies.begin(), latencies.end());
+    state.counters["p50_ms"] = latencies[latencies.size() / 2];
+    state.counters["p99_ms"] = latencies[latencies.size() * 99 / 100];
+}
+
+template <typename Predicate> bool until(Predicate done, int milliseconds = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < milliseconds)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    return done();
+}
+
+// Types keys; the caller waits for the typing to end before typing again (two xdotool runs
+// that overlap mix their modifier presses and releases).
+std::unique_ptr<QProcess> type(const char* keys) {
+    auto xdotool = std::make_unique<QProcess>();
+    xdotool->start(QStringLiteral("xdotool"), {QStringLiteral("key"), QLatin1String(keys)});
+    return xdotool;
+}
+
+void BM_ShortcutToDropdownDrawn(benchmark::State& state) {
+    const auto loops = static_cast<int>(state.range(0));
+    QTemporaryDir folder;
+    const auto now = [] { return std::chrono::system_clock::now(); };
+    FakeWorkspace workspace;
+    MemoryUserDefaults settings;
+    SessionMonitor sessionMonitor;
+    XdgAutostartLoginItem loginItem(folder.filePath(u"tessarine"_qs));
+    AppModel model(AppModelDependencies{
+        .workspace = workspace,
+        .settings = settings,
+        .sessionMonitor = sessionMonitor,
+        .loginItem = loginItem,
+        .openStore =
+            [&] {
+                EphemeralKeyProvider key(EphemeralKeyProvider::developmentKey());
+                auto store =
+                    std::make_unique<ContextStore>(folder.filePath(u"kestrune.db"_qs), key);
+                for (int i = 0; i < loops; ++i) {
+                    SampleLoops::Loop loop;
+                    loop.bundleID = QStringLiteral("org.example.App%1").arg(i % 40);
+                    loop.name = QStringLiteral("App %1").arg(i % 40);
+                    loop.title = QStringLiteral("Document %1").arg(i);
+                    loop.state = i % 3 == 0 ? ContextState::Ready : ContextState::Backgrounded;
+                    loop.at = now() - std::chrono::minutes(i);
+                    loop.note = QStringLiteral("note %1").arg(i);
+                    SampleLoops::add(*store, loop);
+                }
+                return store;
+            },
+        .defaultExclusionsPath = std::nullopt,
+        .makeDetectors = {},
+        .prepareBrowserExtension = {},
+        .makeDownloadsDetector = {},
+        .activeTabReader = {},
+        .isBrowser = {},
+        .ownPid = QCoreApplication::applicationPid(),
+        .now = now,
+        .timer = nullptr,
+        .accessibilitySwitch = nullptr,
+        .capture = false,
+    });
+    UserCommands commands(model, now);
+    X11GlobalHotkey hotkey;
+    Shell shell({.model = model,
+                 .commands = commands,
+                 .settings = settings,
+                 .hotkey = &hotkey,
+                 .iconName = {},
+                 .now = now});
+    QQuickView& window = shell.dropdown().window();
+    int frames = 0;
+    QObject::connect(&window, &QQuickWindow::frameSwapped, [&] { ++frames; });
+
+    std::vector<double> latencies;
+    for (auto _ : state) {
+        const int before = frames;
+        QElapsedTimer timer;
+        timer.start();
+        const auto typing = type("alt+super+l");
+        if (!until([&] { return window.isExposed() && frames > before; }))
+            state.SkipWithError("the dropdown did not appear");
+        latencies.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+        typing->waitForFinished();
+        shell.dropdown().close();
+        until([&] { return !window.isVisible(); });
+    }
+    state.counters["rows"] = shell.menu().rows()->rowCount();
+    report(state, std::move(latencies));
+}
+BENCHMARK(BM_ShortcutToDropdownDrawn)
+    ->Arg(10)
+    ->Arg(1000)
+    ->Iterations(60)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+void BM_ReferenceKeyArrival(benchmark::State& state) {
+    X11GlobalHotkey hotkey;
+    int presses = 0;
+    hotkey.grab(40, 0x900, [&] { ++presses; }); // Alt+Super+K: the shortcut's modifiers
+    std::vector<double> latencies;
+    for (auto _ : state) {
+        const int before = presses;
+        QElapsedTimer timer;
+        timer.start();
+        const auto typing = type("alt+super+k");
+        until([&] { return presses > before; });
+        latencies.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+        typing->waitForFinished();
+    }
+    report(state, std::move(latencies));
+}
+BENCHMARK(BM_ReferenceKeyArrival)->Iterations(60)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    QApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
