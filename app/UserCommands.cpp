@@ -85,6 +85,9 @@ QString UserCommands::withLoop(const QString& id,
     const std::variant<ContextRecord, QString> found = find(id);
     if (const auto* error = std::get_if<QString>(&found))
         return *error;
+    // A model that only reads (a snapshot) changes nothing.
+    if (!m_model.stateMachine())
+        return QStringLiteral("This Tessarine only shows loops; change them in the running one.");
     return action(std::get<ContextRecord>(found));
 }
 

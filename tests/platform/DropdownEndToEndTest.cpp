@@ -39,26 +39,38 @@ TEST(DropdownEndToEndTest, TheShortcutOpensTheDropdownAndItsDismissReachesTheDat
     ASSERT_TRUE(engine.waitForLog("Tessarine is running")) << engine.log();
 
     QProcess mail;
+    QProcess report;
     QProcess notes;
     const QString mailWindow = startWindow(mail, u"DropdownMail"_qs, u"Quarterly numbers"_qs);
+    const QString reportWindow = startWindow(report, u"DropdownReport"_qs, u"Report"_qs);
     const QString notesWindow = startWindow(notes, u"DropdownNotes"_qs, u"Notes"_qs);
     ASSERT_TRUE(engine.activate(mailWindow, u"DropdownMail"_qs)) << engine.log();
+    ASSERT_TRUE(engine.activate(reportWindow, u"DropdownReport"_qs)) << engine.log();
     ASSERT_TRUE(engine.activate(notesWindow, u"DropdownNotes"_qs)) << engine.log();
 
-    // A note makes the backgrounded mail worth a row of its own.
+    // Notes make the backgrounded mail and report worth rows of their own.
     const QProcessEnvironment environment = engine.environment();
     QByteArray said;
-    QString id;
+    QHash<QString, QString> ids; // by application
     ASSERT_TRUE(waitFor([&] {
         runClient(environment, {u"loops"_qs, u"--json"_qs}, &said);
-        for (const QJsonValue& loop : QJsonDocument::fromJson(said).array()) {
-            if (loop[u"bundleID"_qs] == u"DropdownMail"_qs)
-                id = loop[u"id"_qs].toString();
-        }
-        return !id.isEmpty();
+        for (const QJsonValue& loop : QJsonDocument::fromJson(said).array())
+            ids.insert(loop[u"bundleID"_qs].toString(), loop[u"id"_qs].toString());
+        return ids.contains(u"DropdownMail"_qs) && ids.contains(u"DropdownReport"_qs);
     })) << said.toStdString();
+    const QString id = ids.value(u"DropdownMail"_qs);
     ASSERT_EQ(runClient(environment, {u"note"_qs, id, u"answer Dana"_qs}, &said), 0)
         << said.toStdString();
+    ASSERT_EQ(
+        runClient(environment, {u"note"_qs, ids.value(u"DropdownReport"_qs), u"check"_qs}, &said),
+        0);
+    const auto dismissed = [&](const QString& loopID) {
+        Database db(home.filePath(u"data/Kestrune/kestrune.db"_qs));
+        db.applyKey(EphemeralKeyProvider::developmentKey());
+        Statement row(db, u"SELECT dismissed_at IS NOT NULL FROM context WHERE id = ?"_qs);
+        row.bind(1, loopID);
+        return row.step() && row.int64(0) == 1;
+    };
 
     QProcess::execute(u"xdotool"_qs, {u"key"_qs, u"alt+super+l"_qs});
     ASSERT_TRUE(waitFor([] { return !shownDropdown().isEmpty(); })) << engine.log();
@@ -66,13 +78,12 @@ TEST(DropdownEndToEndTest, TheShortcutOpensTheDropdownAndItsDismissReachesTheDat
         << "the dropdown has the keyboard";
 
     ASSERT_EQ(press(u"Quarterly numbers"_qs, u"Dismiss (D)"_qs, &said), 0) << said.toStdString();
-    EXPECT_TRUE(waitFor([&] {
-        Database db(home.filePath(u"data/Kestrune/kestrune.db"_qs));
-        db.applyKey(EphemeralKeyProvider::developmentKey());
-        Statement row(db, u"SELECT dismissed_at IS NOT NULL FROM context WHERE id = ?"_qs);
-        row.bind(1, id);
-        return row.step() && row.int64(0) == 1;
-    })) << "the loop is dismissed in the database";
+    EXPECT_TRUE(waitFor([&] { return dismissed(id); })) << "the loop is dismissed in the database";
+
+    // The keyboard: the first row (the report now), then "d".
+    QProcess::execute(u"xdotool"_qs, {u"key"_qs, u"Down"_qs, u"d"_qs});
+    EXPECT_TRUE(waitFor([&] { return dismissed(ids.value(u"DropdownReport"_qs)); }))
+        << "typed into the dropdown";
 
     QProcess::execute(u"xdotool"_qs, {u"key"_qs, u"alt+super+l"_qs});
     EXPECT_TRUE(waitFor([] { return shownDropdown().isEmpty(); })) << "the second press closes it";
@@ -80,8 +91,8 @@ TEST(DropdownEndToEndTest, TheShortcutOpensTheDropdownAndItsDismissReachesTheDat
         << "and the window before it has the keyboard again";
 
     EXPECT_TRUE(engine.stop()) << engine.log();
-    mail.closeWriteChannel();
-    notes.closeWriteChannel();
-    mail.waitForFinished(5000);
-    notes.waitForFinished(5000);
+    for (QProcess* window : {&mail, &report, &notes}) {
+        window->closeWriteChannel();
+        window->waitForFinished(5000);
+    }
 }

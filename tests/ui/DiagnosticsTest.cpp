@@ -39,8 +39,8 @@ TEST(DiagnosticsTest, SnapshotsDrawTheDropdownAndTheDumpPrintsTheStateWithoutCap
     QDir().mkpath(home.filePath(u"runtime"_qs));
     const QString png = home.filePath(u"sample.png"_qs);
     const Finished sample = tessarine(home, {{u"KESTRUNE_SNAPSHOT"_qs, u"1"_qs},
-                                        {u"KESTRUNE_SNAPSHOT_SAMPLE"_qs, u"1"_qs},
-                                        {u"KESTRUNE_SNAPSHOT_PATH"_qs, png}});
+                                             {u"KESTRUNE_SNAPSHOT_SAMPLE"_qs, u"1"_qs},
+                                             {u"KESTRUNE_SNAPSHOT_PATH"_qs, png}});
     EXPECT_EQ(sample.status, 0);
     EXPECT_EQ(sample.output.trimmed(), png) << "prints where the picture is";
     const QImage image(png);
@@ -66,7 +66,7 @@ TEST(DiagnosticsTest, SnapshotsDrawTheDropdownAndTheDumpPrintsTheStateWithoutCap
     EXPECT_TRUE(dump.output.contains(u"settings.sensoryProfile = whisper (default)"_qs));
     EXPECT_FALSE(dump.output.contains(u"Proposal.odt"_qs)) << "titles stay private";
     EXPECT_TRUE(dump.output.contains(u"<private>"_qs));
-    const Finished titled = tessarine(home, {{u"KESTRUNE_DEBUG_DUMP"_qs, u"1"_qs},
-                                        {u"KESTRUNE_DEBUG_TITLES"_qs, u"1"_qs}});
+    const Finished titled = tessarine(
+        home, {{u"KESTRUNE_DEBUG_DUMP"_qs, u"1"_qs}, {u"KESTRUNE_DEBUG_TITLES"_qs, u"1"_qs}});
     EXPECT_TRUE(titled.output.contains(u"Proposal.odt"_qs));
 }

@@ -3,6 +3,7 @@
 #include "ui/LoopImages.h"
 #include "ui/StatusItemController.h"
 
+#include <QBuffer>
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickView>
@@ -117,4 +118,43 @@ TEST_F(DropdownRenderTest, TheTrayCountsLoopsWorthAttentionAndShowsThePause) {
             inked += plain.pixelColor(x, y).alpha() > 0 ? 1 : 0;
     }
     EXPECT_GT(inked, 60) << "the circle itself is drawn (the SVG icon engine is installed)";
+}
+
+TEST(LoopImagesTest, FaviconsDecodeFromDataAddressesAndLetterMarksAreCached) {
+    LoopImages images;
+    QImage dot(2, 2, QImage::Format_ARGB32);
+    dot.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    dot.save(&buffer, "PNG");
+    const auto decoded =
+        images.favicon(u"data:image/png;base64,"_qs + QString::fromLatin1(png.toBase64()));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->size(), QSize(2, 2));
+
+    // Percent-encoded SVG, no Base64.
+    const auto svg = images.favicon(
+        u"data:image/svg+xml,%3Csvg xmlns='http://www.w3.org/2000/svg' width='8' height='8'%3E"
+        "%3Crect width='8' height='8' fill='blue'/%3E%3C/svg%3E"_qs);
+    ASSERT_TRUE(svg) << "needs the SVG image plugin";
+    EXPECT_EQ(svg->size(), QSize(8, 8));
+
+    EXPECT_FALSE(images.favicon(std::nullopt));
+    EXPECT_FALSE(images.favicon(u"https://example.com/favicon.ico"_qs));
+    EXPECT_FALSE(images.favicon(u"data:image/png;base64"_qs)) << "no comma";
+    EXPECT_FALSE(images.favicon(u"data:image/png;base64,%%%"_qs));
+    EXPECT_FALSE(images.favicon(u"data:image/png;base64,AAAA"_qs)) << "not an image";
+
+    // Past 128 decoded favicons the cache starts again rather than growing.
+    for (int i = 0; i < 140; ++i)
+        images.favicon(u"data:image/png;base64,"_qs + QString::fromLatin1(png.toBase64()) +
+                       QString(i % 4, u'='));
+    EXPECT_LE(images.faviconCacheSize(), LoopImages::kFaviconCacheLimit + 1);
+
+    const AISiteMark::Site claude = *AISiteMark::detect(u"https://claude.ai/chat/1"_qs);
+    const QImage mark = images.mark(claude, 24);
+    EXPECT_EQ(mark.size(), QSize(24, 24));
+    EXPECT_EQ(mark.pixelColor(2, 12).red(), qRound(0.85 * 255)) << "the site's colour";
+    EXPECT_EQ(images.mark(claude, 24).cacheKey(), mark.cacheKey()) << "cached per site and size";
 }

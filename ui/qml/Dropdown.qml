@@ -16,6 +16,15 @@ FocusScope {
     Accessible.role: Accessible.Pane
     Accessible.name: "Tessarine"
 
+    // The keyboard comes back to the list when a note is committed or cancelled.
+    Connections {
+        target: root.menu
+        function onNoteEditingChanged() {
+            if (root.menu.noteEditingID.length === 0)
+                root.forceActiveFocus()
+        }
+    }
+
     Keys.onPressed: (event) => {
         if (event.key === Qt.Key_Escape) {
             if (root.dropdown)

@@ -122,6 +122,7 @@ Rectangle {
             onAccepted: row.menu.commitNote()
             Keys.onEscapePressed: row.menu.cancelNote()
             onVisibleChanged: if (visible) forceActiveFocus()
+            Component.onCompleted: if (visible) forceActiveFocus()
         }
 
         Flow {
