@@ -142,7 +142,7 @@ FocusScope {
             ListView {
                 id: list
                 Layout.fillWidth: true
-                Layout.preferredHeight: Math.min(contentHeight, 380)
+                Layout.preferredHeight: Math.min(contentHeight, 440)
                 visible: count > 0
                 clip: true
                 model: root.menu.rows
