@@ -13,7 +13,7 @@ HotkeyManager::HotkeyManager(GlobalHotkey& hotkey, UserDefaults& settings,
     , m_settings(settings)
     , m_onPress(std::move(onPress)) {
     connect(&m_settings, &UserDefaults::changed, this, [this] {
-        if (m_shortcut && current() != *m_shortcut) {
+        if (m_shortcut && current(m_settings) != *m_shortcut) {
             registerHotkey();
             Q_EMIT hotkeyChanged();
         }
@@ -25,13 +25,19 @@ HotkeyManager::~HotkeyManager() {
         m_hotkey.release();
 }
 
-HotkeyManager::Shortcut HotkeyManager::current() const {
-    return {m_settings.integerValue(kKeyCodeKey).value_or(kDefaultKeyCode),
-            m_settings.integerValue(kModifiersKey).value_or(kDefaultModifiers)};
+HotkeyManager::Shortcut HotkeyManager::current(const UserDefaults& settings) {
+    return {settings.integerValue(kKeyCodeKey).value_or(kDefaultKeyCode),
+            settings.integerValue(kModifiersKey).value_or(kDefaultModifiers)};
+}
+
+QString HotkeyManager::shortcutText(const UserDefaults& settings) {
+    const Shortcut shortcut = current(settings);
+    return GlobalHotkey::describe(static_cast<quint32>(shortcut.keyCode),
+                                  static_cast<quint32>(shortcut.modifiers));
 }
 
 bool HotkeyManager::registerHotkey() {
-    const Shortcut shortcut = current();
+    const Shortcut shortcut = current(m_settings);
     const bool sameAsBefore = m_shortcut == shortcut;
     m_shortcut = shortcut;
     constexpr qint64 kMax = std::numeric_limits<quint32>::max();

@@ -26,6 +26,8 @@ public:
     // cannot be had.
     bool registerHotkey();
     bool isRegistered() const { return m_registered; }
+    // The shortcut the settings name, as people read it ("Alt+Super+L").
+    static QString shortcutText(const UserDefaults& settings);
 
 Q_SIGNALS:
     // The settings' "app.kestrune.hotkey-changed": the shortcut was taken again.
@@ -37,7 +39,7 @@ private:
         qint64 modifiers;
         bool operator==(const Shortcut&) const = default;
     };
-    Shortcut current() const;
+    static Shortcut current(const UserDefaults& settings);
 
     GlobalHotkey& m_hotkey;
     UserDefaults& m_settings;

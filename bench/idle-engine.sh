@@ -18,7 +18,7 @@ if [ -n "${TRAY_HOST:-}" ]; then
   until grep -q ready "$work/tray-host.log"; do sleep 0.1; done
 fi
 mkdir -p "$work/config/Kestrune" "$work/home"
-echo '{"settings.launchAtLogin.configured": true}' > "$work/config/Kestrune/defaults.json"
+echo '{"settings.launchAtLogin.configured": true, "onboarding.completed": true}' > "$work/config/Kestrune/defaults.json"
 # The log goes where X sessions put it, into the home folder, which the session-log
 # detectors watch while ~/.claude and ~/.codex do not exist.
 log="$work/home/.xsession-errors"

@@ -5,6 +5,7 @@
 #include "model/Log.h"
 #include "ui/DropdownWindow.h"
 #include "ui/MenuBarView.h"
+#include "ui/OnboardingController.h"
 #include "ui/StatusItemController.h"
 
 #include <QCoreApplication>
@@ -32,7 +33,15 @@ Shell::Shell(Dependencies dependencies, QObject* parent)
                                                    [this] { toggleDropdown(); });
         m_hotkey->registerHotkey();
     }
-    // The island and onboarding have their places here (they come with their own surfaces).
+    // The island has its place here (it comes with its own surface).
+    m_onboarding = std::make_unique<OnboardingController>(
+        m_engine, m_dependencies.settings,
+        [this] { return HotkeyManager::shortcutText(m_dependencies.settings); },
+        [this] { return m_statusItem->hasTray(); });
+    if (!m_onboarding->isCompleted()) {
+        qCInfo(lcApp) << "Showing the welcome window (until it is completed or skipped once)";
+        m_onboarding->present(model.permissions());
+    }
     // A nudge drops the dropdown down where the user is, when the dropdown is the surface.
     model.dropdownNotifier().onSurface = [this] {
         if (!m_dropdown->isShown()) {

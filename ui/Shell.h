@@ -14,6 +14,7 @@ class DropdownWindow;
 class GlobalHotkey;
 class HotkeyManager;
 class MenuBarView;
+class OnboardingController;
 class StatusItemController;
 class UserCommands;
 class UserDefaults;
@@ -43,6 +44,7 @@ public:
     MenuBarView& menu() { return *m_menu; }
     DropdownWindow& dropdown() { return *m_dropdown; }
     StatusItemController& statusItem() { return *m_statusItem; }
+    OnboardingController& onboarding() { return *m_onboarding; }
 
 private:
     void askForAccessibility(bool firstTime);
@@ -54,4 +56,5 @@ private:
     std::unique_ptr<DropdownWindow> m_dropdown;
     std::unique_ptr<StatusItemController> m_statusItem;
     std::unique_ptr<HotkeyManager> m_hotkey;
+    std::unique_ptr<OnboardingController> m_onboarding;
 };

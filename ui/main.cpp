@@ -6,6 +6,7 @@
 #include "app/CommandLine.h"
 #include "app/ControlService.h"
 #include "app/DesktopDetectors.h"
+#include "app/HotkeyManager.h"
 #include "app/StateDump.h"
 #include "app/UserCommands.h"
 #include "detectors/BrowserDetector.h"
@@ -27,6 +28,7 @@
 #include "ui/DropdownWindow.h"
 #include "ui/LoopImages.h"
 #include "ui/MenuBarView.h"
+#include "ui/OnboardingController.h"
 #include "ui/SampleLoops.h"
 #include "ui/Shell.h"
 
@@ -121,6 +123,37 @@ std::unique_ptr<AppModel> readingModel(Workspace& workspace, UserDefaults& setti
     });
 }
 
+// KESTRUNE_ONBOARDING_SNAPSHOT=1: draws each step of the welcome window offscreen and prints
+// the PNGs' paths (in KESTRUNE_SNAPSHOT_DIR, else the temporary folder).
+int runOnboardingSnapshot(int argc, char* argv[]) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    QApplication app(argc, argv);
+    JsonFileUserDefaults settings;
+    QQmlEngine engine;
+    OnboardingController onboarding(
+        engine, settings, [&settings] { return HotkeyManager::shortcutText(settings); },
+        [] { return true; });
+    const QDir folder(qEnvironmentVariableIsEmpty("KESTRUNE_SNAPSHOT_DIR")
+                          ? QDir::tempPath()
+                          : qEnvironmentVariable("KESTRUNE_SNAPSHOT_DIR"));
+    const char* names[] = {"welcome", "accessibility-off", "accessibility-on", "done"};
+    int number = 0;
+    for (const QImage& step : onboarding.renderSteps()) {
+        const QString path = folder.filePath(QStringLiteral("tessarine-onboarding-%1-%2.png")
+                                                 .arg(number + 1)
+                                                 .arg(QLatin1String(names[number])));
+        ++number;
+        if (step.isNull() || !step.save(path)) {
+            std::fprintf(stderr, "tessarine: the welcome window could not be drawn to %s\n",
+                         qPrintable(path));
+            return 1;
+        }
+        std::printf("%s\n", qPrintable(path));
+    }
+    return 0;
+}
+
 // KESTRUNE_SNAPSHOT=1: draws the dropdown offscreen (the user's loops, or the sample set
 // with KESTRUNE_SNAPSHOT_SAMPLE=1), saves it as a PNG, prints its path.
 int runSnapshot(int argc, char* argv[]) {
@@ -210,6 +243,8 @@ int main(int argc, char* argv[]) {
     }
     if (Environment::isSwitchOn("KESTRUNE_SNAPSHOT"))
         return runSnapshot(argc, argv);
+    if (Environment::isSwitchOn("KESTRUNE_ONBOARDING_SNAPSHOT"))
+        return runOnboardingSnapshot(argc, argv);
     // The engine shows itself (and uses the clipboard) only where a display is reachable.
     const bool gui = displayReachable();
     if (gui && qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))

@@ -62,9 +62,9 @@ inline QString activeWindow() {
     return QString::fromUtf8(active.readAllStandardOutput()).trimmed();
 }
 
-// Loops from the first focus, and no autostart entry.
-inline const QByteArray kLoopsAtOnce =
-    R"({"settings.engagementSeconds": 0, "settings.launchAtLogin.configured": true})";
+// Loops from the first focus, no autostart entry, and no welcome window.
+inline const QByteArray kLoopsAtOnce = R"({"settings.engagementSeconds": 0,
+    "settings.launchAtLogin.configured": true, "onboarding.completed": true})";
 
 // The real engine with an ephemeral key, its data and settings in `home`.
 class Engine {

@@ -1,10 +1,11 @@
 #!/usr/bin/python3
 """Presses a control of a running application through AT-SPI, as a screen reader would.
 
-    atspi-press.py APPLICATION ROW BUTTON
+    atspi-press.py APPLICATION PLACE BUTTON
 
-Finds the showing list item named ROW in APPLICATION's accessibility tree and presses its
-showing push button named BUTTON. Exits 0 when pressed, 1 (saying what was missing) otherwise.
+Finds the showing element named PLACE (a dropdown row, a window, a dialog) in APPLICATION's
+accessibility tree and presses the showing push button named BUTTON inside it. Exits 0 when
+pressed, 1 (saying what was missing) otherwise.
 """
 import sys
 import time
@@ -28,8 +29,7 @@ def main():
         apps = [a for a in pyatspi.Registry.getDesktop(0) if a is not None and a.name == application]
         row = None
         for app in apps:
-            row = find(app, lambda a: a.getRoleName() == "list item" and a.name == row_name
-                       and showing(a))
+            row = find(app, lambda a: a.name == row_name and showing(a))
             if row:
                 break
         button = row and find(row, lambda a: a.getRoleName() == "push button"
@@ -41,7 +41,7 @@ def main():
             print("pressed")
             return 0
         if time.monotonic() > deadline:
-            what = "application" if not apps else ("row" if not row else "button")
+            what = "application" if not apps else ("place" if not row else "button")
             print(f"no showing {what} for {application!r} / {row_name!r} / {button_name!r}")
             return 1
         time.sleep(0.1)
