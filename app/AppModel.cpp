@@ -47,6 +47,7 @@ AppModel::AppModel(AppModelDependencies dependencies, QObject* parent)
     : QObject(parent)
     , m_dependencies(std::move(dependencies))
     , m_permissions(m_dependencies.accessibilitySwitch, m_dependencies.settings)
+    , m_lastKnownAccessibility(m_permissions.accessibilityGranted())
     , m_focusTracker(m_dependencies.workspace, m_dependencies.ownPid, m_dependencies.now)
     , m_dropdownNotifier(std::make_shared<DropdownNotifier>(m_dependencies.settings))
     , m_returnFlow(returnFlowDependencies()) {
@@ -378,7 +379,8 @@ void AppModel::refreshSettingsData() {
     if (!m_store)
         return;
     const TimePoint now = m_dependencies.now();
-    const bool granted = m_dependencies.workspace.canReadWindows();
+    m_permissions.refresh();
+    const bool granted = m_permissions.accessibilityGranted();
     m_settingsData.accessibilityGranted = granted;
     try {
         if (m_lastKnownAccessibility != granted) {

@@ -103,7 +103,7 @@ public:
     bool respond(Response response, const ContextRecord& loop);
     // What the settings window shows, reloaded by `refreshSettingsData` (only with a store).
     struct SettingsData {
-        bool accessibilityGranted = false; // window reads: the desktop's side of it
+        bool accessibilityGranted = false; // the desktop's accessibility switch
         QList<PrivacyRuleRecord> exclusionRules;
         qint64 retentionDays = 7;
         QList<AuditEntry> auditEntries; // the 50 most recent
@@ -156,6 +156,7 @@ private:
     bool m_isPaused = false;
     QSet<QString> m_pendingApprovals;
     Permissions m_permissions;
+    bool m_lastKnownAccessibility; // the permission as last audited (at launch: as read)
     std::vector<std::function<void()>> m_changeHandlers;
     std::unique_ptr<ContextStore> m_store;
     std::unique_ptr<TickTimer> m_timer;
@@ -172,5 +173,4 @@ private:
     LoopObservation m_loopsObservation;
     ReturnFlow m_returnFlow;
     SettingsData m_settingsData;
-    std::optional<bool> m_lastKnownAccessibility;
 };
