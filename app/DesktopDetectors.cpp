@@ -49,7 +49,7 @@ DesktopDetectors::DesktopDetectors(Workspace& workspace, UserDefaults& settings)
           .settings = settings,
           .installManifests = [this] { m_manifests.installAll(); },
           .revealInFileViewer = [this](const QString& path) { m_desktop.revealInFileViewer(path); },
-          .openExtensionsPage = [this] { m_desktop.openExtensionsPage(); },
+          .openExtensionsPage = [this] { return m_desktop.openExtensionsPage(); },
       }) {}
 
 std::vector<std::unique_ptr<Detector>> DesktopDetectors::make() {

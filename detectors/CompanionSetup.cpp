@@ -28,9 +28,13 @@ QString CompanionSetup::prepareBrowserExtension() {
         m_dependencies.installManifests();
     if (m_dependencies.revealInFileViewer)
         m_dependencies.revealInFileViewer(installed);
-    if (m_dependencies.openExtensionsPage)
-        m_dependencies.openExtensionsPage();
-    return QStringLiteral(
-        "Ready in Finder. In Chrome, turn on Developer mode, click Load unpacked, "
-        "and choose \u201CTessarine Companion.\u201D");
+    const std::optional<QString> browser =
+        m_dependencies.openExtensionsPage ? m_dependencies.openExtensionsPage() : std::nullopt;
+    if (!browser)
+        return QStringLiteral("Ready in your file manager. No Chromium-family browser was found: "
+                              "in yours, open chrome://extensions, turn on Developer mode, click "
+                              "Load unpacked, and choose \u201CTessarine Companion.\u201D");
+    return QStringLiteral("Ready in your file manager. In %1, turn on Developer mode, click Load "
+                          "unpacked, and choose \u201CTessarine Companion.\u201D")
+        .arg(*browser);
 }

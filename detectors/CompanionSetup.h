@@ -17,7 +17,9 @@ public:
         UserDefaults& settings;
         std::function<void()> installManifests; // empty when no browser detector runs
         std::function<void(const QString& path)> revealInFileViewer;
-        std::function<void()> openExtensionsPage; // in an installed Chromium-family browser
+        // Opens the extension page of an installed Chromium-family browser; that browser's
+        // name, or nothing when there is none.
+        std::function<std::optional<QString>()> openExtensionsPage;
     };
 
     explicit CompanionSetup(Dependencies dependencies);

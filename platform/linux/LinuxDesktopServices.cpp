@@ -44,9 +44,24 @@ std::optional<QString> LinuxDesktopServices::installedChromiumBrowser() {
     return std::nullopt;
 }
 
-bool LinuxDesktopServices::openExtensionsPage() const {
+QString LinuxDesktopServices::browserName(const QString& executable) {
+    const QString name = QFileInfo(executable).fileName();
+    if (name.startsWith(u"google-chrome"))
+        return QStringLiteral("Google Chrome");
+    if (name.startsWith(u"chromium"))
+        return QStringLiteral("Chromium");
+    if (name == u"brave-browser")
+        return QStringLiteral("Brave");
+    if (name == u"microsoft-edge")
+        return QStringLiteral("Microsoft Edge");
+    if (name == u"vivaldi")
+        return QStringLiteral("Vivaldi");
+    return name;
+}
+
+std::optional<QString> LinuxDesktopServices::openExtensionsPage() const {
     const std::optional<QString> browser = installedChromiumBrowser();
-    if (!browser)
-        return false;
-    return QProcess::startDetached(*browser, {QStringLiteral("chrome://extensions")});
+    if (!browser || !QProcess::startDetached(*browser, {QStringLiteral("chrome://extensions")}))
+        return std::nullopt;
+    return browserName(*browser);
 }

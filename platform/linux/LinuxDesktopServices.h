@@ -13,7 +13,10 @@ public:
     static const QStringList& chromiumBrowsers();
 
     void revealInFileViewer(const QString& path) const;
-    // False when no Chromium-family browser is installed.
-    bool openExtensionsPage() const;
+    // The name of the browser whose extension page was opened ("Chromium"); nothing when no
+    // Chromium-family browser is installed.
+    std::optional<QString> openExtensionsPage() const;
+    // A browser executable's name as people know it.
+    static QString browserName(const QString& executable);
     static std::optional<QString> installedChromiumBrowser();
 };

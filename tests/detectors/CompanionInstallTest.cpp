@@ -170,6 +170,7 @@ protected:
     int manifestInstalls = 0;
     QStringList revealed;
     int pagesOpened = 0;
+    std::optional<QString> browserFound = u"Chromium"_qs;
 
     CompanionSetupTest() {
         for (const QString& file : BrowserExtensionBundle::requiredFiles())
@@ -178,7 +179,10 @@ protected:
     QString prepare(std::optional<QString> resourcesDir) {
         CompanionSetup setup({resourcesDir, dataHome, settings, [this] { ++manifestInstalls; },
                               [this](const QString& path) { revealed.append(path); },
-                              [this] { ++pagesOpened; }});
+                              [this] {
+                                  ++pagesOpened;
+                                  return browserFound;
+                              }});
         return setup.prepareBrowserExtension();
     }
 };
@@ -189,8 +193,9 @@ TEST_F(CompanionSetupTest, PreparingTwiceLeavesOneFreshFolderAndTheDefaultID) {
     settings.setString(u"settings.browserExtensionID"_qs, u"someoneelse"_qs);
     touch(dataHome + u"/Kestrune/BrowserExtension/.Tessarine Companion.new/stale.js"_qs);
     EXPECT_EQ(prepare(resources),
-              u"Ready in Finder. In Chrome, turn on Developer mode, click Load unpacked, and "
-              "choose \u201CTessarine Companion.\u201D"_qs);
+              u"Ready in your file manager. In Chromium, turn on Developer mode, click Load "
+              "unpacked, and choose \u201CTessarine Companion.\u201D"_qs)
+        << "names the browser that was found";
     EXPECT_FALSE(settings.stringValue(u"settings.browserExtensionID"_qs));
     EXPECT_EQ(manifestInstalls, 1);
     EXPECT_EQ(revealed, QStringList{installed});
@@ -198,7 +203,8 @@ TEST_F(CompanionSetupTest, PreparingTwiceLeavesOneFreshFolderAndTheDefaultID) {
 
     touch(source + u"/background.js"_qs, "new contents");
     touch(installed + u"/leftover.js"_qs);
-    prepare(resources);
+    browserFound.reset();
+    EXPECT_TRUE(prepare(resources).contains(u"No Chromium-family browser was found"_qs));
     EXPECT_EQ(filesBelow(dataHome + u"/Kestrune/BrowserExtension"_qs).first(),
               u"Tessarine Companion"_qs)
         << "no staging folder left";
