@@ -99,7 +99,8 @@ void BM_ShortcutToDropdownDrawn(benchmark::State& state) {
                  .settings = settings,
                  .hotkey = &hotkey,
                  .iconName = {},
-                 .now = now});
+                 .now = now,
+                 .installedApplications = {}});
     QQuickView& window = shell.dropdown().window();
     int frames = 0;
     QObject::connect(&window, &QQuickWindow::frameSwapped, [&] { ++frames; });

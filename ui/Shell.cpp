@@ -6,6 +6,7 @@
 #include "ui/DropdownWindow.h"
 #include "ui/MenuBarView.h"
 #include "ui/OnboardingController.h"
+#include "ui/SettingsWindow.h"
 #include "ui/StatusItemController.h"
 
 #include <QCoreApplication>
@@ -25,7 +26,7 @@ Shell::Shell(Dependencies dependencies, QObject* parent)
     connect(&model.permissions(), &Permissions::consentRequested, this,
             &Shell::askForAccessibility);
 
-    // The settings window has its place here (it comes with the settings).
+    // The settings window (created once, kept), then the tray and the shortcut.
     m_statusItem =
         std::make_unique<StatusItemController>(model, *m_dropdown, [this] { openSettings(); });
     if (m_dependencies.hotkey) {
@@ -33,6 +34,15 @@ Shell::Shell(Dependencies dependencies, QObject* parent)
                                                    [this] { toggleDropdown(); });
         m_hotkey->registerHotkey();
     }
+    m_settingsView = std::make_unique<SettingsView>(SettingsView::Dependencies{
+        .model = model,
+        .commands = m_dependencies.commands,
+        .settings = m_dependencies.settings,
+        .hotkey = m_hotkey.get(),
+        .installedApplications = m_dependencies.installedApplications,
+        .now = m_dependencies.now,
+    });
+    m_settingsWindow = std::make_unique<SettingsWindow>(m_engine, *m_settingsView);
     // The island has its place here (it comes with its own surface).
     m_onboarding = std::make_unique<OnboardingController>(
         m_engine, m_dependencies.settings,
@@ -66,8 +76,7 @@ void Shell::openDropdown() {
 
 void Shell::openSettings() {
     m_dropdown->close();
-    qCInfo(lcApp) << "The settings window is not part of this version yet; settings live in"
-                  << "~/.config/Kestrune/defaults.json";
+    m_settingsWindow->show();
 }
 
 void Shell::askForAccessibility(bool firstTime) {

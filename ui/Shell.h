@@ -3,6 +3,7 @@
 #include "model/Time.h"
 #include "ui/LoopImages.h"
 #include "ui/LoopRow.h"
+#include "ui/SettingsView.h"
 
 #include <QObject>
 #include <QQmlEngine>
@@ -15,6 +16,7 @@ class GlobalHotkey;
 class HotkeyManager;
 class MenuBarView;
 class OnboardingController;
+class SettingsWindow;
 class StatusItemController;
 class UserCommands;
 class UserDefaults;
@@ -32,6 +34,8 @@ public:
         GlobalHotkey* hotkey; // none where the desktop gives no global shortcuts
         LoopRow::IconLookup iconName;
         std::function<TimePoint()> now;
+        // What the exclusion picker offers.
+        std::function<QList<InstalledApplication>()> installedApplications;
     };
     explicit Shell(Dependencies dependencies, QObject* parent = nullptr);
     ~Shell() override;
@@ -45,6 +49,7 @@ public:
     DropdownWindow& dropdown() { return *m_dropdown; }
     StatusItemController& statusItem() { return *m_statusItem; }
     OnboardingController& onboarding() { return *m_onboarding; }
+    SettingsWindow& settingsWindow() { return *m_settingsWindow; }
 
 private:
     void askForAccessibility(bool firstTime);
@@ -54,6 +59,8 @@ private:
     QQmlEngine m_engine;
     std::unique_ptr<MenuBarView> m_menu;
     std::unique_ptr<DropdownWindow> m_dropdown;
+    std::unique_ptr<SettingsView> m_settingsView;
+    std::unique_ptr<SettingsWindow> m_settingsWindow;
     std::unique_ptr<StatusItemController> m_statusItem;
     std::unique_ptr<HotkeyManager> m_hotkey;
     std::unique_ptr<OnboardingController> m_onboarding;

@@ -30,6 +30,7 @@
 #include "ui/MenuBarView.h"
 #include "ui/OnboardingController.h"
 #include "ui/SampleLoops.h"
+#include "ui/SettingsWindow.h"
 #include "ui/Shell.h"
 
 #include <QApplication>
@@ -98,6 +99,23 @@ LoopRow::IconLookup iconLookup() {
     };
 }
 
+// The applications the desktop's launchers show, for the exclusion picker (read once).
+std::function<QList<InstalledApplication>()> installedApplications() {
+    auto cache = std::make_shared<std::optional<QList<InstalledApplication>>>();
+    return [cache] {
+        if (!*cache) {
+            QList<InstalledApplication> list;
+            for (const auto& application : AppIdentityResolver().applications()) {
+                const auto entry = DesktopEntryExec::read(application.path);
+                list.append(
+                    {application.identity, application.name, entry ? entry->icon : std::nullopt});
+            }
+            *cache = list;
+        }
+        return **cache;
+    };
+}
+
 // A model that only reads the loops, for the diagnostics: no capture, no instance lock, so
 // they work while Tessarine runs.
 std::unique_ptr<AppModel> readingModel(Workspace& workspace, UserDefaults& settings,
@@ -123,8 +141,29 @@ std::unique_ptr<AppModel> readingModel(Workspace& workspace, UserDefaults& setti
     });
 }
 
-// KESTRUNE_ONBOARDING_SNAPSHOT=1: draws each step of the welcome window offscreen and prints
-// the PNGs' paths (in KESTRUNE_SNAPSHOT_DIR, else the temporary folder).
+// Saves snapshots as "tessarine-WHAT-N-NAME.png" in KESTRUNE_SNAPSHOT_DIR (else the temporary
+// folder) and prints their paths; 1 when one could not be drawn or saved.
+int saveSnapshots(const char* what, const std::vector<QImage>& images,
+                  const std::vector<const char*>& names) {
+    const QDir folder(qEnvironmentVariableIsEmpty("KESTRUNE_SNAPSHOT_DIR")
+                          ? QDir::tempPath()
+                          : qEnvironmentVariable("KESTRUNE_SNAPSHOT_DIR"));
+    for (size_t i = 0; i < images.size() && i < names.size(); ++i) {
+        const QString path = folder.filePath(QStringLiteral("tessarine-%1-%2-%3.png")
+                                                 .arg(QLatin1String(what))
+                                                 .arg(i + 1)
+                                                 .arg(QLatin1String(names[i])));
+        if (images[i].isNull() || !images[i].save(path)) {
+            std::fprintf(stderr, "tessarine: the %s could not be drawn to %s\n", what,
+                         qPrintable(path));
+            return 1;
+        }
+        std::printf("%s\n", qPrintable(path));
+    }
+    return images.size() == names.size() ? 0 : 1;
+}
+
+// KESTRUNE_ONBOARDING_SNAPSHOT=1: each step of the welcome window, drawn offscreen.
 int runOnboardingSnapshot(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
@@ -134,29 +173,14 @@ int runOnboardingSnapshot(int argc, char* argv[]) {
     OnboardingController onboarding(
         engine, settings, [&settings] { return HotkeyManager::shortcutText(settings); },
         [] { return true; });
-    const QDir folder(qEnvironmentVariableIsEmpty("KESTRUNE_SNAPSHOT_DIR")
-                          ? QDir::tempPath()
-                          : qEnvironmentVariable("KESTRUNE_SNAPSHOT_DIR"));
-    const char* names[] = {"welcome", "accessibility-off", "accessibility-on", "done"};
-    int number = 0;
-    for (const QImage& step : onboarding.renderSteps()) {
-        const QString path = folder.filePath(QStringLiteral("tessarine-onboarding-%1-%2.png")
-                                                 .arg(number + 1)
-                                                 .arg(QLatin1String(names[number])));
-        ++number;
-        if (step.isNull() || !step.save(path)) {
-            std::fprintf(stderr, "tessarine: the welcome window could not be drawn to %s\n",
-                         qPrintable(path));
-            return 1;
-        }
-        std::printf("%s\n", qPrintable(path));
-    }
-    return 0;
+    return saveSnapshots("onboarding", onboarding.renderSteps(),
+                         {"welcome", "accessibility-off", "accessibility-on", "done"});
 }
 
 // KESTRUNE_SNAPSHOT=1: draws the dropdown offscreen (the user's loops, or the sample set
 // with KESTRUNE_SNAPSHOT_SAMPLE=1), saves it as a PNG, prints its path.
-int runSnapshot(int argc, char* argv[]) {
+// KESTRUNE_SETTINGS_SNAPSHOT=1 draws each section of the settings window instead.
+int runSnapshot(int argc, char* argv[], bool settingsWindow) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QApplication app(argc, argv);
@@ -180,8 +204,19 @@ int runSnapshot(int argc, char* argv[]) {
     std::unique_ptr<AppModel> model =
         readingModel(workspace, settings, sessionMonitor, loginItem, open);
     UserCommands commands(*model, now);
-    MenuBarView menu(*model, commands, now, iconLookup(), true);
     QQmlEngine engine;
+    if (settingsWindow) {
+        SettingsView view({.model = *model,
+                           .commands = commands,
+                           .settings = settings,
+                           .hotkey = nullptr,
+                           .installedApplications = installedApplications(),
+                           .now = now});
+        SettingsWindow window(engine, view);
+        return saveSnapshots("settings", window.renderSections(),
+                             {"general", "privacy", "browser", "accessibility"});
+    }
+    MenuBarView menu(*model, commands, now, iconLookup(), true);
     LoopImages images;
     LoopImageProvider::install(engine, images, *model);
     DropdownWindow dropdown(engine, menu);
@@ -242,7 +277,9 @@ int main(int argc, char* argv[]) {
         return CommandLine::run(QCoreApplication::arguments().mid(1));
     }
     if (Environment::isSwitchOn("KESTRUNE_SNAPSHOT"))
-        return runSnapshot(argc, argv);
+        return runSnapshot(argc, argv, false);
+    if (Environment::isSwitchOn("KESTRUNE_SETTINGS_SNAPSHOT"))
+        return runSnapshot(argc, argv, true);
     if (Environment::isSwitchOn("KESTRUNE_ONBOARDING_SNAPSHOT"))
         return runOnboardingSnapshot(argc, argv);
     // The engine shows itself (and uses the clipboard) only where a display is reachable.
@@ -383,6 +420,7 @@ int main(int argc, char* argv[]) {
             .hotkey = hotkey->isConnected() ? hotkey.get() : nullptr,
             .iconName = iconLookup(),
             .now = [] { return std::chrono::system_clock::now(); },
+            .installedApplications = installedApplications(),
         });
         control.onShow = [&shell] { shell->openDropdown(); };
         control.onToggle = [&shell] { shell->toggleDropdown(); };

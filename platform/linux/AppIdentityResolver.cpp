@@ -79,7 +79,9 @@ void AppIdentityResolver::index(const QString& folder, const QString& prefix) {
             DesktopEntryExec::mainGroup(info.filePath());
         if (!keys)
             continue;
-        Entry entry{id, info.filePath(), std::nullopt, std::nullopt};
+        Entry entry{id, info.filePath(), std::nullopt, std::nullopt, true};
+        entry.shown = keys->value(QStringLiteral("NoDisplay")) != u"true" &&
+                      keys->value(QStringLiteral("Hidden")) != u"true";
         if (keys->contains(QStringLiteral("Name")))
             entry.name = keys->value(QStringLiteral("Name"));
         if (keys->contains(QStringLiteral("StartupWMClass")))
@@ -200,4 +202,14 @@ AppIdentityResolver::Identity AppIdentityResolver::resolve(const Clues& clues) c
     if (identity.desktopID)
         identity.bundleID = alias(*identity.desktopID).value_or(*identity.desktopID);
     return identity;
+}
+
+QList<AppIdentityResolver::Application> AppIdentityResolver::applications() const {
+    QList<Application> list;
+    for (const Entry& entry : m_entries) {
+        if (entry.shown)
+            list.append(
+                {alias(entry.id).value_or(entry.id), entry.name.value_or(entry.id), entry.path});
+    }
+    return list;
 }

@@ -46,6 +46,13 @@ public:
         std::optional<QString> name;
     };
     std::optional<DesktopEntry> desktopEntry(const QString& identity) const;
+    // The applications a launcher shows (not NoDisplay or Hidden), each with its identity.
+    struct Application {
+        QString identity;
+        QString name;
+        QString path;
+    };
+    QList<Application> applications() const;
 
 private:
     struct Entry {
@@ -53,6 +60,7 @@ private:
         QString path;
         std::optional<QString> name;
         std::optional<QString> startupWMClass;
+        bool shown = true; // neither NoDisplay nor Hidden
     };
 
     void index(const QString& folder, const QString& prefix);

@@ -1,8 +1,8 @@
-#include "model/KnownBrowsers.h"
 #include "detectors/BrowserDetector.h"
 #include "detectors/BrowserExtensionBundle.h"
 #include "detectors/CompanionSetup.h"
 #include "detectors/HostManifestInstaller.h"
+#include "model/KnownBrowsers.h"
 #include "platform/fake/MemoryUserDefaults.h"
 
 #include <QCryptographicHash>

@@ -16,6 +16,11 @@ FocusScope {
     Accessible.role: Accessible.Pane
     Accessible.name: "Tessarine"
 
+    Shortcut {
+        sequence: "Ctrl+,"
+        onActivated: root.menu.openSettings()
+    }
+
     // The keyboard comes back to the list when a note is committed or cancelled.
     Connections {
         target: root.menu
