@@ -4,13 +4,18 @@
     atspi-press.py APPLICATION PLACE BUTTON
 
 Finds the showing element named PLACE (a dropdown row, a window, a dialog) in APPLICATION's
-accessibility tree and presses the showing push button named BUTTON inside it. Exits 0 when
-pressed, 1 (saying what was missing) otherwise.
+accessibility tree and presses the showing control named BUTTON inside it (a button, switch,
+choice, tab or list entry), with its "Press" action, or "Toggle" when it has no "Press".
+Exits 0 when pressed, 1 (saying what was missing) otherwise.
 """
 import sys
 import time
 
 import pyatspi
+
+
+CONTROLS = {"push button", "toggle button", "check box", "radio button", "page tab",
+            "list item", "menu item"}
 
 
 def showing(accessible):
@@ -32,12 +37,12 @@ def main():
             row = find(app, lambda a: a.name == row_name and showing(a))
             if row:
                 break
-        button = row and find(row, lambda a: a.getRoleName() == "push button"
+        button = row and find(row, lambda a: a.getRoleName() in CONTROLS
                               and a.name == button_name and showing(a))
         if button:
             action = button.queryAction()
             names = [action.getName(i) for i in range(action.nActions)]
-            action.doAction(names.index("Press"))
+            action.doAction(names.index("Press" if "Press" in names else "Toggle"))
             print("pressed")
             return 0
         if time.monotonic() > deadline:

@@ -148,52 +148,6 @@ Rectangle {
                 ColumnLayout {
                     width: parent.width
                     spacing: 6
-                    Heading { text: "Never track these applications" }
-                    Repeater {
-                        model: root.settings.excludedApplications
-                        RowLayout {
-                            required property var modelData
-                            Layout.fillWidth: true
-                            Text { text: modelData.name; font.pixelSize: 12; Layout.fillWidth: true }
-                            Action {
-                                text: "Remove"
-                                visible: !modelData.isDefault
-                                Accessible.name: "Remove " + modelData.name
-                                onClicked: root.settings.removeExclusion(modelData.id)
-                            }
-                        }
-                    }
-                    Action { text: "Add Application…"; onClicked: picker.open() }
-
-                    Heading { text: "Never track these web addresses" }
-                    Repeater {
-                        model: root.settings.excludedAddresses
-                        RowLayout {
-                            required property var modelData
-                            Layout.fillWidth: true
-                            Text { text: modelData.pattern; font.pixelSize: 12; Layout.fillWidth: true }
-                            Action {
-                                text: "Remove"
-                                visible: !modelData.isDefault
-                                Accessible.name: "Remove " + modelData.pattern
-                                onClicked: root.settings.removeExclusion(modelData.id)
-                            }
-                        }
-                    }
-                    RowLayout {
-                        TextField {
-                            id: address
-                            Layout.fillWidth: true
-                            placeholderText: "*.bank.example/*"
-                            Accessible.name: "Address pattern"
-                            onAccepted: { root.settings.addExcludedAddress(text); text = "" }
-                        }
-                        Action {
-                            text: "Add Address"
-                            onClicked: { root.settings.addExcludedAddress(address.text); address.text = "" }
-                        }
-                    }
-
                     Heading { text: "Keep loops for" }
                     Flow {
                         Layout.fillWidth: true
@@ -226,6 +180,58 @@ Rectangle {
                     RowLayout {
                         Action { text: "Export…"; onClicked: root.settingsWindow.exportViaPanel() }
                         Action { text: "Delete Everything…"; onClicked: root.settingsWindow.confirmDeleteEverything() }
+                    }
+
+                    Heading { text: "Never track these applications" }
+                    ListView {
+                        Layout.fillWidth: true
+                        Layout.preferredHeight: Math.min(contentHeight, 150)
+                        clip: true
+                        model: root.settings.excludedApplications
+                        delegate: RowLayout {
+                            width: ListView.view.width
+                            required property var modelData
+                            Text { text: modelData.name; font.pixelSize: 12; Layout.fillWidth: true }
+                            Action {
+                                text: "Remove"
+                                visible: !modelData.isDefault
+                                Accessible.name: "Remove " + modelData.name
+                                onClicked: root.settings.removeExclusion(modelData.id)
+                            }
+                        }
+                    }
+                    Action { text: "Add Application…"; onClicked: picker.open() }
+
+                    Heading { text: "Never track these web addresses" }
+                    ListView {
+                        Layout.fillWidth: true
+                        Layout.preferredHeight: Math.min(contentHeight, 150)
+                        clip: true
+                        model: root.settings.excludedAddresses
+                        delegate: RowLayout {
+                            width: ListView.view.width
+                            required property var modelData
+                            Text { text: modelData.pattern; font.pixelSize: 12; Layout.fillWidth: true }
+                            Action {
+                                text: "Remove"
+                                visible: !modelData.isDefault
+                                Accessible.name: "Remove " + modelData.pattern
+                                onClicked: root.settings.removeExclusion(modelData.id)
+                            }
+                        }
+                    }
+                    RowLayout {
+                        TextField {
+                            id: address
+                            Layout.fillWidth: true
+                            placeholderText: "*.bank.example/*"
+                            Accessible.name: "Address pattern"
+                            onAccepted: { root.settings.addExcludedAddress(text); text = "" }
+                        }
+                        Action {
+                            text: "Add Address"
+                            onClicked: { root.settings.addExcludedAddress(address.text); address.text = "" }
+                        }
                     }
 
                     Heading { text: "Recent privacy activity" }
