@@ -49,6 +49,9 @@ const QString kSettings = u"Tessarine Settings"_qs;
 TEST(SettingsEndToEndTest, SwitchesLandTypedAndThePrivacyControlsDoWhatTheySay) {
     ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
     QTemporaryDir home;
+    // The mail program is installed: the picker offers it by its desktop entry's name.
+    writeAll(home.filePath(u"data/applications/SettingsMail.desktop"_qs),
+             "[Desktop Entry]\nType=Application\nName=Settings Mail\nExec=true\n");
     Engine engine(home, kLoopsAtOnce, {{u"QT_LINUX_ACCESSIBILITY_ALWAYS_ON"_qs, u"1"_qs}});
     ASSERT_TRUE(engine.waitForLog("Tessarine is running")) << engine.log();
     QProcess mail;
@@ -77,6 +80,22 @@ TEST(SettingsEndToEndTest, SwitchesLandTypedAndThePrivacyControlsDoWhatTheySay) 
         return count(home, u"SELECT COUNT(*) FROM audit_log WHERE action = "
                            "'url_receipts_enabled'"_qs) == 1;
     }));
+
+    // Excluding the mail program through the picker erases its loops and lists it.
+    ASSERT_GT(count(home, u"SELECT COUNT(*) FROM context c JOIN source s ON s.id = c.source_id "
+                          "WHERE s.bundle_id = 'SettingsMail'"_qs),
+              0);
+    ASSERT_EQ(press(kSettings, u"Add Application…"_qs, &said), 0) << said.toStdString();
+    ASSERT_EQ(press(kSettings, u"Settings Mail"_qs, &said), 0) << said.toStdString();
+    EXPECT_TRUE(waitFor([&] {
+        return count(home, u"SELECT COUNT(*) FROM context c JOIN source s ON s.id = c.source_id "
+                           "WHERE s.bundle_id = 'SettingsMail'"_qs) == 0;
+    })) << "its loops are erased";
+    EXPECT_EQ(count(home, u"SELECT COUNT(*) FROM privacy_rule WHERE scope = 'app' AND matcher = "
+                          "'SettingsMail'"_qs),
+              1);
+    EXPECT_EQ(press(kSettings, u"Remove Settings Mail"_qs, &said), 0)
+        << "listed by its name, removable: " << said.toStdString();
 
     // Export: the save dialog proposes the file name; a path typed into it is used.
     ASSERT_EQ(press(kSettings, u"Export…"_qs, &said), 0) << said.toStdString();
