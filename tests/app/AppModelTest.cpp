@@ -9,14 +9,6 @@
 
 namespace {
 
-class DownloadsProbe final : public Detector {
-public:
-    QString kind() const override { return u"downloads"_qs; }
-    bool handles(const QString&) const override { return false; }
-    void observe(const FocusEvent&, const std::optional<ContextRecord>&,
-                 const DetectorSignals&) override {}
-};
-
 class AppModelTest : public ::testing::Test, public ModelHarness {
 protected:
     int downloadsDetectorsMade = 0;

@@ -29,6 +29,15 @@ public:
     bool fail = false;
 };
 
+// A downloads detector that watches nothing: only whether one was registered counts.
+class DownloadsProbe final : public Detector {
+public:
+    QString kind() const override { return u"downloads"_qs; }
+    bool handles(const QString&) const override { return false; }
+    void observe(const FocusEvent&, const std::optional<ContextRecord>&,
+                 const DetectorSignals&) override {}
+};
+
 struct ModelHarness {
     QTemporaryDir dir;
     FakeWorkspace workspace;
