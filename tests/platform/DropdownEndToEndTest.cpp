@@ -9,28 +9,7 @@
 
 using namespace EngineHarness;
 
-namespace {
-
-QString shownDropdown() {
-    QProcess search;
-    search.start(u"xdotool"_qs,
-                 {u"search"_qs, u"--onlyvisible"_qs, u"--name"_qs, u"^Tessarine$"_qs});
-    search.waitForFinished(5000);
-    return QString::fromUtf8(search.readAllStandardOutput()).trimmed();
-}
-
-int press(const QString& row, const QString& button, QByteArray* said) {
-    QProcess script;
-    script.setProcessChannelMode(QProcess::MergedChannels);
-    script.start(u"/usr/bin/python3"_qs,
-                 {QStringLiteral(TESSARINE_SOURCE_DIR) + u"/tests/scripts/atspi-press.py"_qs,
-                  u"Tessarine"_qs, row, button});
-    script.waitForFinished(20000);
-    *said = script.readAll();
-    return script.exitCode();
-}
-
-} // namespace
+namespace {} // namespace
 
 TEST(DropdownEndToEndTest, TheShortcutOpensTheDropdownAndItsDismissReachesTheDatabase) {
     ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
@@ -73,11 +52,12 @@ TEST(DropdownEndToEndTest, TheShortcutOpensTheDropdownAndItsDismissReachesTheDat
     };
 
     QProcess::execute(u"xdotool"_qs, {u"key"_qs, u"alt+super+l"_qs});
-    ASSERT_TRUE(waitFor([] { return !shownDropdown().isEmpty(); })) << engine.log();
-    EXPECT_TRUE(waitFor([] { return activeWindow() == shownDropdown(); }))
+    ASSERT_TRUE(waitFor([] { return !shownWindow(u"^Tessarine$"_qs).isEmpty(); })) << engine.log();
+    EXPECT_TRUE(waitFor([] { return activeWindow() == shownWindow(u"^Tessarine$"_qs); }))
         << "the dropdown has the keyboard";
 
-    ASSERT_EQ(press(u"Quarterly numbers"_qs, u"Dismiss (D)"_qs, &said), 0) << said.toStdString();
+    ASSERT_EQ(pressControl(u"Quarterly numbers"_qs, u"Dismiss (D)"_qs, &said), 0)
+        << said.toStdString();
     EXPECT_TRUE(waitFor([&] { return dismissed(id); })) << "the loop is dismissed in the database";
 
     // The keyboard: the first row (the report now), then "d".
@@ -86,7 +66,8 @@ TEST(DropdownEndToEndTest, TheShortcutOpensTheDropdownAndItsDismissReachesTheDat
         << "typed into the dropdown";
 
     QProcess::execute(u"xdotool"_qs, {u"key"_qs, u"alt+super+l"_qs});
-    EXPECT_TRUE(waitFor([] { return shownDropdown().isEmpty(); })) << "the second press closes it";
+    EXPECT_TRUE(waitFor([] { return shownWindow(u"^Tessarine$"_qs).isEmpty(); }))
+        << "the second press closes it";
     EXPECT_TRUE(waitFor([&] { return activeWindow() == notesWindow; }))
         << "and the window before it has the keyboard again";
 

@@ -10,6 +10,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -52,6 +54,37 @@ inline int runClient(const QProcessEnvironment& environment, const QStringList& 
     if (output)
         *output = client.readAllStandardOutput() + client.readAllStandardError();
     return client.exitCode();
+}
+
+// The visible window whose title matches `titlePattern` (a regular expression); empty when
+// none is shown.
+inline QString shownWindow(const QString& titlePattern) {
+    QProcess search;
+    search.start(QStringLiteral("xdotool"),
+                 {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                  QStringLiteral("--name"), titlePattern});
+    search.waitForFinished(5000);
+    return QString::fromUtf8(search.readAllStandardOutput()).trimmed().section(u'\n', 0, 0);
+}
+
+// Presses the control named `control` inside the element named `place` of Tessarine's
+// accessibility tree, as a screen reader would; the script's exit status and what it said.
+inline int pressControl(const QString& place, const QString& control, QByteArray* said) {
+    QProcess script;
+    script.setProcessChannelMode(QProcess::MergedChannels);
+    script.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral(TESSARINE_SOURCE_DIR "/tests/scripts/atspi-press.py"),
+                  QStringLiteral("Tessarine"), place, control});
+    script.waitForFinished(20000);
+    *said = script.readAll();
+    return script.exitCode();
+}
+
+// The settings file the engine of `home` reads and writes.
+inline QJsonObject defaultsOf(const QTemporaryDir& home) {
+    QFile file(home.filePath(QStringLiteral("config/Kestrune/defaults.json")));
+    file.open(QIODevice::ReadOnly);
+    return QJsonDocument::fromJson(file.readAll()).object();
 }
 
 // The X server's active window.

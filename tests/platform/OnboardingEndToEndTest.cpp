@@ -12,33 +12,12 @@ using namespace EngineHarness;
 
 namespace {
 
+bool welcomeShown() {
+    return !shownWindow(u"^Welcome to Tessarine$"_qs).isEmpty();
+}
+
 const QByteArray kFirstLaunch =
     R"({"settings.engagementSeconds": 0, "settings.launchAtLogin.configured": true})";
-
-bool welcomeShown() {
-    QProcess search;
-    search.start(u"xdotool"_qs,
-                 {u"search"_qs, u"--onlyvisible"_qs, u"--name"_qs, u"^Welcome to Tessarine$"_qs});
-    search.waitForFinished(5000);
-    return !search.readAllStandardOutput().trimmed().isEmpty();
-}
-
-int press(const QString& place, const QString& button, QByteArray* said) {
-    QProcess script;
-    script.setProcessChannelMode(QProcess::MergedChannels);
-    script.start(u"/usr/bin/python3"_qs,
-                 {QStringLiteral(TESSARINE_SOURCE_DIR) + u"/tests/scripts/atspi-press.py"_qs,
-                  u"Tessarine"_qs, place, button});
-    script.waitForFinished(20000);
-    *said = script.readAll();
-    return script.exitCode();
-}
-
-QJsonObject defaults(const QTemporaryDir& home) {
-    QFile file(home.filePath(u"config/Kestrune/defaults.json"_qs));
-    file.open(QIODevice::ReadOnly);
-    return QJsonDocument::fromJson(file.readAll()).object();
-}
 
 void setAccessibility(bool enabled) {
     for (const QString& property : {u"IsEnabled"_qs, u"ScreenReaderEnabled"_qs}) {
@@ -73,15 +52,15 @@ TEST(OnboardingEndToEndTest, SkippingOnTheFirstStepIsRememberedAcrossLaunches) {
         ASSERT_TRUE(engine.waitForLog("Tessarine is running")) << engine.log();
         ASSERT_TRUE(waitFor(welcomeShown)) << engine.log();
         QByteArray said;
-        ASSERT_EQ(press(u"Welcome to Tessarine"_qs, u"Skip setup"_qs, &said), 0)
+        ASSERT_EQ(pressControl(u"Welcome to Tessarine"_qs, u"Skip setup"_qs, &said), 0)
             << said.toStdString();
         EXPECT_TRUE(waitFor([] { return !welcomeShown(); }));
         EXPECT_TRUE(waitFor([&] {
-            return defaults(home).value(u"onboarding.completed"_qs) == true;
+            return defaultsOf(home).value(u"onboarding.completed"_qs) == true;
         })) << "stored as a flag";
         EXPECT_TRUE(engine.stop()) << engine.log();
     }
-    Engine again(home, QJsonDocument(defaults(home)).toJson(), kReadable);
+    Engine again(home, QJsonDocument(defaultsOf(home)).toJson(), kReadable);
     ASSERT_TRUE(again.waitForLog("Tessarine is running")) << again.log();
     EXPECT_FALSE(again.rawLog().contains("Showing the welcome window"));
     EXPECT_FALSE(welcomeShown());
@@ -99,16 +78,18 @@ TEST(OnboardingEndToEndTest, TheWalkThroughTurnsTheSwitchOnAfterAskingInOurDialo
     ASSERT_TRUE(waitFor([] { return !accessibilityOn(); }));
     ASSERT_TRUE(waitFor(welcomeShown)) << engine.log();
     QByteArray said;
-    ASSERT_EQ(press(u"Welcome to Tessarine"_qs, u"Continue"_qs, &said), 0) << said.toStdString();
-    ASSERT_EQ(press(u"Welcome to Tessarine"_qs, u"Grant Accessibility"_qs, &said), 0)
+    ASSERT_EQ(pressControl(u"Welcome to Tessarine"_qs, u"Continue"_qs, &said), 0)
         << said.toStdString();
-    ASSERT_EQ(press(u"Turn on Accessibility"_qs, u"Turn On"_qs, &said), 0) << said.toStdString();
+    ASSERT_EQ(pressControl(u"Welcome to Tessarine"_qs, u"Grant Accessibility"_qs, &said), 0)
+        << said.toStdString();
+    ASSERT_EQ(pressControl(u"Turn on Accessibility"_qs, u"Turn On"_qs, &said), 0)
+        << said.toStdString();
     // The switch is on, and the walk moved to its last step by itself.
     EXPECT_TRUE(waitFor(accessibilityOn));
-    ASSERT_EQ(press(u"Welcome to Tessarine"_qs, u"Open Tessarine"_qs, &said), 0)
+    ASSERT_EQ(pressControl(u"Welcome to Tessarine"_qs, u"Open Tessarine"_qs, &said), 0)
         << said.toStdString();
     EXPECT_TRUE(waitFor([] { return !welcomeShown(); }));
-    EXPECT_EQ(defaults(home).value(u"onboarding.completed"_qs), true);
-    EXPECT_EQ(defaults(home).value(u"permissions.accessibility.prompted"_qs), true);
+    EXPECT_EQ(defaultsOf(home).value(u"onboarding.completed"_qs), true);
+    EXPECT_EQ(defaultsOf(home).value(u"permissions.accessibility.prompted"_qs), true);
     EXPECT_TRUE(engine.stop()) << engine.log();
 }

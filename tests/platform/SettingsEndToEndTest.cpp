@@ -12,34 +12,10 @@ using namespace EngineHarness;
 
 namespace {
 
-int press(const QString& place, const QString& control, QByteArray* said) {
-    QProcess script;
-    script.setProcessChannelMode(QProcess::MergedChannels);
-    script.start(u"/usr/bin/python3"_qs,
-                 {QStringLiteral(TESSARINE_SOURCE_DIR) + u"/tests/scripts/atspi-press.py"_qs,
-                  u"Tessarine"_qs, place, control});
-    script.waitForFinished(20000);
-    *said = script.readAll();
-    return script.exitCode();
-}
-
-QJsonObject defaults(const QTemporaryDir& home) {
-    QFile file(home.filePath(u"config/Kestrune/defaults.json"_qs));
-    file.open(QIODevice::ReadOnly);
-    return QJsonDocument::fromJson(file.readAll()).object();
-}
-
 qint64 count(const QTemporaryDir& home, const QString& sql) {
     Database db(home.filePath(u"data/Kestrune/kestrune.db"_qs));
     db.applyKey(EphemeralKeyProvider::developmentKey());
     return db.scalarInt(sql).value_or(-1);
-}
-
-bool windowShown(const QString& title) {
-    QProcess search;
-    search.start(u"xdotool"_qs, {u"search"_qs, u"--onlyvisible"_qs, u"--name"_qs, title});
-    search.waitForFinished(5000);
-    return !search.readAllStandardOutput().trimmed().isEmpty();
 }
 
 const QString kSettings = u"Tessarine Settings"_qs;
@@ -65,16 +41,17 @@ TEST(SettingsEndToEndTest, SwitchesLandTypedAndThePrivacyControlsDoWhatTheySay) 
     QDBusConnection::sessionBus().call(
         QDBusMessage::createMethodCall(u"app.kestrune.Tessarine"_qs, u"/app/kestrune/Tessarine"_qs,
                                        u"app.kestrune.Tessarine1"_qs, u"OpenSettings"_qs));
-    ASSERT_TRUE(waitFor([] { return windowShown(u"^Tessarine Settings$"_qs); })) << engine.log();
+    ASSERT_TRUE(waitFor([] { return !shownWindow(u"^Tessarine Settings$"_qs).isEmpty(); }))
+        << engine.log();
 
     QByteArray said;
-    ASSERT_EQ(press(kSettings, u"Coach"_qs, &said), 0) << said.toStdString();
+    ASSERT_EQ(pressControl(kSettings, u"Coach"_qs, &said), 0) << said.toStdString();
     EXPECT_TRUE(waitFor(
-        [&] { return defaults(home).value(u"settings.sensoryProfile"_qs) == u"coach"_qs; }));
-    ASSERT_EQ(press(kSettings, u"Privacy"_qs, &said), 0) << said.toStdString();
-    ASSERT_EQ(press(kSettings, u"Remember exact page addresses"_qs, &said), 0)
+        [&] { return defaultsOf(home).value(u"settings.sensoryProfile"_qs) == u"coach"_qs; }));
+    ASSERT_EQ(pressControl(kSettings, u"Privacy"_qs, &said), 0) << said.toStdString();
+    ASSERT_EQ(pressControl(kSettings, u"Remember exact page addresses"_qs, &said), 0)
         << said.toStdString();
-    EXPECT_TRUE(waitFor([&] { return defaults(home).value(u"settings.urlReceipts"_qs) == true; }))
+    EXPECT_TRUE(waitFor([&] { return defaultsOf(home).value(u"settings.urlReceipts"_qs) == true; }))
         << "a flag, not text";
     EXPECT_TRUE(waitFor([&] {
         return count(home, u"SELECT COUNT(*) FROM audit_log WHERE action = "
@@ -85,8 +62,8 @@ TEST(SettingsEndToEndTest, SwitchesLandTypedAndThePrivacyControlsDoWhatTheySay) 
     ASSERT_GT(count(home, u"SELECT COUNT(*) FROM context c JOIN source s ON s.id = c.source_id "
                           "WHERE s.bundle_id = 'SettingsMail'"_qs),
               0);
-    ASSERT_EQ(press(kSettings, u"Add Application…"_qs, &said), 0) << said.toStdString();
-    ASSERT_EQ(press(kSettings, u"Settings Mail"_qs, &said), 0) << said.toStdString();
+    ASSERT_EQ(pressControl(kSettings, u"Add Application…"_qs, &said), 0) << said.toStdString();
+    ASSERT_EQ(pressControl(kSettings, u"Settings Mail"_qs, &said), 0) << said.toStdString();
     EXPECT_TRUE(waitFor([&] {
         return count(home, u"SELECT COUNT(*) FROM context c JOIN source s ON s.id = c.source_id "
                            "WHERE s.bundle_id = 'SettingsMail'"_qs) == 0;
@@ -94,13 +71,14 @@ TEST(SettingsEndToEndTest, SwitchesLandTypedAndThePrivacyControlsDoWhatTheySay) 
     EXPECT_EQ(count(home, u"SELECT COUNT(*) FROM privacy_rule WHERE scope = 'app' AND matcher = "
                           "'SettingsMail'"_qs),
               1);
-    EXPECT_EQ(press(kSettings, u"Remove Settings Mail"_qs, &said), 0)
+    EXPECT_EQ(pressControl(kSettings, u"Remove Settings Mail"_qs, &said), 0)
         << "listed by its name, removable: " << said.toStdString();
 
     // Export: the save dialog proposes the file name; a path typed into it is used.
-    ASSERT_EQ(press(kSettings, u"Export…"_qs, &said), 0) << said.toStdString();
-    ASSERT_TRUE(
-        waitFor([] { return windowShown(u"^Export your Tessarine data to a local file.$"_qs); }));
+    ASSERT_EQ(pressControl(kSettings, u"Export…"_qs, &said), 0) << said.toStdString();
+    ASSERT_TRUE(waitFor([] {
+        return !shownWindow(u"^Export your Tessarine data to a local file.$"_qs).isEmpty();
+    }));
     const QString exported = home.filePath(u"tessarine-export.json"_qs);
     QProcess::execute(u"xdotool"_qs, {u"key"_qs, u"ctrl+a"_qs});
     QProcess::execute(u"xdotool"_qs, {u"type"_qs, u"--delay"_qs, u"2"_qs, exported});
@@ -111,8 +89,8 @@ TEST(SettingsEndToEndTest, SwitchesLandTypedAndThePrivacyControlsDoWhatTheySay) 
 
     // Delete everything, after the confirmation names it.
     ASSERT_GT(count(home, u"SELECT COUNT(*) FROM context"_qs), 0);
-    ASSERT_EQ(press(kSettings, u"Delete Everything…"_qs, &said), 0) << said.toStdString();
-    ASSERT_EQ(press(u"Delete everything?"_qs, u"Delete Everything"_qs, &said), 0)
+    ASSERT_EQ(pressControl(kSettings, u"Delete Everything…"_qs, &said), 0) << said.toStdString();
+    ASSERT_EQ(pressControl(u"Delete everything?"_qs, u"Delete Everything"_qs, &said), 0)
         << said.toStdString();
     EXPECT_TRUE(waitFor([&] { return count(home, u"SELECT COUNT(*) FROM context"_qs) == 0; }));
 

@@ -41,13 +41,13 @@ private:
 };
 
 QVariant property(const QString& service, const char* name) {
-    QDBusMessage get =
-        QDBusMessage::createMethodCall(service, u"/StatusNotifierItem"_qs,
-                                       u"org.freedesktop.DBus.Properties"_qs, u"Get"_qs);
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        service, u"/StatusNotifierItem"_qs, u"org.freedesktop.DBus.Properties"_qs, u"Get"_qs);
     get << u"org.kde.StatusNotifierItem"_qs << QString::fromLatin1(name);
     const QDBusMessage reply = QDBusConnection::sessionBus().call(get);
-    return reply.arguments().isEmpty() ? QVariant()
-                                       : reply.arguments().constFirst().value<QDBusVariant>().variant();
+    return reply.arguments().isEmpty()
+               ? QVariant()
+               : reply.arguments().constFirst().value<QDBusVariant>().variant();
 }
 
 // The text of the item's tooltip: (icon name, pixmaps, title, description).
@@ -69,13 +69,6 @@ QString toolTipTitle(const QString& service) {
     argument.endArray();
     argument >> title;
     return title;
-}
-
-QString shownDropdown() {
-    QProcess search;
-    search.start(u"xdotool"_qs, {u"search"_qs, u"--onlyvisible"_qs, u"--name"_qs, u"^Tessarine$"_qs});
-    search.waitForFinished(5000);
-    return QString::fromUtf8(search.readAllStandardOutput()).trimmed();
 }
 
 } // namespace
@@ -112,16 +105,16 @@ TEST(TrayEndToEndTest, TheIconAppearsWithItsCountAndAClickOpensTheDropdown) {
     runClient(engine.environment(), {u"resume"_qs}, &said);
 
     // A click on the icon (the host's Activate) opens the dropdown; another closes it.
-    QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
-                                           item, u"/StatusNotifierItem"_qs,
-                                           u"org.kde.StatusNotifierItem"_qs, u"Activate"_qs)
-                                       << 0 << 0);
-    EXPECT_TRUE(waitFor([] { return !shownDropdown().isEmpty(); })) << engine.log();
-    QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
-                                           item, u"/StatusNotifierItem"_qs,
-                                           u"org.kde.StatusNotifierItem"_qs, u"Activate"_qs)
-                                       << 0 << 0);
-    EXPECT_TRUE(waitFor([] { return shownDropdown().isEmpty(); }));
+    QDBusConnection::sessionBus().call(
+        QDBusMessage::createMethodCall(item, u"/StatusNotifierItem"_qs,
+                                       u"org.kde.StatusNotifierItem"_qs, u"Activate"_qs)
+        << 0 << 0);
+    EXPECT_TRUE(waitFor([] { return !shownWindow(u"^Tessarine$"_qs).isEmpty(); })) << engine.log();
+    QDBusConnection::sessionBus().call(
+        QDBusMessage::createMethodCall(item, u"/StatusNotifierItem"_qs,
+                                       u"org.kde.StatusNotifierItem"_qs, u"Activate"_qs)
+        << 0 << 0);
+    EXPECT_TRUE(waitFor([] { return shownWindow(u"^Tessarine$"_qs).isEmpty(); }));
 
     EXPECT_TRUE(engine.stop()) << engine.log();
     notes.closeWriteChannel();
