@@ -13,7 +13,7 @@
 #include "store/KeyProviders.h"
 #include "ui/DropdownWindow.h"
 #include "ui/MenuBarView.h"
-#include "ui/SampleLoops.h"
+#include "app/SampleLoops.h"
 #include "ui/Shell.h"
 
 #include <QApplication>

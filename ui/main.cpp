@@ -29,7 +29,7 @@
 #include "ui/LoopImages.h"
 #include "ui/MenuBarView.h"
 #include "ui/OnboardingController.h"
-#include "ui/SampleLoops.h"
+#include "app/SampleLoops.h"
 #include "ui/SettingsWindow.h"
 #include "ui/Shell.h"
 

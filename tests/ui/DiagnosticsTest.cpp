@@ -1,7 +1,7 @@
 // The executable's diagnostic switches, run as a user runs them.
 #include "store/ContextStore.h"
 #include "store/KeyProviders.h"
-#include "ui/SampleLoops.h"
+#include "app/SampleLoops.h"
 
 #include <QFileInfo>
 #include <QImage>

@@ -3,7 +3,7 @@
 #include "app/ModelHarness.h"
 #include "app/UserCommands.h"
 #include "ui/MenuBarView.h"
-#include "ui/SampleLoops.h"
+#include "app/SampleLoops.h"
 
 // A dropdown view model over a real application model and database; loops are written
 // straight into the store as the engine leaves them.

@@ -1,4 +1,4 @@
-#include "ui/SampleLoops.h"
+#include "app/SampleLoops.h"
 
 #include "model/FocusEvent.h"
 #include "model/StateReason.h"
