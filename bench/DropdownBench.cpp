@@ -4,6 +4,7 @@
 // reference is the same xdotool call for a key nobody grabs, timed to its arrival at an X
 // client: what the shortcut costs before Tessarine sees it.
 #include "app/AppModel.h"
+#include "app/SampleLoops.h"
 #include "app/UserCommands.h"
 #include "platform/SessionMonitor.h"
 #include "platform/fake/FakeWorkspace.h"
@@ -13,7 +14,6 @@
 #include "store/KeyProviders.h"
 #include "ui/DropdownWindow.h"
 #include "ui/MenuBarView.h"
-#include "app/SampleLoops.h"
 #include "ui/Shell.h"
 
 #include <QApplication>
@@ -100,7 +100,8 @@ void BM_ShortcutToDropdownDrawn(benchmark::State& state) {
                  .hotkey = &hotkey,
                  .iconName = {},
                  .now = now,
-                 .installedApplications = {}});
+                 .installedApplications = {},
+                 .build = u"bench"_qs});
     QQuickView& window = shell.dropdown().window();
     int frames = 0;
     QObject::connect(&window, &QQuickWindow::frameSwapped, [&] { ++frames; });

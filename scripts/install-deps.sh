@@ -16,7 +16,7 @@ packages=(
   # tests, fuzzing (clang's libFuzzer and sanitizers) and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
   # the private desktop session of scripts/test-env.sh (never dbus-x11: it spawns stray buses)
-  xvfb openbox dbus gnome-keyring xdotool fonts-dejavu-core
+  xvfb openbox dbus gnome-keyring xdotool x11-utils fonts-dejavu-core
   # the accessibility bus, and the client the tests press the views' controls with
   at-spi2-core python3-pyatspi gir1.2-atspi-2.0
   # a real terminal window and a real browser for the end-to-end tests

@@ -2,8 +2,11 @@
 
 #include "app/AppModel.h"
 #include "app/HotkeyManager.h"
+#include "app/NotchIsland.h"
 #include "model/Log.h"
 #include "ui/DropdownWindow.h"
+#include "ui/IslandView.h"
+#include "ui/IslandWindow.h"
 #include "ui/MenuBarView.h"
 #include "ui/OnboardingController.h"
 #include "ui/SettingsWindow.h"
@@ -43,7 +46,16 @@ Shell::Shell(Dependencies dependencies, QObject* parent)
         .now = m_dependencies.now,
     });
     m_settingsWindow = std::make_unique<SettingsWindow>(m_engine, *m_settingsView);
-    // The island has its place here (it comes with its own surface).
+    // The island, on the notch surface.
+    m_islandView = std::make_unique<IslandView>(model, m_dependencies.commands, m_dependencies.now,
+                                                m_dependencies.iconName);
+    m_islandWindow = std::make_unique<IslandWindow>(m_engine, *m_islandView);
+    m_island = std::make_unique<NotchIsland>(model, m_dependencies.settings, *m_islandWindow,
+                                             m_dependencies.build, m_dependencies.now);
+    m_islandWindow->attach(*m_island);
+    m_islandWindow->onScreensChanged([this] { m_island->screensChanged(); });
+    m_island->update(false);
+    m_island->scheduleLaunchPeek();
     m_onboarding = std::make_unique<OnboardingController>(
         m_engine, m_dependencies.settings,
         [this] { return HotkeyManager::shortcutText(m_dependencies.settings); },

@@ -14,6 +14,9 @@ class AppModel;
 class DropdownWindow;
 class GlobalHotkey;
 class HotkeyManager;
+class IslandView;
+class IslandWindow;
+class NotchIsland;
 class MenuBarView;
 class OnboardingController;
 class SettingsWindow;
@@ -36,6 +39,8 @@ public:
         std::function<TimePoint()> now;
         // What the exclusion picker offers.
         std::function<QList<InstalledApplication>()> installedApplications;
+        // This build (version and commit): the island peeks once per build.
+        QString build;
     };
     explicit Shell(Dependencies dependencies, QObject* parent = nullptr);
     ~Shell() override;
@@ -50,6 +55,8 @@ public:
     StatusItemController& statusItem() { return *m_statusItem; }
     OnboardingController& onboarding() { return *m_onboarding; }
     SettingsWindow& settingsWindow() { return *m_settingsWindow; }
+    NotchIsland& island() { return *m_island; }
+    IslandWindow& islandWindow() { return *m_islandWindow; }
 
 private:
     void askForAccessibility(bool firstTime);
@@ -63,5 +70,8 @@ private:
     std::unique_ptr<SettingsWindow> m_settingsWindow;
     std::unique_ptr<StatusItemController> m_statusItem;
     std::unique_ptr<HotkeyManager> m_hotkey;
+    std::unique_ptr<IslandView> m_islandView;
+    std::unique_ptr<IslandWindow> m_islandWindow;
+    std::unique_ptr<NotchIsland> m_island;
     std::unique_ptr<OnboardingController> m_onboarding;
 };

@@ -7,6 +7,8 @@
 #include "app/ControlService.h"
 #include "app/DesktopDetectors.h"
 #include "app/HotkeyManager.h"
+#include "app/NotchIsland.h"
+#include "app/SampleLoops.h"
 #include "app/StateDump.h"
 #include "app/UserCommands.h"
 #include "detectors/BrowserDetector.h"
@@ -26,10 +28,11 @@
 #include "platform/linux/XdgAutostartLoginItem.h"
 #include "store/KeyProviders.h"
 #include "ui/DropdownWindow.h"
+#include "ui/IslandView.h"
+#include "ui/IslandWindow.h"
 #include "ui/LoopImages.h"
 #include "ui/MenuBarView.h"
 #include "ui/OnboardingController.h"
-#include "app/SampleLoops.h"
 #include "ui/SettingsWindow.h"
 #include "ui/Shell.h"
 
@@ -43,6 +46,7 @@
 #include <QIcon>
 #include <QImage>
 #include <QQmlEngine>
+#include <QQuickView>
 #include <QQuickWindow>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -232,7 +236,23 @@ int runSnapshot(int argc, char* argv[], bool settingsWindow) {
         return 1;
     }
     std::printf("%s\n", qPrintable(path));
-    return 0;
+
+    // The island, collapsed and dropped down, on the notch surface whatever the user chose.
+    UserDefaults islandSettings; // in memory: no peek, no surface choice
+    IslandView islandView(*model, commands, now, iconLookup());
+    IslandWindow islandWindow(engine, islandView);
+    NotchIsland island(*model, islandSettings, islandWindow, QStringLiteral(TESSARINE_BUILD_ID),
+                       now);
+    islandWindow.attach(island);
+    island.update(false);
+    if (!islandWindow.isShown()) {
+        std::fputs("tessarine: nothing is ready or working, so the island shows nothing\n", stderr);
+        return 0;
+    }
+    std::vector<QImage> islandImages{islandWindow.window().grabWindow()};
+    island.expand();
+    islandImages.push_back(islandWindow.window().grabWindow());
+    return saveSnapshots("island", islandImages, {"revealed", "expanded"});
 }
 
 // KESTRUNE_DEBUG_DUMP=1: prints the engine's state and exits.
@@ -421,6 +441,7 @@ int main(int argc, char* argv[]) {
             .iconName = iconLookup(),
             .now = [] { return std::chrono::system_clock::now(); },
             .installedApplications = installedApplications(),
+            .build = QStringLiteral(TESSARINE_BUILD_ID),
         });
         control.onShow = [&shell] { shell->openDropdown(); };
         control.onToggle = [&shell] { shell->toggleDropdown(); };

@@ -1,7 +1,7 @@
 // The executable's diagnostic switches, run as a user runs them.
+#include "app/SampleLoops.h"
 #include "store/ContextStore.h"
 #include "store/KeyProviders.h"
-#include "app/SampleLoops.h"
 
 #include <QFileInfo>
 #include <QImage>
@@ -40,9 +40,14 @@ TEST(DiagnosticsTest, SnapshotsDrawTheDropdownAndTheDumpPrintsTheStateWithoutCap
     const QString png = home.filePath(u"sample.png"_qs);
     const Finished sample = tessarine(home, {{u"KESTRUNE_SNAPSHOT"_qs, u"1"_qs},
                                              {u"KESTRUNE_SNAPSHOT_SAMPLE"_qs, u"1"_qs},
-                                             {u"KESTRUNE_SNAPSHOT_PATH"_qs, png}});
+                                             {u"KESTRUNE_SNAPSHOT_PATH"_qs, png},
+                                             {u"KESTRUNE_SNAPSHOT_DIR"_qs, home.path()}});
     EXPECT_EQ(sample.status, 0);
-    EXPECT_EQ(sample.output.trimmed(), png) << "prints where the picture is";
+    const QStringList paths = sample.output.trimmed().split(u'\n');
+    ASSERT_EQ(paths.size(), 3) << sample.output.toStdString();
+    EXPECT_EQ(paths[0], png) << "prints where the pictures are";
+    EXPECT_EQ(QImage(paths[1]).height(), 28) << "the island, collapsed";
+    EXPECT_GT(QImage(paths[2]).height(), 100) << "and dropped down";
     const QImage image(png);
     EXPECT_GE(image.width(), 300);
     EXPECT_GE(image.height(), 300) << "the sample set fills the dropdown";
