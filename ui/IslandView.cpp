@@ -38,6 +38,10 @@ void IslandView::reload() {
         m_trailingText = lead.readyCount > 0 ? ready : QString();
     }
 
+    if (!m_boardShown) {
+        Q_EMIT changed();
+        return;
+    }
     const NotchHUDModel::Board board = NotchHUDModel::board(loops, NotchHUDModel::kBoardLimit);
     const TimePoint now = m_now();
     QList<LoopRow> rows;
@@ -54,6 +58,14 @@ void IslandView::reload() {
     m_rows.setRows(std::move(rows));
     m_overflowCount = board.overflowCount;
     Q_EMIT changed();
+}
+
+void IslandView::setBoardShown(bool shown) {
+    if (shown == m_boardShown)
+        return;
+    m_boardShown = shown;
+    if (shown)
+        reload();
 }
 
 void IslandView::open(const QString& id) {

@@ -43,6 +43,9 @@ public:
     Q_INVOKABLE void deny(const QString& id);
 
     void reload();
+    // The board's rows are built only while the island is dropped down (a thousand loops
+    // would otherwise be laid out at every change for a pill that shows one).
+    void setBoardShown(bool shown);
 
 Q_SIGNALS:
     void changed();
@@ -63,4 +66,5 @@ private:
     int m_readyCount = 0;
     int m_workingCount = 0;
     int m_overflowCount = 0;
+    bool m_boardShown = false;
 };

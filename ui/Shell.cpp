@@ -53,6 +53,8 @@ Shell::Shell(Dependencies dependencies, QObject* parent)
     m_island = std::make_unique<NotchIsland>(model, m_dependencies.settings, *m_islandWindow,
                                              m_dependencies.build, m_dependencies.now);
     m_islandWindow->attach(*m_island);
+    connect(m_island.get(), &NotchIsland::phaseChanged, this,
+            [this] { m_islandView->setBoardShown(m_island->isExpanded()); });
     m_islandWindow->onScreensChanged([this] { m_island->screensChanged(); });
     m_island->update(false);
     m_island->scheduleLaunchPeek();

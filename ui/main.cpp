@@ -250,6 +250,7 @@ int runSnapshot(int argc, char* argv[], bool settingsWindow) {
         return 0;
     }
     std::vector<QImage> islandImages{islandWindow.window().grabWindow()};
+    islandView.setBoardShown(true);
     island.expand();
     islandImages.push_back(islandWindow.window().grabWindow());
     return saveSnapshots("island", islandImages, {"revealed", "expanded"});

@@ -25,17 +25,14 @@ Rectangle {
         }
     }
 
+    // Beats with the island's one-second clock: one frame a second while something works,
+    // none otherwise (a running animation would draw sixty).
     component PulseDot: Rectangle {
         width: 8
         height: 8
         radius: 4
         color: "#ff9f0a"
-        SequentialAnimation on opacity {
-            running: visible
-            loops: Animation.Infinite
-            NumberAnimation { from: 1; to: 0.35; duration: 700 }
-            NumberAnimation { from: 0.35; to: 1; duration: 700 }
-        }
+        opacity: root.island && Math.floor(root.island.now / 1000) % 2 === 0 ? 1 : 0.4
     }
 
     // Collapsed: lead task | counts.
