@@ -31,8 +31,8 @@ NotchIsland::NotchIsland(AppModel& model, UserDefaults& settings, IslandPanel& p
         m_now = m_clock();
         Q_EMIT nowChanged();
     });
+    // Also after a pause or resume: the model announces those as a change too.
     connect(&m_model, &AppModel::loopsChanged, this, [this] { update(false); });
-    connect(&m_model, &AppModel::pausedChanged, this, [this] { update(false); });
     // The surface setting (and any other) changed: show or hide at once.
     connect(&m_settings, &UserDefaults::changed, this, [this] { update(false); });
 }
@@ -60,12 +60,13 @@ void NotchIsland::hide() {
 
 void NotchIsland::update(bool animateFrame) {
     const GroupedLoops& loops = m_model.loops();
-    const bool somethingShown = NotchHUDModel::summary(loops).isVisible();
-    const bool expandedOverRows =
-        m_phase == Phase::Expanded &&
-        !NotchHUDModel::board(loops, NotchHUDModel::kBoardLimit).rows.isEmpty();
+    const NotchHUDModel::Summary summary = NotchHUDModel::summary(loops);
+    const auto expandedOverRows = [&] {
+        return m_phase == Phase::Expanded &&
+               !NotchHUDModel::board(loops, NotchHUDModel::kBoardLimit).rows.isEmpty();
+    };
     if (!onNotchSurface() || m_model.isPaused() ||
-        (!somethingShown && !m_peeking && !expandedOverRows)) {
+        (!summary.isVisible() && !m_peeking && !expandedOverRows())) {
         hide();
         return;
     }
@@ -73,7 +74,7 @@ void NotchIsland::update(bool animateFrame) {
     if (!metrics)
         return;
     m_keepScreen = true;
-    if (NotchHUDModel::summary(loops).workingCount > 0) {
+    if (summary.workingCount > 0) {
         if (!m_tick.isActive()) {
             m_now = m_clock();
             Q_EMIT nowChanged();

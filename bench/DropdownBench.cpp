@@ -71,60 +71,86 @@ private:
     QProcess m_terminal;
 };
 
+// The real shell over a read-only model of `loops` (no launch peek), with `hotkey` grabbing
+// the shortcut when given.
+class BenchShell {
+public:
+    BenchShell(const QList<SampleLoops::Loop>& loops, GlobalHotkey* hotkey)
+        : m_loginItem(m_folder.filePath(u"tessarine"_qs)) {
+        m_settings.setString(u"settings.notchHUD.peekedBuild"_qs, u"bench"_qs);
+        m_model = std::make_unique<AppModel>(AppModelDependencies{
+            .workspace = m_workspace,
+            .settings = m_settings,
+            .sessionMonitor = m_sessionMonitor,
+            .loginItem = m_loginItem,
+            .openStore =
+                [this, loops] {
+                    EphemeralKeyProvider key(EphemeralKeyProvider::developmentKey());
+                    auto store =
+                        std::make_unique<ContextStore>(m_folder.filePath(u"kestrune.db"_qs), key);
+                    for (const SampleLoops::Loop& loop : loops)
+                        SampleLoops::add(*store, loop);
+                    return store;
+                },
+            .defaultExclusionsPath = std::nullopt,
+            .makeDetectors = {},
+            .prepareBrowserExtension = {},
+            .makeDownloadsDetector = {},
+            .activeTabReader = {},
+            .isBrowser = {},
+            .ownPid = QCoreApplication::applicationPid(),
+            .now = now,
+            .timer = nullptr,
+            .accessibilitySwitch = nullptr,
+            .capture = false,
+        });
+        m_commands = std::make_unique<UserCommands>(*m_model, now);
+        m_shell = std::make_unique<Shell>(Shell::Dependencies{.model = *m_model,
+                                                              .commands = *m_commands,
+                                                              .settings = m_settings,
+                                                              .hotkey = hotkey,
+                                                              .iconName = {},
+                                                              .now = now,
+                                                              .installedApplications = {},
+                                                              .build = u"bench"_qs});
+    }
+    Shell& shell() { return *m_shell; }
+
+    static TimePoint now() { return std::chrono::system_clock::now(); }
+    // A loop of `state` with a note (so it is a row of its own), `minutesAgo`.
+    static SampleLoops::Loop loop(const QString& application, const QString& title,
+                                  ContextState state, int minutesAgo) {
+        SampleLoops::Loop made;
+        made.bundleID = u"org.example."_qs + QString(application).remove(u' ');
+        made.name = application;
+        made.title = title;
+        made.state = state;
+        made.at = now() - std::chrono::minutes(minutesAgo);
+        made.note = u"note: "_qs + title;
+        return made;
+    }
+
+private:
+    QTemporaryDir m_folder;
+    FakeWorkspace m_workspace;
+    MemoryUserDefaults m_settings;
+    SessionMonitor m_sessionMonitor;
+    XdgAutostartLoginItem m_loginItem;
+    std::unique_ptr<AppModel> m_model;
+    std::unique_ptr<UserCommands> m_commands;
+    std::unique_ptr<Shell> m_shell;
+};
+
 void BM_ShortcutToDropdownDrawn(benchmark::State& state) {
     const FrontWindow front;
-    const auto loops = static_cast<int>(state.range(0));
-    QTemporaryDir folder;
-    const auto now = [] { return std::chrono::system_clock::now(); };
-    FakeWorkspace workspace;
-    MemoryUserDefaults settings;
-    settings.setString(u"settings.notchHUD.peekedBuild"_qs, u"bench"_qs); // no launch peek
-    SessionMonitor sessionMonitor;
-    XdgAutostartLoginItem loginItem(folder.filePath(u"tessarine"_qs));
-    AppModel model(AppModelDependencies{
-        .workspace = workspace,
-        .settings = settings,
-        .sessionMonitor = sessionMonitor,
-        .loginItem = loginItem,
-        .openStore =
-            [&] {
-                EphemeralKeyProvider key(EphemeralKeyProvider::developmentKey());
-                auto store =
-                    std::make_unique<ContextStore>(folder.filePath(u"kestrune.db"_qs), key);
-                for (int i = 0; i < loops; ++i) {
-                    SampleLoops::Loop loop;
-                    loop.bundleID = QStringLiteral("org.example.App%1").arg(i % 40);
-                    loop.name = QStringLiteral("App %1").arg(i % 40);
-                    loop.title = QStringLiteral("Document %1").arg(i);
-                    loop.state = i % 3 == 0 ? ContextState::Ready : ContextState::Backgrounded;
-                    loop.at = now() - std::chrono::minutes(i);
-                    loop.note = QStringLiteral("note %1").arg(i);
-                    SampleLoops::add(*store, loop);
-                }
-                return store;
-            },
-        .defaultExclusionsPath = std::nullopt,
-        .makeDetectors = {},
-        .prepareBrowserExtension = {},
-        .makeDownloadsDetector = {},
-        .activeTabReader = {},
-        .isBrowser = {},
-        .ownPid = QCoreApplication::applicationPid(),
-        .now = now,
-        .timer = nullptr,
-        .accessibilitySwitch = nullptr,
-        .capture = false,
-    });
-    UserCommands commands(model, now);
+    QList<SampleLoops::Loop> loops;
+    for (int i = 0; i < state.range(0); ++i)
+        loops.append(BenchShell::loop(
+            QStringLiteral("App %1").arg(i % 40), QStringLiteral("Document %1").arg(i),
+            i % 3 == 0 ? ContextState::Ready : ContextState::Backgrounded, i));
     X11GlobalHotkey hotkey;
-    Shell shell({.model = model,
-                 .commands = commands,
-                 .settings = settings,
-                 .hotkey = &hotkey,
-                 .iconName = {},
-                 .now = now,
-                 .installedApplications = {},
-                 .build = u"bench"_qs});
+    BenchShell bench(loops, &hotkey);
+    Shell& shell = bench.shell();
     QQuickView& window = shell.dropdown().window();
     int frames = 0;
     QObject::connect(&window, &QQuickWindow::frameSwapped, [&] { ++frames; });
@@ -155,56 +181,13 @@ BENCHMARK(BM_ShortcutToDropdownDrawn)
 // The island with 3 working loops: xdotool moving the pointer onto the pill, to the first
 // frame drawn taller than the pill (the drop-down's animation then runs for 0.22 s).
 void BM_HoverToIslandExpanded(benchmark::State& state) {
-    QTemporaryDir folder;
-    const auto now = [] { return std::chrono::system_clock::now(); };
-    FakeWorkspace workspace;
-    MemoryUserDefaults settings;
-    settings.setString(u"settings.notchHUD.peekedBuild"_qs, u"bench"_qs);
-    SessionMonitor sessionMonitor;
-    XdgAutostartLoginItem loginItem(folder.filePath(u"tessarine"_qs));
-    AppModel model(AppModelDependencies{
-        .workspace = workspace,
-        .settings = settings,
-        .sessionMonitor = sessionMonitor,
-        .loginItem = loginItem,
-        .openStore =
-            [&] {
-                EphemeralKeyProvider key(EphemeralKeyProvider::developmentKey());
-                auto store =
-                    std::make_unique<ContextStore>(folder.filePath(u"kestrune.db"_qs), key);
-                for (int i = 0; i < 3; ++i) {
-                    SampleLoops::Loop loop;
-                    loop.bundleID = QStringLiteral("org.example.Job%1").arg(i);
-                    loop.name = QStringLiteral("Job %1").arg(i);
-                    loop.title = QStringLiteral("build %1").arg(i);
-                    loop.state = ContextState::Waiting;
-                    loop.at = now() - std::chrono::minutes(i);
-                    loop.note = QStringLiteral("release build %1").arg(i);
-                    SampleLoops::add(*store, loop);
-                }
-                return store;
-            },
-        .defaultExclusionsPath = std::nullopt,
-        .makeDetectors = {},
-        .prepareBrowserExtension = {},
-        .makeDownloadsDetector = {},
-        .activeTabReader = {},
-        .isBrowser = {},
-        .ownPid = QCoreApplication::applicationPid(),
-        .now = now,
-        .timer = nullptr,
-        .accessibilitySwitch = nullptr,
-        .capture = false,
-    });
-    UserCommands commands(model, now);
-    Shell shell({.model = model,
-                 .commands = commands,
-                 .settings = settings,
-                 .hotkey = nullptr,
-                 .iconName = {},
-                 .now = now,
-                 .installedApplications = {},
-                 .build = u"bench"_qs});
+    QList<SampleLoops::Loop> loops;
+    for (int i = 0; i < 3; ++i)
+        loops.append(BenchShell::loop(QStringLiteral("Job %1").arg(i),
+                                      QStringLiteral("release build %1").arg(i),
+                                      ContextState::Waiting, i));
+    BenchShell bench(loops, nullptr);
+    Shell& shell = bench.shell();
     QQuickView& island = shell.islandWindow().window();
     if (!until([&] { return island.isExposed(); }))
         state.SkipWithError("the island did not appear");

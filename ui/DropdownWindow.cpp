@@ -2,6 +2,7 @@
 
 #include "model/Log.h"
 #include "ui/MenuBarView.h"
+#include "ui/QtX11.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -11,21 +12,6 @@
 #include <QQuickView>
 #include <QScreen>
 #include <algorithm>
-#include <cstdlib>
-#include <xcb/xcb.h>
-
-namespace {
-
-xcb_atom_t atom(xcb_connection_t* connection, const QByteArray& name) {
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(name.size()), name.data()),
-        nullptr);
-    const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return value;
-}
-
-} // namespace
 
 DropdownWindow::DropdownWindow(QQmlEngine& engine, MenuBarView& view, QObject* parent)
     : QObject(parent)
@@ -73,19 +59,7 @@ QPoint DropdownWindow::placement(QSize size, std::optional<QRect> anchor, QPoint
 }
 
 void DropdownWindow::keepOutOfTaskbar() {
-    // The window manager drops these states whenever the window is withdrawn: set them before
-    // every showing.
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !x11->connection())
-        return;
-    xcb_connection_t* connection = x11->connection();
-    m_window->create();
-    const xcb_atom_t states[] = {atom(connection, "_NET_WM_STATE_SKIP_TASKBAR"),
-                                 atom(connection, "_NET_WM_STATE_SKIP_PAGER")};
-    xcb_change_property(connection, XCB_PROP_MODE_APPEND,
-                        static_cast<xcb_window_t>(m_window->winId()),
-                        atom(connection, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32, 2, states);
-    xcb_flush(connection);
+    addWindowStates(*m_window, {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"});
 }
 
 void DropdownWindow::showAt(std::optional<QRect> anchor) {

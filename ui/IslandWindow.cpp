@@ -3,6 +3,7 @@
 #include "model/Log.h"
 #include "platform/linux/X11Struts.h"
 #include "ui/IslandView.h"
+#include "ui/QtX11.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -12,36 +13,7 @@
 #include <QQuickView>
 #include <QRegion>
 #include <QScreen>
-#include <cstdlib>
-#include <xcb/xcb.h>
-
 namespace {
-
-xcb_connection_t* x11Connection() {
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
-
-xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(qstrlen(name)), name),
-        nullptr);
-    const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return value;
-}
-
-// A compositor owns _NET_WM_CM_S0 while it draws windows with transparency.
-bool compositorRuns(xcb_connection_t* connection) {
-    if (!connection)
-        return false;
-    xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(
-        connection, xcb_get_selection_owner(connection, atom(connection, "_NET_WM_CM_S0")),
-        nullptr);
-    const bool owned = owner && owner->owner != XCB_NONE;
-    std::free(owner);
-    return owned;
-}
 
 constexpr int kDockType = 0x4; // the xcb plugin's window-type flag for _NET_WM_WINDOW_TYPE_DOCK
 
@@ -56,7 +28,8 @@ IslandWindow::IslandWindow(QQmlEngine& engine, IslandView& view, QObject* parent
                        Qt::WindowDoesNotAcceptFocus);
     m_window->setProperty("_q_xcb_wm_window_type", kDockType);
     m_window->setResizeMode(QQuickView::SizeRootObjectToView);
-    m_composited = compositorRuns(x11Connection());
+    // A compositor owns _NET_WM_CM_S0 while it draws windows with transparency.
+    m_composited = selectionOwned(qtX11Connection(), "_NET_WM_CM_S0");
     if (m_composited) {
         m_window->setColor(Qt::transparent);
     }
@@ -109,27 +82,19 @@ void IslandWindow::reshape() {
 }
 
 void IslandWindow::prepareNativeWindow() {
-    xcb_connection_t* connection = x11Connection();
-    if (!connection)
-        return;
-    m_window->create();
-    const auto window = static_cast<xcb_window_t>(m_window->winId());
-    // On every desktop, above normal windows, out of task bars and pagers. The window manager
-    // drops these states when the window is withdrawn: set them before every showing.
-    const quint32 allDesktops = 0xFFFFFFFF;
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window,
-                        atom(connection, "_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, 32, 1,
-                        &allDesktops);
-    const xcb_atom_t states[] = {
-        atom(connection, "_NET_WM_STATE_STICKY"), atom(connection, "_NET_WM_STATE_SKIP_TASKBAR"),
-        atom(connection, "_NET_WM_STATE_SKIP_PAGER"), atom(connection, "_NET_WM_STATE_ABOVE")};
-    xcb_change_property(connection, XCB_PROP_MODE_APPEND, window, atom(connection, "_NET_WM_STATE"),
-                        XCB_ATOM_ATOM, 32, 4, states);
-    xcb_flush(connection);
+    // On every desktop, above normal windows, out of task bars and pagers.
+    addWindowStates(*m_window, {"_NET_WM_STATE_STICKY", "_NET_WM_STATE_SKIP_TASKBAR",
+                                "_NET_WM_STATE_SKIP_PAGER", "_NET_WM_STATE_ABOVE"});
+    if (xcb_connection_t* connection = qtX11Connection()) {
+        const quint32 allDesktops = 0xFFFFFFFF;
+        xcb_change_property(
+            connection, XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(m_window->winId()),
+            internAtom(connection, "_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, 32, 1, &allDesktops);
+        xcb_flush(connection);
+    }
 }
 
 void IslandWindow::place(const QRectF& frame, bool animated, bool shadow) {
-    m_window->setProperty("shadow", shadow);
     if (QQuickItem* root = m_window->rootObject())
         root->setProperty("shadow", shadow);
     const QRect target = frame.toAlignedRect();
@@ -165,17 +130,23 @@ bool IslandWindow::isShown() const {
 }
 
 std::optional<NotchGeometry::Metrics> IslandWindow::screen(bool keepCurrent) {
-    if (!keepCurrent || !m_screen || !QGuiApplication::screens().contains(m_screen.data())) {
-        QScreen* picked = QGuiApplication::screenAt(QCursor::pos());
-        if (!picked)
-            picked = QGuiApplication::primaryScreen();
-        m_screen = picked;
-    }
+    // The panels' struts take a round trip per window: read when a screen is picked (at
+    // start and on every screen or work-area change), not at every change of the loops.
+    if (keepCurrent && m_screen && m_metrics &&
+        QGuiApplication::screens().contains(m_screen.data()))
+        return m_metrics;
+    QScreen* picked = QGuiApplication::screenAt(QCursor::pos());
+    if (!picked)
+        picked = QGuiApplication::primaryScreen();
+    m_screen = picked;
+    m_metrics.reset();
     if (!m_screen)
         return std::nullopt;
     const QRect geometry = m_screen->geometry();
     int panel = m_screen->availableGeometry().top() - geometry.top();
-    if (xcb_connection_t* connection = x11Connection())
+    if (xcb_connection_t* connection = qtX11Connection())
         panel = X11Struts::reservedTop(X11Struts::read(connection), geometry);
-    return NotchGeometry::Metrics{QRectF(geometry), 0, std::nullopt, static_cast<double>(panel)};
+    m_metrics =
+        NotchGeometry::Metrics{QRectF(geometry), 0, std::nullopt, static_cast<double>(panel)};
+    return m_metrics;
 }

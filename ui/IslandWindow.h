@@ -43,6 +43,7 @@ private:
     std::unique_ptr<QQuickView> m_window;
     QVariantAnimation m_animation;
     QPointer<QScreen> m_screen;
+    std::optional<NotchGeometry::Metrics> m_metrics; // of m_screen
     bool m_composited = false;
     std::function<void()> m_screensChanged;
 };

@@ -3,6 +3,7 @@
 #include "app/AppModel.h"
 #include "model/Log.h"
 #include "ui/DropdownWindow.h"
+#include "ui/QtX11.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -13,8 +14,6 @@
 #include <QPainterPath>
 #include <QPalette>
 #include <QSystemTrayIcon>
-#include <cstdlib>
-#include <xcb/xcb.h>
 
 namespace {
 
@@ -28,25 +27,7 @@ bool statusNotifierHostRuns() {
 
 // An XEmbed tray owns the _NET_SYSTEM_TRAY_Sn selection of the screen.
 bool xembedTrayRuns() {
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !x11->connection())
-        return false;
-    xcb_connection_t* connection = x11->connection();
-    const QByteArray name = "_NET_SYSTEM_TRAY_S0";
-    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 1, static_cast<uint16_t>(name.size()), name.data()),
-        nullptr);
-    if (!atom)
-        return false;
-    xcb_get_selection_owner_reply_t* owner =
-        atom->atom == XCB_ATOM_NONE
-            ? nullptr
-            : xcb_get_selection_owner_reply(
-                  connection, xcb_get_selection_owner(connection, atom->atom), nullptr);
-    const bool owned = owner && owner->owner != XCB_NONE;
-    std::free(owner);
-    std::free(atom);
-    return owned;
+    return selectionOwned(qtX11Connection(), "_NET_SYSTEM_TRAY_S0");
 }
 
 bool darkPanel() {
@@ -61,8 +42,7 @@ StatusItemController::StatusItemController(AppModel& model, DropdownWindow& popo
     , m_model(model)
     , m_popover(popover)
     , m_openSettings(std::move(openSettings)) {
-    m_model.observeChanges([this] { updateButton(); });
-    connect(&m_model, &AppModel::pausedChanged, this, [this] { updateButton(); });
+    m_model.observeChanges([this] { updateButton(); }); // loops, and pause or resume
     updateButton();
     // The tray's kind (StatusNotifierItem or XEmbed) is fixed by Qt at its first use, so it
     // is created only once a host is known to run.

@@ -81,15 +81,14 @@ void logStore(ContextStore& store) {
                                    QLatin1Char(')');
 }
 
-// The application icons rows show, from the installed desktop entries (read once).
-LoopRow::IconLookup iconLookup() {
-    auto resolver = std::make_shared<AppIdentityResolver>();
+// The application icons rows show, from the installed desktop entries (each looked up once).
+LoopRow::IconLookup iconLookup(const AppIdentityResolver& resolver) {
     auto cache = std::make_shared<QHash<QString, std::optional<QString>>>();
-    return [resolver, cache](const QString& bundleID) -> std::optional<QString> {
+    return [&resolver, cache](const QString& bundleID) -> std::optional<QString> {
         if (const auto cached = cache->constFind(bundleID); cached != cache->constEnd())
             return *cached;
         std::optional<QString> icon;
-        if (const auto entry = resolver->desktopEntry(bundleID)) {
+        if (const auto entry = resolver.desktopEntry(bundleID)) {
             if (const auto read = DesktopEntryExec::read(entry->path))
                 icon = read->icon;
         }
@@ -104,12 +103,13 @@ LoopRow::IconLookup iconLookup() {
 }
 
 // The applications the desktop's launchers show, for the exclusion picker (read once).
-std::function<QList<InstalledApplication>()> installedApplications() {
+std::function<QList<InstalledApplication>()>
+installedApplications(const AppIdentityResolver& resolver) {
     auto cache = std::make_shared<std::optional<QList<InstalledApplication>>>();
-    return [cache] {
+    return [&resolver, cache] {
         if (!*cache) {
             QList<InstalledApplication> list;
-            for (const auto& application : AppIdentityResolver().applications()) {
+            for (const auto& application : resolver.applications()) {
                 const auto entry = DesktopEntryExec::read(application.path);
                 list.append(
                     {application.identity, application.name, entry ? entry->icon : std::nullopt});
@@ -145,6 +145,13 @@ std::unique_ptr<AppModel> readingModel(Workspace& workspace, UserDefaults& setti
     });
 }
 
+// The application of a snapshot run: drawn offscreen by the software renderer, no display.
+std::unique_ptr<QApplication> offscreenApplication(int& argc, char* argv[]) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    return std::make_unique<QApplication>(argc, argv);
+}
+
 // Saves snapshots as "tessarine-WHAT-N-NAME.png" in KESTRUNE_SNAPSHOT_DIR (else the temporary
 // folder) and prints their paths; 1 when one could not be drawn or saved.
 int saveSnapshots(const char* what, const std::vector<QImage>& images,
@@ -169,9 +176,7 @@ int saveSnapshots(const char* what, const std::vector<QImage>& images,
 
 // KESTRUNE_ONBOARDING_SNAPSHOT=1: each step of the welcome window, drawn offscreen.
 int runOnboardingSnapshot(int argc, char* argv[]) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-    QApplication app(argc, argv);
+    const auto app = offscreenApplication(argc, argv);
     JsonFileUserDefaults settings;
     QQmlEngine engine;
     OnboardingController onboarding(
@@ -185,9 +190,7 @@ int runOnboardingSnapshot(int argc, char* argv[]) {
 // with KESTRUNE_SNAPSHOT_SAMPLE=1), saves it as a PNG, prints its path.
 // KESTRUNE_SETTINGS_SNAPSHOT=1 draws each section of the settings window instead.
 int runSnapshot(int argc, char* argv[], bool settingsWindow) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-    QApplication app(argc, argv);
+    const auto app = offscreenApplication(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Tessarine"));
     const auto now = [] { return std::chrono::system_clock::now(); };
     X11Workspace workspace(QCoreApplication::applicationPid());
@@ -214,13 +217,14 @@ int runSnapshot(int argc, char* argv[], bool settingsWindow) {
                            .commands = commands,
                            .settings = settings,
                            .hotkey = nullptr,
-                           .installedApplications = installedApplications(),
+                           .installedApplications = installedApplications(workspace.identities()),
                            .now = now});
         SettingsWindow window(engine, view);
         return saveSnapshots("settings", window.renderSections(),
                              {"general", "privacy", "browser", "accessibility"});
     }
-    MenuBarView menu(*model, commands, now, iconLookup(), true);
+    const LoopRow::IconLookup icons = iconLookup(workspace.identities());
+    MenuBarView menu(*model, commands, now, icons, true);
     LoopImages images;
     LoopImageProvider::install(engine, images, *model);
     DropdownWindow dropdown(engine, menu);
@@ -239,7 +243,7 @@ int runSnapshot(int argc, char* argv[], bool settingsWindow) {
 
     // The island, collapsed and dropped down, on the notch surface whatever the user chose.
     UserDefaults islandSettings; // in memory: no peek, no surface choice
-    IslandView islandView(*model, commands, now, iconLookup());
+    IslandView islandView(*model, commands, now, icons);
     IslandWindow islandWindow(engine, islandView);
     NotchIsland island(*model, islandSettings, islandWindow, QStringLiteral(TESSARINE_BUILD_ID),
                        now);
@@ -439,9 +443,9 @@ int main(int argc, char* argv[]) {
             .commands = commands,
             .settings = settings,
             .hotkey = hotkey->isConnected() ? hotkey.get() : nullptr,
-            .iconName = iconLookup(),
+            .iconName = iconLookup(workspace.identities()),
             .now = [] { return std::chrono::system_clock::now(); },
-            .installedApplications = installedApplications(),
+            .installedApplications = installedApplications(workspace.identities()),
             .build = QStringLiteral(TESSARINE_BUILD_ID),
         });
         control.onShow = [&shell] { shell->openDropdown(); };

@@ -1,6 +1,6 @@
 #include "platform/linux/X11GlobalHotkey.h"
 
-#include "platform/linux/XcbReply.h"
+#include "platform/linux/Xcb.h"
 
 #include <QSocketNotifier>
 #include <xcb/xcb.h>

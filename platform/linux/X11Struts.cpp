@@ -1,19 +1,12 @@
 #include "platform/linux/X11Struts.h"
 
-#include "platform/linux/XcbReply.h"
+#include "platform/linux/Xcb.h"
 
 #include <algorithm>
 #include <cstring>
 #include <xcb/xcb.h>
 
 namespace {
-
-xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
-    const ReplyPtr<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 1, static_cast<uint16_t>(std::strlen(name)), name),
-        nullptr));
-    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-}
 
 QList<quint32> cardinals(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property,
                          quint32 count) {
@@ -37,9 +30,9 @@ QList<X11Struts::TopStrut> X11Struts::read(xcb_connection_t* connection) {
     if (!connection)
         return struts;
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    const xcb_atom_t clientList = atom(connection, "_NET_CLIENT_LIST");
-    const xcb_atom_t partial = atom(connection, "_NET_WM_STRUT_PARTIAL");
-    const xcb_atom_t plain = atom(connection, "_NET_WM_STRUT");
+    const xcb_atom_t clientList = internAtom(connection, "_NET_CLIENT_LIST", true);
+    const xcb_atom_t partial = internAtom(connection, "_NET_WM_STRUT_PARTIAL", true);
+    const xcb_atom_t plain = internAtom(connection, "_NET_WM_STRUT", true);
     if (clientList == XCB_ATOM_NONE)
         return struts;
     const ReplyPtr<xcb_get_property_reply_t> list(xcb_get_property_reply(

@@ -2,7 +2,7 @@
 
 #include "model/Log.h"
 #include "platform/linux/DesktopEntryExec.h"
-#include "platform/linux/XcbReply.h"
+#include "platform/linux/Xcb.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -65,16 +65,9 @@ X11Workspace::X11Workspace(qint64 ownPid, AppIdentityResolver resolver, QObject*
         m_connection = nullptr;
         return;
     }
-    const auto intern = [this](const char* name) -> xcb_atom_t {
-        const ReplyPtr<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-            m_connection,
-            xcb_intern_atom(m_connection, 0, static_cast<uint16_t>(std::strlen(name)), name),
-            nullptr));
-        return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    };
-    m_atoms->gtkApplicationID = intern("_GTK_APPLICATION_ID");
-    m_atoms->wmState = intern("WM_STATE");
-    m_atoms->timestamp = intern("_KESTRUNE_TIMESTAMP");
+    m_atoms->gtkApplicationID = internAtom(m_connection, "_GTK_APPLICATION_ID");
+    m_atoms->wmState = internAtom(m_connection, "WM_STATE");
+    m_atoms->timestamp = internAtom(m_connection, "_KESTRUNE_TIMESTAMP");
 
     m_root = m_atoms->ewmh.screens[screenNumber]->root;
     const quint32 mask = XCB_EVENT_MASK_PROPERTY_CHANGE;

@@ -27,6 +27,9 @@ public:
     ~X11Workspace() override;
 
     bool isConnected() const;
+    // The index of installed desktop entries it identifies applications with (also for icons
+    // and the exclusion picker, so the entries are read once).
+    const AppIdentityResolver& identities() const { return m_resolver; }
     // False once the display has gone away (the connection is then left alone for good).
     bool isFollowing() const;
 
