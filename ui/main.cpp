@@ -17,12 +17,14 @@
 #include "platform/linux/A11yBusSwitch.h"
 #include "platform/linux/AppIdentityResolver.h"
 #include "platform/linux/DesktopEntryExec.h"
+#include "platform/linux/DesktopSession.h"
 #include "platform/linux/InstanceLock.h"
 #include "platform/linux/JsonFileUserDefaults.h"
 #include "platform/linux/LinuxSessionMonitor.h"
 #include "platform/linux/SecretServiceStore.h"
 #include "platform/linux/UnixDatagramMessagePort.h"
 #include "platform/linux/UnixSignalWatcher.h"
+#include "platform/linux/WlrootsWorkspace.h"
 #include "platform/linux/X11GlobalHotkey.h"
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
@@ -278,6 +280,34 @@ int runStateDump(DesktopDetectors& detectors, Workspace& workspace, UserDefaults
     return model->store() ? 0 : 1;
 }
 
+// The backend that reports windows and focus in this session. In a Wayland session the
+// compositor's is the only one: it reports XWayland windows too, and a second stream from
+// X11 would double them.
+std::unique_ptr<ToplevelWorkspace> makeWorkspace(DesktopSession::Kind session, qint64 pid) {
+    switch (session) {
+    case DesktopSession::Kind::Wlroots: {
+        auto workspace = std::make_unique<WlrootsWorkspace>(pid);
+        if (!workspace->isConnected())
+            qCWarning(lcApp) << "No Wayland compositor with a window list answers on"
+                             << qEnvironmentVariable("WAYLAND_DISPLAY")
+                             << ": focus changes cannot be followed";
+        return workspace;
+    }
+    case DesktopSession::Kind::KWin:
+    case DesktopSession::Kind::GnomeShell:
+    case DesktopSession::Kind::X11:
+        break;
+    }
+    auto workspace = std::make_unique<X11Workspace>(pid);
+    if (session != DesktopSession::Kind::X11)
+        qCWarning(lcApp).noquote() << "Window switches in a" << DesktopSession::name(session)
+                                   << "Wayland session are not followed yet; only XWayland "
+                                      "windows are seen";
+    else if (!workspace->isConnected())
+        qCWarning(lcApp) << "No X display: focus changes cannot be followed (set DISPLAY)";
+    return workspace;
+}
+
 // Whether an X display answers (a GUI application would abort without one).
 bool displayReachable() {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
@@ -307,8 +337,14 @@ int main(int argc, char* argv[]) {
         return runSnapshot(argc, argv, true);
     if (Environment::isSwitchOn("KESTRUNE_ONBOARDING_SNAPSHOT"))
         return runOnboardingSnapshot(argc, argv);
-    // The engine shows itself (and uses the clipboard) only where a display is reachable.
+    // The engine shows itself (and uses the clipboard) only where an X display is reachable:
+    // in a Wayland session that is XWayland, where our windows can place themselves (under
+    // the tray icon, the island at the top) as they do on X11.
+    const DesktopSession::Kind session =
+        DesktopSession::detect(QProcessEnvironment::systemEnvironment());
     const bool gui = displayReachable();
+    if (gui && DesktopSession::isWayland(session) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
     if (gui && qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software); // a third of GL's memory
     std::unique_ptr<QCoreApplication> application =
@@ -317,6 +353,8 @@ int main(int argc, char* argv[]) {
     QCoreApplication& app = *application;
     QCoreApplication::setApplicationName(QStringLiteral("Tessarine"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TESSARINE_VERSION));
+    if (gui) // our windows' application id, so a compositor's window list names them
+        QGuiApplication::setDesktopFileName(QStringLiteral("app.kestrune.Tessarine"));
 
     QCommandLineParser arguments;
     arguments.setApplicationDescription(
@@ -387,7 +425,8 @@ int main(int argc, char* argv[]) {
                      });
 
     const qint64 pid = QCoreApplication::applicationPid();
-    X11Workspace workspace(pid);
+    const std::unique_ptr<ToplevelWorkspace> desktop = makeWorkspace(session, pid);
+    ToplevelWorkspace& workspace = *desktop;
     if (gui)
         workspace.setClipboard([](const QString& text) {
             QClipboard* clipboard = QGuiApplication::clipboard();
@@ -396,8 +435,6 @@ int main(int argc, char* argv[]) {
             clipboard->setText(text);
             return true;
         });
-    if (!workspace.isConnected())
-        qCWarning(lcApp) << "No X display: focus changes cannot be followed (set DISPLAY)";
     JsonFileUserDefaults settings;
     LinuxSessionMonitor sessionMonitor;
     XdgAutostartLoginItem loginItem(QCoreApplication::applicationFilePath());

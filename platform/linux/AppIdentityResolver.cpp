@@ -182,7 +182,7 @@ AppIdentityResolver::Identity AppIdentityResolver::resolve(const Clues& clues) c
             }
         }
     }
-    for (const auto& wmClass : {clues.wmClassName, clues.wmClassInstance}) {
+    for (const auto& wmClass : {clues.waylandAppID, clues.wmClassName, clues.wmClassInstance}) {
         if (!desktopID && wmClass && !wmClass->isEmpty())
             desktopID = matchWMClass(*wmClass);
     }
@@ -192,13 +192,15 @@ AppIdentityResolver::Identity AppIdentityResolver::resolve(const Clues& clues) c
         identity.desktopID = desktopID;
         if (const auto entry = m_entries.constFind(*desktopID); entry != m_entries.cend())
             identity.displayName = entry->name;
+    } else if (clues.waylandAppID && !clues.waylandAppID->isEmpty()) {
+        identity.desktopID = clues.waylandAppID; // an unknown application keeps its own name
     } else if (clues.wmClassName && !clues.wmClassName->isEmpty()) {
-        identity.desktopID = clues.wmClassName; // an unknown application keeps its own name
+        identity.desktopID = clues.wmClassName;
     } else if (clues.wmClassInstance && !clues.wmClassInstance->isEmpty()) {
         identity.desktopID = clues.wmClassInstance;
     }
     if (!identity.displayName)
-        identity.displayName = clues.wmClassName;
+        identity.displayName = clues.wmClassName ? clues.wmClassName : clues.waylandAppID;
     if (identity.desktopID)
         identity.bundleID = alias(*identity.desktopID).value_or(*identity.desktopID);
     return identity;

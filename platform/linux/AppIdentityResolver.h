@@ -17,6 +17,9 @@ public:
         std::optional<QString> cgroup; // contents of /proc/<pid>/cgroup
         std::optional<QString> wmClassInstance;
         std::optional<QString> wmClassName;
+        // A Wayland application id (by convention the desktop id, else a class-like name):
+        // matched like a class name, before it.
+        std::optional<QString> waylandAppID;
     };
     struct Identity {
         std::optional<QString> bundleID;

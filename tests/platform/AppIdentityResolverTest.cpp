@@ -42,42 +42,42 @@ protected:
 
 TEST_F(AppIdentityResolverTest, GtkIdsAndWindowClassesFindTheirDesktopEntries) {
     const auto terminal = resolver().resolve(
-        {u"org.gnome.Terminal"_qs, {}, u"gnome-terminal-server"_qs, u"Gnome-terminal"_qs});
+        {u"org.gnome.Terminal"_qs, {}, u"gnome-terminal-server"_qs, u"Gnome-terminal"_qs, {}});
     EXPECT_EQ(terminal.desktopID, u"org.gnome.Terminal"_qs);
     EXPECT_EQ(terminal.displayName, u"Terminal"_qs) << "not the name of a desktop action";
     EXPECT_EQ(terminal.bundleID, u"org.gnome.Terminal"_qs) << "an identity of its own";
 
-    const auto chrome = resolver().resolve({{}, {}, u"google-chrome"_qs, u"Google-chrome"_qs});
+    const auto chrome = resolver().resolve({{}, {}, u"google-chrome"_qs, u"Google-chrome"_qs, {}});
     EXPECT_EQ(chrome.desktopID, u"google-chrome"_qs);
     EXPECT_EQ(chrome.displayName, u"Google Chrome"_qs);
     EXPECT_EQ(chrome.bundleID, u"com.google.Chrome"_qs);
 
-    const auto code = resolver().resolve({{}, {}, u"code"_qs, u"Code"_qs});
+    const auto code = resolver().resolve({{}, {}, u"code"_qs, u"Code"_qs, {}});
     EXPECT_EQ(code.bundleID, u"com.microsoft.VSCode"_qs);
     EXPECT_EQ(code.displayName, u"Visual Studio Code"_qs);
 
-    const auto kate = resolver().resolve({{}, {}, u"kate"_qs, u"kate"_qs});
+    const auto kate = resolver().resolve({{}, {}, u"kate"_qs, u"kate"_qs, {}});
     EXPECT_EQ(kate.desktopID, u"kde-org.kde.kate"_qs) << "subfolders become id prefixes";
     EXPECT_EQ(kate.displayName, u"Kate"_qs);
 
-    EXPECT_EQ(resolver().resolve({{}, {}, u"notes"_qs, u"Notes"_qs}).displayName, u"My Notes"_qs)
+    EXPECT_EQ(resolver().resolve({{}, {}, u"notes"_qs, u"Notes"_qs, {}}).displayName, u"My Notes"_qs)
         << "the user's own entry wins";
 }
 
 TEST_F(AppIdentityResolverTest, CgroupsNameFlatpakAndSystemdLaunchedApplications) {
     const QString flatpak = u"0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
                             "app-flatpak-org.mozilla.firefox-12345.scope\n"_qs;
-    const auto firefox = resolver().resolve({{}, flatpak, u"Navigator"_qs, u"firefox"_qs});
+    const auto firefox = resolver().resolve({{}, flatpak, u"Navigator"_qs, u"firefox"_qs, {}});
     EXPECT_EQ(firefox.desktopID, u"org.mozilla.firefox"_qs);
     EXPECT_EQ(firefox.bundleID, u"org.mozilla.firefox"_qs);
 
     const QString gnome = u"0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
                           "app-gnome-code-4242.scope\n"_qs;
-    EXPECT_EQ(resolver().resolve({{}, gnome, {}, {}}).bundleID, u"com.microsoft.VSCode"_qs);
+    EXPECT_EQ(resolver().resolve({{}, gnome, {}, {}, {}}).bundleID, u"com.microsoft.VSCode"_qs);
 
     const QString service = u"0::/user.slice/user@1000.service/app.slice/"
                             "app-org.gnome.Terminal@a1b2.service\n"_qs;
-    EXPECT_EQ(resolver().resolve({{}, service, {}, {}}).desktopID, u"org.gnome.Terminal"_qs);
+    EXPECT_EQ(resolver().resolve({{}, service, {}, {}, {}}).desktopID, u"org.gnome.Terminal"_qs);
 
     bool certain = false;
     EXPECT_EQ(AppIdentityResolver::desktopIDsFromCgroup(
@@ -88,11 +88,11 @@ TEST_F(AppIdentityResolverTest, CgroupsNameFlatpakAndSystemdLaunchedApplications
               QStringList{u"firefox_firefox"_qs});
     // An unknown scope falls through to the window class.
     const QString unknown = u"0::/user.slice/session-2.scope\n"_qs;
-    EXPECT_EQ(resolver().resolve({{}, unknown, u"code"_qs, u"Code"_qs}).desktopID, u"code"_qs);
+    EXPECT_EQ(resolver().resolve({{}, unknown, u"code"_qs, u"Code"_qs, {}}).desktopID, u"code"_qs);
 }
 
 TEST_F(AppIdentityResolverTest, UnknownApplicationsKeepTheirOwnNames) {
-    const auto custom = resolver().resolve({{}, {}, u"mytool"_qs, u"MyTool"_qs});
+    const auto custom = resolver().resolve({{}, {}, u"mytool"_qs, u"MyTool"_qs, {}});
     EXPECT_EQ(custom.bundleID, u"MyTool"_qs);
     EXPECT_EQ(custom.displayName, u"MyTool"_qs);
     EXPECT_EQ(resolver().resolve({}).bundleID, std::nullopt);
@@ -109,7 +109,7 @@ TEST_F(AppIdentityResolverTest, DifferentProgramsNeverShareAnIdentity) {
                 "[Desktop Entry]\nName=Vivaldi\nStartupWMClass=Vivaldi-stable\n");
     const auto identity = [&](const char* instance, const char* name) {
         return resolver()
-            .resolve({{}, {}, QString::fromLatin1(instance), QString::fromLatin1(name)})
+            .resolve({{}, {}, QString::fromLatin1(instance), QString::fromLatin1(name), {}})
             .bundleID.value_or(QString());
     };
     const QStringList terminals = {identity("xterm", "XTerm"), identity("konsole", "konsole"),
@@ -137,4 +137,22 @@ TEST_F(AppIdentityResolverTest, DifferentProgramsNeverShareAnIdentity) {
                     .desktopEntry(u"org.kde.konsole"_qs)
                     ->path.endsWith(u"applications/org.kde.konsole.desktop"_qs));
     EXPECT_EQ(resolver().desktopEntry(u"org.example.Missing"_qs), std::nullopt);
+}
+
+TEST_F(AppIdentityResolverTest, AWaylandAppIdAndTheSameProgramsXWaylandClassAreOneIdentity) {
+    AppIdentityResolver::Clues wayland;
+    wayland.waylandAppID = u"google-chrome"_qs;
+    const auto native = resolver().resolve(wayland);
+    const auto legacy = resolver().resolve({{}, {}, u"google-chrome"_qs, u"Google-chrome"_qs, {}});
+    EXPECT_EQ(native.bundleID, u"com.google.Chrome"_qs);
+    EXPECT_EQ(native.bundleID, legacy.bundleID);
+    EXPECT_EQ(native.displayName, u"Google Chrome"_qs);
+
+    wayland.waylandAppID = u"org.gnome.Terminal"_qs;
+    EXPECT_EQ(resolver().resolve(wayland).displayName, u"Terminal"_qs);
+
+    wayland.waylandAppID = u"foot"_qs;
+    const auto unknown = resolver().resolve(wayland);
+    EXPECT_EQ(unknown.bundleID, u"foot"_qs) << "an unknown application keeps its own id";
+    EXPECT_EQ(unknown.displayName, u"foot"_qs);
 }

@@ -55,9 +55,12 @@ int main(int argc, char* argv[]) {
     std::vector<xcb_window_t> windows;
     for (int i = 2; i < argc; ++i) {
         const xcb_window_t window = xcb_generate_id(connection);
+        // A background the server paints: under XWayland a window that never shows a
+        // picture is never put on screen.
+        const uint32_t background = screen->white_pixel;
         xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screen->root, 10 * i, 10 * i,
-                          200, 120, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0,
-                          nullptr);
+                          200, 120, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                          XCB_CW_BACK_PIXEL, &background);
         xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS,
                             XCB_ATOM_STRING, 8, static_cast<uint32_t>(wmClass.size()),
                             wmClass.data());

@@ -1,0 +1,176 @@
+#pragma once
+
+// Headless Wayland compositors with XWayland, for the Wayland workspace tests run inside
+// scripts/test-env.sh. Each test skips with the reason when its compositor is not installed.
+#include "Wait.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <unistd.h>
+
+// Sets environment variables of this process for a scope (the backends connect to what
+// WAYLAND_DISPLAY and DISPLAY name).
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(std::initializer_list<std::pair<const char*, QString>> values) {
+        for (const auto& [name, value] : values) {
+            m_saved.append({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
+            qputenv(name, value.toUtf8());
+        }
+    }
+    ~ScopedEnvironment() {
+        for (const auto& saved : m_saved) {
+            if (saved.wasSet)
+                qputenv(saved.name, saved.value);
+            else
+                qunsetenv(saved.name);
+        }
+    }
+
+private:
+    struct Saved {
+        const char* name;
+        QByteArray value;
+        bool wasSet;
+    };
+    QList<Saved> m_saved;
+};
+
+// sway on the headless wlroots backend with software rendering. sway refuses to run as root,
+// so as root it runs as "nobody" with a runtime folder of its own.
+class HeadlessSway {
+public:
+    HeadlessSway() {
+        const QString sway = QStandardPaths::findExecutable(QStringLiteral("sway"));
+        if (sway.isEmpty()) {
+            skipReason = "sway is not installed (scripts/install-deps.sh installs it)";
+            return;
+        }
+        const QString folder = m_runtime.path();
+        QFile config(folder + u"/config"_qs);
+        config.open(QIODevice::WriteOnly);
+        // XWayland admits only its own user's clients: as root, the compositor runs as
+        // nobody and lets root in. Starting xhost also starts XWayland before the test goes on.
+        config.write("xwayland enable\n"
+                     "exec sh -c 'xhost +si:localuser:root >/dev/null 2>&1; "
+                     "echo \"$DISPLAY\" > " +
+                     folder.toUtf8() + "/display'\n");
+        config.close();
+        QStringList command{sway, u"-c"_qs, config.fileName()};
+        if (::geteuid() == 0) {
+            const QByteArray path = QFile::encodeName(folder);
+            if (::chown(path.constData(), 65534, 65534) != 0 ||
+                ::chown(QFile::encodeName(config.fileName()).constData(), 65534, 65534) != 0) {
+                skipReason = "cannot hand the compositor's folder to nobody";
+                return;
+            }
+            command = QStringList{u"setpriv"_qs, u"--reuid=65534"_qs, u"--regid=65534"_qs,
+                                  u"--clear-groups"_qs} +
+                      command;
+        }
+        QProcessEnvironment environment;
+        environment.insert(u"PATH"_qs, qEnvironmentVariable("PATH"));
+        environment.insert(u"HOME"_qs, folder);
+        environment.insert(u"XDG_RUNTIME_DIR"_qs, folder);
+        environment.insert(u"WLR_BACKENDS"_qs, u"headless"_qs);
+        environment.insert(u"WLR_RENDERER"_qs, u"pixman"_qs);
+        environment.insert(u"WLR_LIBINPUT_NO_DEVICES"_qs, u"1"_qs);
+        environment.insert(u"WLR_HEADLESS_OUTPUTS"_qs, u"1"_qs);
+        environment.insert(u"TESSARINE_ENV_MARKER"_qs,
+                           qEnvironmentVariable("TESSARINE_ENV_MARKER"));
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(command.constFirst(), command.mid(1));
+        const bool started = waitFor(
+            [&] { return !socket().isEmpty() && !xDisplay().isEmpty() && !ipcSocket().isEmpty(); },
+            15000);
+        if (!started)
+            skipReason = "sway did not start: " + m_process.readAll().right(2000).toStdString();
+    }
+    ~HeadlessSway() {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(2000);
+    }
+    bool isRunning() const { return skipReason.empty(); }
+
+    // The Wayland socket's absolute path (libwayland accepts one in WAYLAND_DISPLAY).
+    QString socket() const {
+        const QStringList sockets =
+            QDir(m_runtime.path()).entryList({u"wayland-*"_qs}, QDir::System);
+        for (const QString& name : sockets) {
+            if (!name.endsWith(u".lock"_qs))
+                return m_runtime.filePath(name);
+        }
+        return {};
+    }
+    QString xDisplay() const {
+        QFile file(m_runtime.filePath(u"display"_qs));
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(file.readAll()).trimmed();
+    }
+    QString ipcSocket() const {
+        const QStringList sockets =
+            QDir(m_runtime.path()).entryList({u"sway-ipc.*"_qs}, QDir::System);
+        return sockets.isEmpty() ? QString() : m_runtime.filePath(sockets.constFirst());
+    }
+    // Runs a sway command ("[title=\"^One$\"] focus"); true when sway accepted it.
+    bool command(const QString& text) const {
+        QProcess message;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"SWAYSOCK"_qs, ipcSocket());
+        message.setProcessEnvironment(environment);
+        message.start(u"swaymsg"_qs, {text});
+        message.waitForFinished(5000);
+        return message.exitCode() == 0;
+    }
+    // What a client of this session sees.
+    QProcessEnvironment clientEnvironment() const {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"WAYLAND_DISPLAY"_qs, socket());
+        environment.insert(u"DISPLAY"_qs, xDisplay());
+        environment.insert(u"XDG_SESSION_TYPE"_qs, u"wayland"_qs);
+        environment.insert(u"XDG_CURRENT_DESKTOP"_qs, u"sway"_qs);
+        return environment;
+    }
+
+    std::string skipReason;
+
+private:
+    QTemporaryDir m_runtime;
+    QProcess m_process;
+};
+
+// A native Wayland test application (tessarine-test-wayland-window) in a compositor.
+class WaylandWindows {
+public:
+    WaylandWindows(const QProcessEnvironment& environment, const QString& appID,
+                   const QStringList& titles) {
+        m_process.setProcessEnvironment(environment);
+        m_process.start(QStringLiteral(TESSARINE_TEST_WAYLAND_WINDOW), QStringList{appID} + titles);
+        m_process.waitForReadyRead(10000);
+        shown = m_process.readLine().startsWith("shown");
+    }
+    ~WaylandWindows() { quit(); }
+    void send(const QString& command) {
+        m_process.write((command + u'\n').toUtf8());
+        m_process.waitForReadyRead(5000);
+        m_process.readAll();
+    }
+    void quit() {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+    }
+    bool shown = false;
+
+private:
+    QProcess m_process;
+};

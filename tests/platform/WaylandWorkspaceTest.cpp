@@ -1,0 +1,129 @@
+// Runs inside scripts/test-env.sh: headless Wayland compositors with native Wayland and
+// XWayland clients; the compositor switches focus.
+#include "HeadlessCompositor.h"
+#include "LogCapture.h"
+#include "engine/FocusTracker.h"
+#include "platform/linux/WlrootsWorkspace.h"
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+namespace {
+
+// A focus tracker that reads every title and writes down its events as "kind bundle title".
+struct RecordingTracker {
+    explicit RecordingTracker(Workspace& workspace)
+        : tracker(workspace, QCoreApplication::applicationPid()) {
+        tracker.onEvent = [this](const FocusEvent& event) {
+            events.append(FocusEvent::rawValue(event.kind) + u' ' + event.bundleID + u' ' +
+                          event.windowTitle.value_or(u"-"_qs));
+        };
+        tracker.mayReadTitle = [](const QString&) { return true; };
+        tracker.start();
+    }
+    FocusTracker tracker;
+    QStringList events;
+};
+
+} // namespace
+
+TEST(WaylandWorkspaceTest, SwayWindowSwitchesNativeAndXWaylandBecomeTheFocusEventsOfX11) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    HeadlessSway sway;
+    if (!sway.isRunning())
+        GTEST_SKIP() << sway.skipReason;
+    const QProcessEnvironment clients = sway.clientEnvironment();
+    const ScopedEnvironment session{{"WAYLAND_DISPLAY", sway.socket()},
+                                    {"DISPLAY", sway.xDisplay()}};
+
+    WaylandWindows notes(clients, u"org.example.Notes"_qs, {u"Shopping"_qs, u"Recipes"_qs});
+    ASSERT_TRUE(notes.shown);
+    QProcess legacy; // an X client under XWayland
+    legacy.setProcessEnvironment(clients);
+    legacy.start(QStringLiteral(TESSARINE_TEST_WINDOW), {u"OldTool"_qs, u"Report"_qs});
+    ASSERT_TRUE(legacy.waitForReadyRead(10000));
+    legacy.readAll();
+
+    WlrootsWorkspace workspace(QCoreApplication::applicationPid());
+    ASSERT_TRUE(workspace.isConnected());
+    // Both applications are there from the start: one identity each, whatever the windows.
+    ASSERT_TRUE(waitFor([&] { return workspace.runningApplications().size() == 2; }));
+    const std::optional<RunningApplication> tool = workspace.application(u"OldTool"_qs);
+    ASSERT_TRUE(tool);
+    EXPECT_EQ(tool->processes, QList<qint64>{legacy.processId()})
+        << "an XWayland window's process comes from the X server";
+    const std::optional<RunningApplication> notesApp =
+        workspace.application(u"org.example.Notes"_qs);
+    ASSERT_TRUE(notesApp);
+    EXPECT_EQ(workspace.windows(notesApp->pid).size(), 2);
+    EXPECT_TRUE(notesApp->processes.isEmpty()) << "the protocol names no process";
+
+    RecordingTracker recording(workspace);
+    QStringList& events = recording.events;
+    // The compositor reports every change; each switch is still given time to be seen, as a
+    // person's switches are.
+    const auto focus = [&](const QString& title, const QString& expectedLast) {
+        EXPECT_TRUE(sway.command(u"[title=\"^"_qs + title + u"$\"] focus"_qs));
+        return waitFor([&] { return events.value(events.size() - 1) == expectedLast; });
+    };
+    // The compositor focuses new windows by itself; start from Shopping in front.
+    EXPECT_TRUE(sway.command(u"[title=\"^Shopping$\"] focus"_qs));
+    ASSERT_TRUE(waitFor([&] {
+        return workspace.frontmostApplication() &&
+               workspace.frontmostApplication()->bundleID == u"org.example.Notes"_qs &&
+               workspace.focusedWindowTitle(notesApp->pid) == u"Shopping"_qs;
+    }));
+    runEventLoopFor(100);
+    events.clear();
+    ASSERT_TRUE(focus(u"Report"_qs, u"focus_gained OldTool Report"_qs))
+        << events.join(u" | ").toStdString();
+    // Another window of the same application is a window switch inside it.
+    ASSERT_TRUE(focus(u"Shopping"_qs, u"focus_gained org.example.Notes Shopping"_qs));
+    ASSERT_TRUE(focus(u"Recipes"_qs, u"window_title_changed org.example.Notes Recipes"_qs));
+    notes.send(u"title 1 Recipes for Sunday"_qs); // the front window retitling itself
+    ASSERT_TRUE(waitFor([&] { return events.size() == 6; }));
+    runEventLoopFor(200); // anything extra would arrive within a few milliseconds
+    EXPECT_EQ(events, (QStringList{
+                          u"focus_lost org.example.Notes -"_qs, u"focus_gained OldTool Report"_qs,
+                          u"focus_lost OldTool -"_qs, u"focus_gained org.example.Notes Shopping"_qs,
+                          u"window_title_changed org.example.Notes Recipes"_qs,
+                          u"window_title_changed org.example.Notes Recipes for Sunday"_qs}));
+    events.clear();
+
+    // Raising a window of the application in the background brings it to the front.
+    const std::optional<quint64> report = workspace.focusedWindowID(tool->pid);
+    ASSERT_TRUE(report);
+    ASSERT_TRUE(workspace.raiseWindow(*report));
+    EXPECT_TRUE(waitFor(
+        [&] { return events.value(events.size() - 1) == u"focus_gained OldTool Report"_qs; }));
+
+    // The last window of an application gone: it has ended.
+    legacy.closeWriteChannel();
+    legacy.waitForFinished(5000);
+    EXPECT_TRUE(waitFor([&] { return !workspace.application(u"OldTool"_qs); }));
+    notes.send(u"close 0"_qs);
+    runEventLoopFor(200);
+    EXPECT_TRUE(workspace.application(u"org.example.Notes"_qs)) << "one of its windows is left";
+}
+
+TEST(WaylandWorkspaceTest, ACompositorWithoutAWindowListOrGoneIsReportedNotFollowed) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    {
+        const ScopedEnvironment nothing{{"WAYLAND_DISPLAY", u"/nonexistent/wayland-9"_qs}};
+        WlrootsWorkspace workspace(QCoreApplication::applicationPid());
+        EXPECT_FALSE(workspace.isConnected());
+        EXPECT_FALSE(workspace.canReadWindows());
+    }
+    auto sway = std::make_unique<HeadlessSway>();
+    if (!sway->isRunning())
+        GTEST_SKIP() << sway->skipReason;
+    const ScopedEnvironment session{{"WAYLAND_DISPLAY", sway->socket()},
+                                    {"DISPLAY", sway->xDisplay()}};
+    WlrootsWorkspace workspace(QCoreApplication::applicationPid());
+    ASSERT_TRUE(workspace.isFollowing());
+    LogCapture log;
+    sway.reset();
+    EXPECT_TRUE(waitFor([&] { return !workspace.isFollowing(); }));
+    runEventLoopFor(100);
+    EXPECT_EQ(log.count(u"no longer followed"_qs), 1);
+}
