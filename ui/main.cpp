@@ -18,6 +18,7 @@
 #include "platform/linux/AppIdentityResolver.h"
 #include "platform/linux/DesktopEntryExec.h"
 #include "platform/linux/DesktopSession.h"
+#include "platform/linux/KWinWorkspace.h"
 #include "platform/linux/InstanceLock.h"
 #include "platform/linux/JsonFileUserDefaults.h"
 #include "platform/linux/LinuxSessionMonitor.h"
@@ -293,7 +294,13 @@ std::unique_ptr<ToplevelWorkspace> makeWorkspace(DesktopSession::Kind session, q
                              << ": focus changes cannot be followed";
         return workspace;
     }
-    case DesktopSession::Kind::KWin:
+    case DesktopSession::Kind::KWin: {
+        auto workspace = std::make_unique<KWinWorkspace>(pid);
+        if (!workspace->isConnected())
+            qCWarning(lcApp) << "KWin is not on the session bus or refused Tessarine's window"
+                             << "script: focus changes cannot be followed";
+        return workspace;
+    }
     case DesktopSession::Kind::GnomeShell:
     case DesktopSession::Kind::X11:
         break;

@@ -45,9 +45,38 @@ XWaylandClues::~XWaylandClues() {
         xcb_disconnect(m_connection);
 }
 
+std::optional<XWaylandClues::Found> XWaylandClues::read(quint32 window) const {
+    if (!m_connection || xcb_connection_has_error(m_connection))
+        return std::nullopt;
+    xcb_icccm_get_wm_class_reply_t wmClass{};
+    if (!xcb_icccm_get_wm_class_reply(m_connection, xcb_icccm_get_wm_class(m_connection, window),
+                                      &wmClass, nullptr))
+        return std::nullopt;
+    Found found;
+    found.window = window;
+    found.wmClassInstance = QString::fromUtf8(wmClass.instance_name);
+    found.wmClassName = QString::fromUtf8(wmClass.class_name);
+    xcb_icccm_get_wm_class_reply_wipe(&wmClass);
+    const std::optional<QByteArray> pid =
+        property(m_connection, window, m_wmPid, XCB_ATOM_CARDINAL);
+    if (pid && pid->size() >= 4) {
+        const quint32 value = *reinterpret_cast<const quint32*>(pid->constData());
+        if (value > 0)
+            found.pid = value;
+    }
+    return found;
+}
+
+std::optional<QString> XWaylandClues::title(quint32 window) const {
+    std::optional<QByteArray> name = property(m_connection, window, m_wmName, m_utf8);
+    if (!name)
+        name = property(m_connection, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING);
+    return name ? std::optional(QString::fromUtf8(*name)) : std::nullopt;
+}
+
 std::optional<XWaylandClues::Found> XWaylandClues::find(const QString& appID,
-                                                        const std::optional<QString>& title,
-                                                        const QSet<quint32>& taken) const {
+                                                       const std::optional<QString>& wanted,
+                                                       const QSet<quint32>& taken) const {
     if (!m_connection || xcb_connection_has_error(m_connection) || appID.isEmpty())
         return std::nullopt;
     const std::optional<QByteArray> list =
@@ -57,33 +86,14 @@ std::optional<XWaylandClues::Found> XWaylandClues::find(const QString& appID,
     const auto* windows = reinterpret_cast<const quint32*>(list->constData());
     const qsizetype count = list->size() / qsizetype(sizeof(quint32));
     for (qsizetype i = 0; i < count; ++i) {
-        const quint32 window = windows[i];
-        if (taken.contains(window))
+        if (taken.contains(windows[i]))
             continue;
-        xcb_icccm_get_wm_class_reply_t wmClass{};
-        if (!xcb_icccm_get_wm_class_reply(
-                m_connection, xcb_icccm_get_wm_class(m_connection, window), &wmClass, nullptr))
+        const std::optional<Found> found = read(windows[i]);
+        if (!found || (found->wmClassName.compare(appID, Qt::CaseInsensitive) != 0 &&
+                       found->wmClassInstance.compare(appID, Qt::CaseInsensitive) != 0))
             continue;
-        Found found;
-        found.window = window;
-        found.wmClassInstance = QString::fromUtf8(wmClass.instance_name);
-        found.wmClassName = QString::fromUtf8(wmClass.class_name);
-        xcb_icccm_get_wm_class_reply_wipe(&wmClass);
-        if (found.wmClassName != appID && found.wmClassInstance != appID)
-            continue;
-        std::optional<QByteArray> name = property(m_connection, window, m_wmName, m_utf8);
-        if (!name)
-            name = property(m_connection, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING);
-        if (title.value_or(QString()) != QString::fromUtf8(name.value_or(QByteArray())))
-            continue;
-        const std::optional<QByteArray> pid =
-            property(m_connection, window, m_wmPid, XCB_ATOM_CARDINAL);
-        if (pid && pid->size() >= 4) {
-            const quint32 value = *reinterpret_cast<const quint32*>(pid->constData());
-            if (value > 0)
-                found.pid = value;
-        }
-        return found;
+        if (title(windows[i]).value_or(QString()) == wanted.value_or(QString()))
+            return found;
     }
     return std::nullopt;
 }

@@ -24,12 +24,17 @@ public:
         QString wmClassInstance;
         QString wmClassName;
     };
-    // The client window whose class (or instance) is `appID` and whose title is `title`;
-    // windows in `taken` (already matched to another toplevel) are passed over.
+    // The client window whose class (or instance) is `appID` (in any case: KWin lowers it)
+    // and whose title is `title`; windows in `taken` (already matched to another toplevel)
+    // are passed over.
     std::optional<Found> find(const QString& appID, const std::optional<QString>& title,
                               const QSet<quint32>& taken) const;
+    // What the X server tells about the window with that id.
+    std::optional<Found> read(quint32 window) const;
 
 private:
+    std::optional<QString> title(quint32 window) const;
+
     xcb_connection_t* m_connection = nullptr;
     quint32 m_root = 0;
     quint32 m_clientList = 0;

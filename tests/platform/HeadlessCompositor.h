@@ -4,6 +4,8 @@
 // scripts/test-env.sh. Each test skips with the reason when its compositor is not installed.
 #include "Wait.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -129,6 +131,10 @@ public:
         message.waitForFinished(5000);
         return message.exitCode() == 0;
     }
+    // Gives the focus to the window with this title, as a user's click would.
+    bool focus(const QString& title) const {
+        return command(u"[title=\"^"_qs + title + u"$\"] focus"_qs);
+    }
     // What a client of this session sees.
     QProcessEnvironment clientEnvironment() const {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -143,6 +149,88 @@ public:
 
 private:
     QTemporaryDir m_runtime;
+    QProcess m_process;
+};
+
+// KWin on its virtual backend with XWayland, on the test session's bus (it takes
+// org.kde.KWin there). Its binary is copied first: the installed one carries a file
+// capability that fails in containers.
+class HeadlessKWin {
+public:
+    HeadlessKWin() {
+        const QString kwin = QStandardPaths::findExecutable(QStringLiteral("kwin_wayland"));
+        if (kwin.isEmpty()) {
+            skipReason = "kwin_wayland is not installed (scripts/install-deps.sh installs it)";
+            return;
+        }
+        const QString copy = m_folder.filePath(u"kwin_wayland"_qs);
+        QFile::copy(kwin, copy);
+        QFile report(m_folder.filePath(u"report.sh"_qs));
+        report.open(QIODevice::WriteOnly);
+        report.write("#!/bin/sh\necho \"$DISPLAY\" > " + m_folder.path().toUtf8() +
+                     "/display.new && mv " + m_folder.path().toUtf8() + "/display.new " +
+                     m_folder.path().toUtf8() + "/display\n");
+        report.close();
+        report.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        m_socket = u"wayland-tessarine-kwin"_qs;
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(copy, {u"--virtual"_qs, u"--no-lockscreen"_qs, u"--no-global-shortcuts"_qs,
+                               u"--xwayland"_qs, u"--socket"_qs, m_socket, report.fileName()});
+        if (!waitFor([&] { return !xDisplay().isEmpty(); }, 20000))
+            skipReason =
+                "kwin_wayland did not start: " + m_process.readAll().right(2000).toStdString();
+    }
+    ~HeadlessKWin() {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(2000);
+    }
+    bool isRunning() const { return skipReason.empty(); }
+    QString socket() const { return m_socket; }
+    QString xDisplay() const {
+        QFile file(m_folder.filePath(u"display"_qs));
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(file.readAll()).trimmed();
+    }
+    QProcessEnvironment clientEnvironment() const {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"WAYLAND_DISPLAY"_qs, m_socket);
+        environment.insert(u"DISPLAY"_qs, xDisplay());
+        environment.insert(u"XDG_SESSION_TYPE"_qs, u"wayland"_qs);
+        environment.insert(u"XDG_CURRENT_DESKTOP"_qs, u"KDE"_qs);
+        return environment;
+    }
+    // Gives the focus to the window with this caption, as a user's click would (through a
+    // KWin script of the test's own).
+    bool focus(const QString& caption) {
+        QFile script(m_folder.filePath(u"focus.js"_qs));
+        script.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        script.write(("const six = typeof workspace.windowList === 'function';"
+                      "for (const w of (six ? workspace.windowList() : workspace.clientList()))"
+                      "  if (w.caption === '" +
+                      caption +
+                      "') { if (six) workspace.activeWindow = w; "
+                      "else workspace.activeClient = w; }")
+                         .toUtf8());
+        script.close();
+        const auto call = [](const QString& method, const QVariantList& arguments) {
+            QDBusMessage message = QDBusMessage::createMethodCall(
+                u"org.kde.KWin"_qs, u"/Scripting"_qs, u"org.kde.kwin.Scripting"_qs, method);
+            message.setArguments(arguments);
+            return QDBusConnection::sessionBus().call(message);
+        };
+        call(u"unloadScript"_qs, {u"tessarine-test-focus"_qs});
+        call(u"loadScript"_qs, {script.fileName(), u"tessarine-test-focus"_qs});
+        return call(u"start"_qs, {}).type() == QDBusMessage::ReplyMessage;
+    }
+
+    std::string skipReason;
+
+private:
+    QTemporaryDir m_folder;
+    QString m_socket;
     QProcess m_process;
 };
 

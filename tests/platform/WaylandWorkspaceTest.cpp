@@ -3,6 +3,7 @@
 #include "HeadlessCompositor.h"
 #include "LogCapture.h"
 #include "engine/FocusTracker.h"
+#include "platform/linux/KWinWorkspace.h"
 #include "platform/linux/WlrootsWorkspace.h"
 
 #include <QCoreApplication>
@@ -25,16 +26,15 @@ struct RecordingTracker {
     QStringList events;
 };
 
-} // namespace
-
-TEST(WaylandWorkspaceTest, SwayWindowSwitchesNativeAndXWaylandBecomeTheFocusEventsOfX11) {
-    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
-    HeadlessSway sway;
-    if (!sway.isRunning())
-        GTEST_SKIP() << sway.skipReason;
-    const QProcessEnvironment clients = sway.clientEnvironment();
-    const ScopedEnvironment session{{"WAYLAND_DISPLAY", sway.socket()},
-                                    {"DISPLAY", sway.xDisplay()}};
+// One scenario for every compositor: a native Wayland application with two windows and an
+// XWayland one; `focus` gives a window the focus as a user's click would, `makeWorkspace`
+// makes the backend under test once the windows are there.
+template <typename Compositor, typename MakeWorkspace>
+void switchWindowsIn(Compositor& compositor, MakeWorkspace makeWorkspace,
+                     bool namesNativeProcesses) {
+    const QProcessEnvironment clients = compositor.clientEnvironment();
+    const ScopedEnvironment session{{"WAYLAND_DISPLAY", compositor.socket()},
+                                    {"DISPLAY", compositor.xDisplay()}};
 
     WaylandWindows notes(clients, u"org.example.Notes"_qs, {u"Shopping"_qs, u"Recipes"_qs});
     ASSERT_TRUE(notes.shown);
@@ -44,8 +44,8 @@ TEST(WaylandWorkspaceTest, SwayWindowSwitchesNativeAndXWaylandBecomeTheFocusEven
     ASSERT_TRUE(legacy.waitForReadyRead(10000));
     legacy.readAll();
 
-    WlrootsWorkspace workspace(QCoreApplication::applicationPid());
-    ASSERT_TRUE(workspace.isConnected());
+    const auto made = makeWorkspace();
+    ToplevelWorkspace& workspace = *made;
     // Both applications are there from the start: one identity each, whatever the windows.
     ASSERT_TRUE(waitFor([&] { return workspace.runningApplications().size() == 2; }));
     const std::optional<RunningApplication> tool = workspace.application(u"OldTool"_qs);
@@ -56,18 +56,18 @@ TEST(WaylandWorkspaceTest, SwayWindowSwitchesNativeAndXWaylandBecomeTheFocusEven
         workspace.application(u"org.example.Notes"_qs);
     ASSERT_TRUE(notesApp);
     EXPECT_EQ(workspace.windows(notesApp->pid).size(), 2);
-    EXPECT_TRUE(notesApp->processes.isEmpty()) << "the protocol names no process";
+    EXPECT_EQ(notesApp->processes.isEmpty(), !namesNativeProcesses);
 
     RecordingTracker recording(workspace);
     QStringList& events = recording.events;
     // The compositor reports every change; each switch is still given time to be seen, as a
     // person's switches are.
     const auto focus = [&](const QString& title, const QString& expectedLast) {
-        EXPECT_TRUE(sway.command(u"[title=\"^"_qs + title + u"$\"] focus"_qs));
+        EXPECT_TRUE(compositor.focus(title));
         return waitFor([&] { return events.value(events.size() - 1) == expectedLast; });
     };
     // The compositor focuses new windows by itself; start from Shopping in front.
-    EXPECT_TRUE(sway.command(u"[title=\"^Shopping$\"] focus"_qs));
+    EXPECT_TRUE(compositor.focus(u"Shopping"_qs));
     ASSERT_TRUE(waitFor([&] {
         return workspace.frontmostApplication() &&
                workspace.frontmostApplication()->bundleID == u"org.example.Notes"_qs &&
@@ -79,7 +79,8 @@ TEST(WaylandWorkspaceTest, SwayWindowSwitchesNativeAndXWaylandBecomeTheFocusEven
         << events.join(u" | ").toStdString();
     // Another window of the same application is a window switch inside it.
     ASSERT_TRUE(focus(u"Shopping"_qs, u"focus_gained org.example.Notes Shopping"_qs));
-    ASSERT_TRUE(focus(u"Recipes"_qs, u"window_title_changed org.example.Notes Recipes"_qs));
+    ASSERT_TRUE(focus(u"Recipes"_qs, u"window_title_changed org.example.Notes Recipes"_qs))
+        << events.join(u" | ").toStdString();
     notes.send(u"title 1 Recipes for Sunday"_qs); // the front window retitling itself
     ASSERT_TRUE(waitFor([&] { return events.size() == 6; }));
     runEventLoopFor(200); // anything extra would arrive within a few milliseconds
@@ -104,6 +105,39 @@ TEST(WaylandWorkspaceTest, SwayWindowSwitchesNativeAndXWaylandBecomeTheFocusEven
     notes.send(u"close 0"_qs);
     runEventLoopFor(200);
     EXPECT_TRUE(workspace.application(u"org.example.Notes"_qs)) << "one of its windows is left";
+}
+
+} // namespace
+
+TEST(WaylandWorkspaceTest, SwayWindowSwitchesNativeAndXWaylandBecomeTheFocusEventsOfX11) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    HeadlessSway sway;
+    if (!sway.isRunning())
+        GTEST_SKIP() << sway.skipReason;
+    switchWindowsIn(
+        sway,
+        [] {
+            auto workspace = std::make_unique<WlrootsWorkspace>(QCoreApplication::applicationPid());
+            EXPECT_TRUE(workspace->isConnected());
+            return workspace;
+        },
+        false); // the protocol names no process
+}
+
+TEST(WaylandWorkspaceTest, KWinWindowSwitchesNativeAndXWaylandBecomeTheFocusEventsOfX11) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    HeadlessKWin kwin;
+    if (!kwin.isRunning())
+        GTEST_SKIP() << kwin.skipReason;
+    switchWindowsIn(
+        kwin,
+        [] {
+            auto workspace = std::make_unique<KWinWorkspace>(QCoreApplication::applicationPid());
+            EXPECT_TRUE(workspace->isConnected());
+            EXPECT_TRUE(waitFor([&] { return workspace->isReady(); }));
+            return workspace;
+        },
+        true);
 }
 
 TEST(WaylandWorkspaceTest, ACompositorWithoutAWindowListOrGoneIsReportedNotFollowed) {
