@@ -17,8 +17,6 @@ const QString kActivatorName = QStringLiteral("tessarine-activate");
 // Calls into KWin wait at most this long: a compositor that does not answer must not hold
 // up the engine for long.
 constexpr int kCallTimeoutMs = 2000;
-// How long "no window is active" must last to count (see WindowActivated).
-constexpr int kDeactivationGraceMs = 100;
 
 // Both generations of KWin's scripting API: 5.27 names windows "clients"
 // (clientActivated), KWin 6 "windows" (windowActivated). Values are sent as text.
@@ -69,8 +67,8 @@ for (const window of (six ? workspace.windowList() : workspace.clientList())) {
 )JS";
 
 QDBusMessage scriptingCall(const QString& method, const QVariantList& arguments) {
-    QDBusMessage call = QDBusMessage::createMethodCall(kKWin, QStringLiteral("/Scripting"),
-                                                       kScripting, method);
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kKWin, QStringLiteral("/Scripting"), kScripting, method);
     call.setArguments(arguments);
     return QDBusConnection::sessionBus().call(call, QDBus::Block, kCallTimeoutMs);
 }
@@ -79,9 +77,6 @@ QDBusMessage scriptingCall(const QString& method, const QVariantList& arguments)
 
 KWinWorkspace::KWinWorkspace(qint64 ownPid, AppIdentityResolver resolver, QObject* parent)
     : ToplevelWorkspace(ownPid, std::move(resolver), parent) {
-    m_deactivation.setSingleShot(true);
-    m_deactivation.setInterval(kDeactivationGraceMs);
-    QObject::connect(&m_deactivation, &QTimer::timeout, this, [this] { deactivateFront(); });
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected() || !m_scripts.isValid())
         return;
@@ -132,8 +127,8 @@ bool KWinWorkspace::fromKWin() const {
 
 void KWinWorkspace::WindowAdded(const QString& id, const QString& desktopFileName,
                                 const QString& resourceClass, const QString& resourceName,
-                                const QString& caption, const QString& pid,
-                                const QString& regular, const QString& x11Window) {
+                                const QString& caption, const QString& pid, const QString& regular,
+                                const QString& x11Window) {
     if (!fromKWin() || id.isEmpty() || m_ids.contains(id))
         return;
     const quint64 ours = m_nextID++;
@@ -191,14 +186,10 @@ void KWinWorkspace::WindowActivated(const QString& id) {
     if (!fromKWin())
         return;
     const quint64 ours = m_ids.value(id);
-    if (hasToplevel(ours)) {
-        m_deactivation.stop();
+    if (hasToplevel(ours))
         activateToplevel(ours);
-    } else if (!m_deactivation.isActive()) {
-        // Nothing, one of ours, a panel or the desktop. KWin passes through "no window"
-        // between two windows: only when no window follows has the front lost the focus.
-        m_deactivation.start();
-    }
+    else // nothing (also between two windows), one of ours, a panel or the desktop
+        deactivateFrontUnlessActivated();
 }
 
 void KWinWorkspace::Ready() {

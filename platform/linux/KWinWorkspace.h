@@ -6,7 +6,6 @@
 #include <QDBusContext>
 #include <QHash>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <memory>
 
 // The desktop as KDE Plasma's compositor (KWin, 5.27 and 6) reports it on Wayland: a KWin
@@ -56,12 +55,11 @@ private:
 
     bool m_loaded = false;
     bool m_ready = false;
-    QString m_kwinConnection; // KWin's unique bus name
-    QTemporaryDir m_scripts;  // our scripts live here while KWin has them loaded
+    QString m_kwinConnection;      // KWin's unique bus name
+    QTemporaryDir m_scripts;       // our scripts live here while KWin has them loaded
     QHash<QString, quint64> m_ids; // KWin's window id → ours
     QHash<quint64, QString> m_kwinIDs;
     QSet<quint64> m_minimized;
     XWaylandClues m_xwayland;
     quint64 m_nextID = 1;
-    QTimer m_deactivation;
 };

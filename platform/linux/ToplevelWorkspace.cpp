@@ -11,6 +11,9 @@
 
 namespace {
 
+// How long "no window is active" must last to count as the front losing focus.
+constexpr int kDeactivationGraceMs = 100;
+
 // A handle for an application whose windows name no process: negative, from its identity.
 qint64 syntheticHandle(const QString& identity) {
     return -static_cast<qint64>(qHash(identity) & 0x7fffffff) - 1;
@@ -36,7 +39,11 @@ struct ToplevelWorkspace::Application {
 ToplevelWorkspace::ToplevelWorkspace(qint64 ownPid, AppIdentityResolver resolver, QObject* parent)
     : Workspace(parent)
     , m_ownPid(ownPid)
-    , m_resolver(std::move(resolver)) {}
+    , m_resolver(std::move(resolver)) {
+    m_deactivation.setSingleShot(true);
+    m_deactivation.setInterval(kDeactivationGraceMs);
+    QObject::connect(&m_deactivation, &QTimer::timeout, this, [this] { deactivateFront(); });
+}
 
 AppIdentityResolver::Identity
 ToplevelWorkspace::identify(std::optional<qint64> pid, AppIdentityResolver::Clues clues,
@@ -164,6 +171,7 @@ void ToplevelWorkspace::activateToplevel(quint64 id) {
     const auto window = m_windows.value(id);
     if (!window)
         return;
+    m_deactivation.stop();
     const qint64 key = window->key;
     Application& application = *m_applications[key];
     const bool windowChanged = application.focusedWindow != id;
@@ -179,7 +187,13 @@ void ToplevelWorkspace::activateToplevel(quint64 id) {
     Q_EMIT applicationActivated(application.info);
 }
 
+void ToplevelWorkspace::deactivateFrontUnlessActivated() {
+    if (!m_deactivation.isActive())
+        m_deactivation.start();
+}
+
 void ToplevelWorkspace::deactivateFront() {
+    m_deactivation.stop();
     if (!m_front || !m_applications.contains(*m_front))
         return;
     const RunningApplication previous = m_applications.value(*m_front)->info;

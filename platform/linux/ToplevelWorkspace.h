@@ -7,6 +7,7 @@
 
 #include <QHash>
 #include <QSet>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -64,6 +65,9 @@ protected:
     // Something that is not reported (one of our windows, a vanished one) became active:
     // whoever was in front lost focus.
     void deactivateFront();
+    // "No window is active" from a compositor that passes through it between two windows:
+    // the front loses focus only when no window is activated within a short grace time.
+    void deactivateFrontUnlessActivated();
     bool hasToplevel(quint64 id) const { return m_windows.contains(id); }
     QList<quint64> toplevelIDs() const { return m_windows.keys(); }
     qint64 ownPid() const { return m_ownPid; }
@@ -88,4 +92,5 @@ private:
     std::optional<qint64> m_front;
     WindowObservers m_observers;
     std::function<bool(const QString&)> m_copy;
+    QTimer m_deactivation;
 };

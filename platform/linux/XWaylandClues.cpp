@@ -75,8 +75,8 @@ std::optional<QString> XWaylandClues::title(quint32 window) const {
 }
 
 std::optional<XWaylandClues::Found> XWaylandClues::find(const QString& appID,
-                                                       const std::optional<QString>& wanted,
-                                                       const QSet<quint32>& taken) const {
+                                                        const std::optional<QString>& wanted,
+                                                        const QSet<quint32>& taken) const {
     if (!m_connection || xcb_connection_has_error(m_connection) || appID.isEmpty())
         return std::nullopt;
     const std::optional<QByteArray> list =

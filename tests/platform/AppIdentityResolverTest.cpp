@@ -60,7 +60,8 @@ TEST_F(AppIdentityResolverTest, GtkIdsAndWindowClassesFindTheirDesktopEntries) {
     EXPECT_EQ(kate.desktopID, u"kde-org.kde.kate"_qs) << "subfolders become id prefixes";
     EXPECT_EQ(kate.displayName, u"Kate"_qs);
 
-    EXPECT_EQ(resolver().resolve({{}, {}, u"notes"_qs, u"Notes"_qs, {}}).displayName, u"My Notes"_qs)
+    EXPECT_EQ(resolver().resolve({{}, {}, u"notes"_qs, u"Notes"_qs, {}}).displayName,
+              u"My Notes"_qs)
         << "the user's own entry wins";
 }
 

@@ -8,6 +8,9 @@
 #include <QDBusMessage>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -231,6 +234,128 @@ public:
 private:
     QTemporaryDir m_folder;
     QString m_socket;
+    QProcess m_process;
+};
+
+// GNOME Shell headless on Wayland with Tessarine's extension enabled (the build's "legacy"
+// or "module" folder, by the Shell's version), on the test session's bus; it needs a system
+// bus, for which a private one is started.
+class HeadlessGnomeShell {
+public:
+    explicit HeadlessGnomeShell(const QString& extensionBuild) {
+        const QString shell = QStandardPaths::findExecutable(QStringLiteral("gnome-shell"));
+        if (shell.isEmpty()) {
+            skipReason = "gnome-shell is not installed (scripts/install-deps.sh installs it)";
+            return;
+        }
+        const QString root = m_folder.path();
+        QDir().mkpath(root + u"/runtime"_qs);
+        QFile::setPermissions(root + u"/runtime"_qs,
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString extensions = root + u"/data/gnome-shell/extensions/tessarine@kestrune.app"_qs;
+        QDir().mkpath(extensions);
+        for (const char* name : {"extension.js", "metadata.json"})
+            QFile::copy(extensionBuild + u'/' + QLatin1String(name),
+                        extensions + u'/' + QLatin1String(name));
+        QDir().mkpath(root + u"/config/glib-2.0/settings"_qs);
+        QFile keyfile(root + u"/config/glib-2.0/settings/keyfile"_qs);
+        keyfile.open(QIODevice::WriteOnly);
+        keyfile.write("[org/gnome/shell]\nenabled-extensions=['tessarine@kestrune.app']\n");
+        keyfile.close();
+
+        m_systemBus.start(u"dbus-daemon"_qs, {u"--session"_qs, u"--nofork"_qs,
+                                              u"--address=unix:path="_qs + root + u"/system"_qs});
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"DBUS_SYSTEM_BUS_ADDRESS"_qs, u"unix:path="_qs + root + u"/system"_qs);
+        environment.insert(u"XDG_RUNTIME_DIR"_qs, root + u"/runtime"_qs);
+        environment.insert(u"XDG_DATA_HOME"_qs, root + u"/data"_qs);
+        environment.insert(u"XDG_CONFIG_HOME"_qs, root + u"/config"_qs);
+        environment.insert(u"GSETTINGS_BACKEND"_qs, u"keyfile"_qs);
+        environment.remove(u"DISPLAY"_qs);
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        waitFor([&] { return QFile::exists(root + u"/system"_qs); });
+        m_process.start(
+            shell, {u"--headless"_qs, u"--wayland"_qs, u"--virtual-monitor"_qs, u"1280x800"_qs});
+        if (!waitFor([&] { return !socket().isEmpty() && !xDisplay().isEmpty(); }, 30000))
+            skipReason =
+                "gnome-shell did not start: " + m_process.readAll().right(2000).toStdString();
+    }
+    ~HeadlessGnomeShell() {
+        for (QProcess* process : {&m_process, &m_systemBus}) {
+            process->terminate();
+            if (!process->waitForFinished(5000))
+                process->kill();
+            process->waitForFinished(2000);
+        }
+    }
+    bool isRunning() const { return skipReason.empty(); }
+    QString socket() const {
+        const QString path = m_folder.filePath(u"runtime/wayland-0"_qs);
+        return QFile::exists(path) ? path : QString();
+    }
+    // The display and authority file of the Shell's XWayland (its child process).
+    QString xDisplay() const { return xwayland().first; }
+    QProcessEnvironment clientEnvironment() const {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"WAYLAND_DISPLAY"_qs, socket());
+        environment.insert(u"DISPLAY"_qs, xDisplay());
+        environment.insert(u"XAUTHORITY"_qs, xwayland().second);
+        environment.insert(u"XDG_SESSION_TYPE"_qs, u"wayland"_qs);
+        environment.insert(u"XDG_CURRENT_DESKTOP"_qs, u"GNOME"_qs);
+        return environment;
+    }
+    // Gives the focus to the window with this title through the extension's own activation
+    // (GNOME lets no other program do it).
+    bool focus(const QString& title) const {
+        const auto call = [](const QString& method, const QVariantList& arguments) {
+            QDBusMessage message = QDBusMessage::createMethodCall(
+                u"org.gnome.Shell"_qs, u"/app/kestrune/Tessarine/Shell"_qs,
+                u"app.kestrune.Tessarine.ShellWindows"_qs, method);
+            message.setArguments(arguments);
+            return QDBusConnection::sessionBus().call(message);
+        };
+        const QJsonArray windows =
+            QJsonDocument::fromJson(call(u"List"_qs, {}).arguments().value(0).toString().toUtf8())
+                .object()
+                .value(u"windows"_qs)
+                .toArray();
+        for (const QJsonValue& window : windows) {
+            if (window[u"title"_qs].toString() == title)
+                return call(u"Activate"_qs, {window[u"id"_qs].toString()})
+                    .arguments()
+                    .value(0)
+                    .toBool();
+        }
+        return false;
+    }
+
+    std::string skipReason;
+
+private:
+    QPair<QString, QString> xwayland() const {
+        const QString parent = QString::number(m_process.processId());
+        for (const QString& pid : QDir(u"/proc"_qs).entryList(QDir::Dirs)) {
+            QFile stat(u"/proc/"_qs + pid + u"/stat"_qs);
+            if (!stat.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray fields = stat.readAll();
+            const QList<QByteArray> after = fields.mid(fields.lastIndexOf(')') + 2).split(' ');
+            if (!fields.contains("(Xwayland)") || after.value(1) != parent.toUtf8())
+                continue;
+            QFile command(u"/proc/"_qs + pid + u"/cmdline"_qs);
+            command.open(QIODevice::ReadOnly);
+            const QList<QByteArray> arguments = command.readAll().split('\0');
+            const QByteArray display = arguments.value(1);
+            const qsizetype auth = arguments.indexOf("-auth");
+            return {QString::fromUtf8(display),
+                    auth >= 0 ? QString::fromUtf8(arguments.value(auth + 1)) : QString()};
+        }
+        return {};
+    }
+
+    QTemporaryDir m_folder;
+    QProcess m_systemBus;
     QProcess m_process;
 };
 

@@ -1,0 +1,18 @@
+# Builds the two GNOME Shell extension folders from one window reporter:
+#   cmake -DSOURCE=gnome-shell-extension -DOUTPUT=folder -P assemble.cmake
+file(READ ${SOURCE}/window-reporter.js reporter)
+file(READ ${SOURCE}/metadata.json.in metadata)
+foreach(variant legacy module)
+  file(READ ${SOURCE}/${variant}.js wrapper)
+  string(REPLACE "@REPORTER@" "${reporter}" extension "${wrapper}")
+  if(variant STREQUAL "legacy")
+    set(versions "\"40\", \"41\", \"42\", \"43\", \"44\"")
+  else()
+    set(versions "\"45\", \"46\", \"47\", \"48\", \"49\"")
+  endif()
+  string(REPLACE "@SHELL_VERSIONS@" "${versions}" variantMetadata "${metadata}")
+  set(folder ${OUTPUT}/${variant}/tessarine@kestrune.app)
+  file(MAKE_DIRECTORY ${folder})
+  file(WRITE ${folder}/extension.js "${extension}")
+  file(WRITE ${folder}/metadata.json "${variantMetadata}")
+endforeach()
