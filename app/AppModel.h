@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/Permissions.h"
+#include "app/TrackingNotice.h"
 #include "app/ReturnFlow.h"
 #include "detectors/DetectorRegistry.h"
 #include "engine/FocusTracker.h"
@@ -81,6 +82,8 @@ public:
     void refresh();
     void togglePause();
     Permissions& permissions() { return m_permissions; }
+    // Why window switches cannot be followed here, when they cannot.
+    TrackingNotice& trackingNotice() { return m_trackingNotice; }
 
     // Approval prompts of chat applications waiting for an answer, by loop id (filled by the
     // chat detector that reads them).
@@ -156,6 +159,7 @@ private:
     bool m_isPaused = false;
     QSet<QString> m_pendingApprovals;
     Permissions m_permissions;
+    TrackingNotice m_trackingNotice;
     bool m_lastKnownAccessibility; // the permission as last audited (at launch: as read)
     std::vector<std::function<void()>> m_changeHandlers;
     std::unique_ptr<ContextStore> m_store;

@@ -16,10 +16,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-namespace {
-
-// Shipped data: beside the executable in the build tree, in share/tessarine when installed.
-std::optional<QString> resourcesDirectory() {
+std::optional<QString> DesktopDetectors::resourcesDirectory() {
     const QDir application(QCoreApplication::applicationDirPath());
     for (const QString& candidate :
          {application.filePath(QStringLiteral("resources")),
@@ -29,8 +26,6 @@ std::optional<QString> resourcesDirectory() {
     }
     return std::nullopt;
 }
-
-} // namespace
 
 DesktopDetectors::DesktopDetectors(Workspace& workspace, UserDefaults& settings)
     : m_workspace(workspace)

@@ -11,6 +11,7 @@
 #include "platform/linux/UnixDatagramMessagePort.h"
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 class UserDefaults;
@@ -22,6 +23,10 @@ class Workspace;
 class DesktopDetectors {
 public:
     DesktopDetectors(Workspace& workspace, UserDefaults& settings);
+
+    // Shipped data: beside the executable in the build tree, in share/tessarine when
+    // installed.
+    static std::optional<QString> resourcesDirectory();
 
     std::vector<std::unique_ptr<Detector>> make();
     std::unique_ptr<Detector> makeDownloads();

@@ -62,6 +62,9 @@ bool MenuBarView::isPaused() const {
 bool MenuBarView::accessibilityGranted() const {
     return m_model.permissions().accessibilityGranted();
 }
+TrackingNotice* MenuBarView::tracking() const {
+    return &m_model.trackingNotice();
+}
 
 void MenuBarView::reload() {
     const DropdownSections sections = DropdownSections::from(m_model.loops());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/Time.h"
+#include "app/TrackingNotice.h"
 #include "ui/LoopListModel.h"
 
 #include <QObject>
@@ -8,6 +9,7 @@
 #include <optional>
 
 class AppModel;
+class TrackingNotice;
 class UserCommands;
 
 // The dropdown's view model: sections and counts from the application model, the selected
@@ -32,6 +34,8 @@ class MenuBarView : public QObject {
     Q_PROPERTY(bool listFocused READ listFocused WRITE setListFocused NOTIFY listFocusedChanged)
     Q_PROPERTY(QString message READ message NOTIFY messageChanged)
     Q_PROPERTY(bool snapshotMode READ snapshotMode CONSTANT)
+    // Why window switches cannot be followed here, and the step that fixes it.
+    Q_PROPERTY(TrackingNotice* tracking READ tracking CONSTANT)
 public:
     // Rows of "Also open" shown when expanded; the rest are counted.
     static constexpr int kAlsoOpenShown = 8;
@@ -49,6 +53,7 @@ public:
     bool isEmpty() const;
     bool isPaused() const;
     bool accessibilityGranted() const;
+    TrackingNotice* tracking() const;
     QString selectedID() const { return m_selectedID.value_or(QString()); }
     QVariantMap selectedCapsule() const { return m_selectedCapsule; }
     QString noteEditingID() const { return m_noteEditingID.value_or(QString()); }

@@ -377,6 +377,10 @@ bool SettingsView::accessibilityGranted() const {
     return m_dependencies.model.permissions().accessibilityGranted();
 }
 
+TrackingNotice* SettingsView::tracking() const {
+    return &m_dependencies.model.trackingNotice();
+}
+
 void SettingsView::requestAccessibility() {
     m_dependencies.model.permissions().requestAccessibility();
 }

@@ -2,6 +2,8 @@
 
 #include "model/Time.h"
 
+#include "app/TrackingNotice.h"
+
 #include <QObject>
 #include <QStringList>
 #include <QVariantList>
@@ -9,6 +11,7 @@
 #include <optional>
 
 class AppModel;
+class TrackingNotice;
 class HotkeyManager;
 class UserCommands;
 class UserDefaults;
@@ -47,6 +50,8 @@ class SettingsView : public QObject {
     // Accessibility
     Q_PROPERTY(bool accessibilityGranted READ accessibilityGranted NOTIFY changed)
     Q_PROPERTY(bool remoteApprove READ remoteApprove WRITE setRemoteApprove NOTIFY changed)
+    // Why window switches cannot be followed here, and the step that fixes it.
+    Q_PROPERTY(TrackingNotice* tracking READ tracking CONSTANT)
     // The last command's outcome, one line.
     Q_PROPERTY(QString message READ message NOTIFY changed)
 public:
@@ -100,6 +105,7 @@ public:
     Q_INVOKABLE void prepareCompanion();
 
     bool accessibilityGranted() const;
+    TrackingNotice* tracking() const;
     Q_INVOKABLE void requestAccessibility();
     bool remoteApprove() const;
     void setRemoteApprove(bool on);

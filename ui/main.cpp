@@ -18,6 +18,8 @@
 #include "platform/linux/AppIdentityResolver.h"
 #include "platform/linux/DesktopEntryExec.h"
 #include "platform/linux/DesktopSession.h"
+#include "platform/linux/GnomeShellExtension.h"
+#include "platform/linux/GnomeShellWorkspace.h"
 #include "platform/linux/KWinWorkspace.h"
 #include "platform/linux/InstanceLock.h"
 #include "platform/linux/JsonFileUserDefaults.h"
@@ -51,6 +53,7 @@
 #include <QQmlEngine>
 #include <QQuickView>
 #include <QQuickWindow>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
@@ -281,38 +284,75 @@ int runStateDump(DesktopDetectors& detectors, Workspace& workspace, UserDefaults
     return model->store() ? 0 : 1;
 }
 
-// The backend that reports windows and focus in this session. In a Wayland session the
-// compositor's is the only one: it reports XWayland windows too, and a second stream from
-// X11 would double them.
-std::unique_ptr<ToplevelWorkspace> makeWorkspace(DesktopSession::Kind session, qint64 pid) {
+// The backend that reports windows and focus in this session, and why switches cannot be
+// followed when they cannot. In a Wayland session the compositor's is the only one: it
+// reports XWayland windows too, and a second stream from X11 would double them.
+struct TrackedDesktop {
+    std::unique_ptr<ToplevelWorkspace> workspace;
+    std::optional<TrackingNotice::Offer> notice;
+};
+
+TrackedDesktop makeWorkspace(DesktopSession::Kind session, qint64 pid) {
+    TrackedDesktop desktop;
+    const auto unfollowed = [&desktop](const QString& text) {
+        qCWarning(lcApp).noquote() << text;
+        desktop.notice = TrackingNotice::Offer{text};
+    };
     switch (session) {
     case DesktopSession::Kind::Wlroots: {
         auto workspace = std::make_unique<WlrootsWorkspace>(pid);
         if (!workspace->isConnected())
-            qCWarning(lcApp) << "No Wayland compositor with a window list answers on"
-                             << qEnvironmentVariable("WAYLAND_DISPLAY")
-                             << ": focus changes cannot be followed";
-        return workspace;
+            unfollowed(QStringLiteral(
+                "This Wayland compositor does not tell other programs which window is in front "
+                "(it has no foreign-toplevel list), so Tessarine cannot follow window switches."));
+        desktop.workspace = std::move(workspace);
+        return desktop;
     }
     case DesktopSession::Kind::KWin: {
         auto workspace = std::make_unique<KWinWorkspace>(pid);
         if (!workspace->isConnected())
-            qCWarning(lcApp) << "KWin is not on the session bus or refused Tessarine's window"
-                             << "script: focus changes cannot be followed";
-        return workspace;
+            unfollowed(QStringLiteral(
+                "KWin did not take Tessarine's window script, so window switches are not "
+                "followed. Quit Tessarine and start it again; if this stays, check the log."));
+        desktop.workspace = std::move(workspace);
+        return desktop;
     }
-    case DesktopSession::Kind::GnomeShell:
+    case DesktopSession::Kind::GnomeShell: {
+        auto workspace = std::make_unique<GnomeShellWorkspace>(pid);
+        if (!workspace->hasExtension()) {
+            const std::optional<QString> resources = DesktopDetectors::resourcesDirectory();
+            auto extension = std::make_shared<GnomeShellExtension>(
+                resources ? std::optional(*resources + QStringLiteral("/gnome-shell"))
+                          : std::nullopt,
+                QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+            if (QFileInfo::exists(extension->installedFolder())) {
+                unfollowed(QStringLiteral(
+                    "Tessarine's GNOME extension is installed but not running: GNOME starts new "
+                    "extensions at login. Log out and back in, and check that \u201CTessarine "
+                    "window reporter\u201D is on in Extensions."));
+            } else {
+                unfollowed(QStringLiteral(
+                    "GNOME shows which window is in front only to its extensions. Install "
+                    "Tessarine's extension so it can follow window switches; it starts at your "
+                    "next login."));
+                desktop.notice->actionLabel = QStringLiteral("Install GNOME Extension");
+                desktop.notice->act = [extension] {
+                    return extension->install(
+                        GnomeShellExtension::runningShellVersion().value_or(0));
+                };
+            }
+        }
+        desktop.workspace = std::move(workspace);
+        return desktop;
+    }
     case DesktopSession::Kind::X11:
         break;
     }
     auto workspace = std::make_unique<X11Workspace>(pid);
-    if (session != DesktopSession::Kind::X11)
-        qCWarning(lcApp).noquote() << "Window switches in a" << DesktopSession::name(session)
-                                   << "Wayland session are not followed yet; only XWayland "
-                                      "windows are seen";
-    else if (!workspace->isConnected())
+    if (!workspace->isConnected())
         qCWarning(lcApp) << "No X display: focus changes cannot be followed (set DISPLAY)";
-    return workspace;
+    desktop.workspace = std::move(workspace);
+    return desktop;
 }
 
 // Whether an X display answers (a GUI application would abort without one).
@@ -432,8 +472,8 @@ int main(int argc, char* argv[]) {
                      });
 
     const qint64 pid = QCoreApplication::applicationPid();
-    const std::unique_ptr<ToplevelWorkspace> desktop = makeWorkspace(session, pid);
-    ToplevelWorkspace& workspace = *desktop;
+    TrackedDesktop desktop = makeWorkspace(session, pid);
+    ToplevelWorkspace& workspace = *desktop.workspace;
     if (gui)
         workspace.setClipboard([](const QString& text) {
             QClipboard* clipboard = QGuiApplication::clipboard();
@@ -472,6 +512,7 @@ int main(int argc, char* argv[]) {
     });
     if (model.store())
         logStore(*model.store());
+    model.trackingNotice().set(std::move(desktop.notice));
     UserCommands commands(model, [] { return std::chrono::system_clock::now(); });
     ControlService control(model, commands);
     control.registerOnSessionBus();

@@ -1,5 +1,6 @@
 // Runs inside scripts/test-env.sh: headless Wayland compositors with native Wayland and
 // XWayland clients; the compositor switches focus.
+#include "EngineHarness.h"
 #include "HeadlessCompositor.h"
 #include "LogCapture.h"
 #include "engine/FocusTracker.h"
@@ -8,6 +9,8 @@
 #include "platform/linux/WlrootsWorkspace.h"
 
 #include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <gtest/gtest.h>
 
 namespace {
@@ -190,4 +193,86 @@ TEST(WaylandWorkspaceTest, ACompositorWithoutAWindowListOrGoneIsReportedNotFollo
     EXPECT_TRUE(waitFor([&] { return !workspace.isFollowing(); }));
     runEventLoopFor(100);
     EXPECT_EQ(log.count(u"no longer followed"_qs), 1);
+}
+
+namespace {
+
+// The real engine in a compositor's session: switches between a native Wayland window and an
+// XWayland one become loops, and `tessarine open` brings a window back.
+template <typename Compositor> void engineIn(Compositor& compositor) {
+    const QProcessEnvironment clients = compositor.clientEnvironment();
+    WaylandWindows notes(clients, u"org.example.Notes"_qs, {u"Shopping"_qs});
+    ASSERT_TRUE(notes.shown);
+    QProcess legacy;
+    legacy.setProcessEnvironment(clients);
+    legacy.start(QStringLiteral(TESSARINE_TEST_WINDOW), {u"OldTool"_qs, u"Report"_qs});
+    ASSERT_TRUE(legacy.waitForReadyRead(10000));
+
+    QTemporaryDir home;
+    QList<QPair<QString, QString>> session;
+    for (const char* name :
+         {"WAYLAND_DISPLAY", "DISPLAY", "XAUTHORITY", "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP"})
+        session.append({QLatin1String(name), clients.value(QLatin1String(name))});
+    EngineHarness::Engine engine(home, EngineHarness::kLoopsAtOnce, session);
+    ASSERT_TRUE(engine.waitForLog("Tessarine is running")) << engine.log();
+    const auto switchTo = [&](const QString& title, const QString& bundleID) {
+        for (int attempt = 0; attempt < 3; ++attempt) { // a compositor may refocus a new window
+            compositor.focus(title);
+            if (engine.waitUntil([&] { return engine.frontInLog() == bundleID; }, 3000))
+                return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(switchTo(u"Report"_qs, u"OldTool"_qs)) << engine.log();
+    ASSERT_TRUE(switchTo(u"Shopping"_qs, u"org.example.Notes"_qs)) << engine.log();
+    ASSERT_TRUE(switchTo(u"Report"_qs, u"OldTool"_qs)) << engine.log();
+    ASSERT_TRUE(switchTo(u"Shopping"_qs, u"org.example.Notes"_qs)) << engine.log();
+
+    QByteArray said;
+    QString reportID;
+    const QProcessEnvironment environment = engine.environment();
+    ASSERT_TRUE(waitFor([&] {
+        EngineHarness::runClient(environment, {u"loops"_qs, u"--json"_qs}, &said);
+        for (const QJsonValue& loop : QJsonDocument::fromJson(said).array()) {
+            if (loop[u"bundleID"_qs] == u"OldTool"_qs && loop[u"label"_qs] == u"Report"_qs)
+                reportID = loop[u"id"_qs].toString();
+        }
+        return !reportID.isEmpty();
+    })) << said.toStdString();
+    EXPECT_EQ(EngineHarness::runClient(environment, {u"open"_qs, reportID}, &said), 0)
+        << said.toStdString();
+    EXPECT_TRUE(engine.waitUntil([&] { return engine.frontInLog() == u"OldTool"_qs; }))
+        << "the compositor raised the window: " << engine.log();
+    EXPECT_TRUE(engine.stop()) << engine.log();
+    EXPECT_TRUE(engine.loops().contains(u"org.example.Notes Shopping | backgrounded | OldTool"_qs))
+        << engine.loops().join(u'\n').toStdString();
+    legacy.closeWriteChannel();
+    legacy.waitForFinished(5000);
+}
+
+} // namespace
+
+TEST(WaylandWorkspaceTest, TheEngineInSwayMakesLoopsAndTakesTheUserBack) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    HeadlessSway sway;
+    if (!sway.isRunning())
+        GTEST_SKIP() << sway.skipReason;
+    engineIn(sway);
+}
+
+TEST(WaylandWorkspaceTest, TheEngineInKWinMakesLoopsAndTakesTheUserBack) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    HeadlessKWin kwin;
+    if (!kwin.isRunning())
+        GTEST_SKIP() << kwin.skipReason;
+    engineIn(kwin);
+}
+
+TEST(WaylandWorkspaceTest, TheEngineInGnomeShellMakesLoopsAndTakesTheUserBack) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    HeadlessGnomeShell shell(
+        QStringLiteral(TESSARINE_GNOME_EXTENSION "/legacy/tessarine@kestrune.app"));
+    if (!shell.isRunning())
+        GTEST_SKIP() << shell.skipReason;
+    engineIn(shell);
 }

@@ -120,6 +120,12 @@ FocusScope {
                 }
             }
 
+            // Window switches that cannot be followed on this desktop.
+            TrackingBanner {
+                Layout.fillWidth: true
+                notice: root.menu.tracking
+            }
+
             // Nothing at all.
             ColumnLayout {
                 Layout.fillWidth: true

@@ -62,6 +62,10 @@ Rectangle {
                 ColumnLayout {
                     width: parent.width
                     spacing: 6
+                    TrackingBanner {
+                        Layout.fillWidth: true
+                        notice: root.settings.tracking
+                    }
                     Heading { text: "Where loops appear" }
                     ColumnLayout { // one group of choices per parent
                         Choice {

@@ -1,0 +1,18 @@
+#include "app/TrackingNotice.h"
+
+void TrackingNotice::set(std::optional<Offer> offer) {
+    m_offer = std::move(offer);
+    m_result.clear();
+    Q_EMIT changed();
+}
+
+QString TrackingNotice::actionLabel() const {
+    return m_offer && m_offer->act && m_result.isEmpty() ? m_offer->actionLabel : QString();
+}
+
+void TrackingNotice::act() {
+    if (actionLabel().isEmpty())
+        return;
+    m_result = m_offer->act();
+    Q_EMIT changed();
+}
