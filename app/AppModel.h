@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/Permissions.h"
-#include "app/TrackingNotice.h"
 #include "app/ReturnFlow.h"
+#include "app/SetupNotice.h"
 #include "detectors/DetectorRegistry.h"
 #include "engine/FocusTracker.h"
 #include "engine/NudgeEngine.h"
@@ -83,7 +83,9 @@ public:
     void togglePause();
     Permissions& permissions() { return m_permissions; }
     // Why window switches cannot be followed here, when they cannot.
-    TrackingNotice& trackingNotice() { return m_trackingNotice; }
+    SetupNotice& trackingNotice() { return m_trackingNotice; }
+    // How to open the dropdown from the keyboard where the desktop gives no global shortcut.
+    SetupNotice& shortcutNotice() { return m_shortcutNotice; }
 
     // Approval prompts of chat applications waiting for an answer, by loop id (filled by the
     // chat detector that reads them).
@@ -159,7 +161,8 @@ private:
     bool m_isPaused = false;
     QSet<QString> m_pendingApprovals;
     Permissions m_permissions;
-    TrackingNotice m_trackingNotice;
+    SetupNotice m_trackingNotice;
+    SetupNotice m_shortcutNotice;
     bool m_lastKnownAccessibility; // the permission as last audited (at launch: as read)
     std::vector<std::function<void()>> m_changeHandlers;
     std::unique_ptr<ContextStore> m_store;

@@ -7,7 +7,7 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config make
   qt6-base-dev qtkeychain-qt6-dev libssl-dev libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev
-  qt6-declarative-dev
+  qt6-declarative-dev libwayland-dev
   # run time: Qt's X11 platform plugin, the Qt Quick modules the views import, the SVG icon
   # engine (tray icons)
   qt6-qpa-plugins libqt6svg6
@@ -22,25 +22,41 @@ packages=(
   # a real terminal window and a real browser for the end-to-end tests
   xterm chromium
 )
+# Headless Wayland compositors for the Wayland tests, and what their clients need. Their
+# recommendations (whole desktops) are left out.
+compositors=(
+  sway kwin-wayland gnome-shell xwayland x11-xserver-utils qt6-wayland
+)
 
+installed() {
+  [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null || true)" = "install ok installed" ]
+}
 missing=()
 for package in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
-  [ "$status" = "install ok installed" ] || missing+=("$package")
+  installed "$package" || missing+=("$package")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+missing_compositors=()
+for package in "${compositors[@]}"; do
+  installed "$package" || missing_compositors+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && [ ${#missing_compositors[@]} -eq 0 ] && exit 0
 
 # Root runs apt-get itself; anyone else goes through sudo. The environment is passed as an
 # argument of env, so sudo's env_reset cannot drop it (sudo -E may be refused by policy).
 as_root=(env DEBIAN_FRONTEND=noninteractive)
 if [ "$(id -u)" -ne 0 ]; then
   if ! command -v sudo >/dev/null 2>&1; then
-    echo "install-deps.sh: these packages are missing: ${missing[*]}" >&2
+    echo "install-deps.sh: these packages are missing: ${missing[*]} ${missing_compositors[*]}" >&2
     echo "install-deps.sh: run this script as root, or install sudo and try again." >&2
     exit 1
   fi
   as_root=(sudo "${as_root[@]}")
 fi
-echo "Installing: ${missing[*]}"
+echo "Installing: ${missing[*]} ${missing_compositors[*]}"
 "${as_root[@]}" apt-get update -qq
-"${as_root[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -gt 0 ]; then
+  "${as_root[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+if [ ${#missing_compositors[@]} -gt 0 ]; then
+  "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing_compositors[@]}" >/dev/null
+fi

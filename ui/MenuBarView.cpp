@@ -62,7 +62,7 @@ bool MenuBarView::isPaused() const {
 bool MenuBarView::accessibilityGranted() const {
     return m_model.permissions().accessibilityGranted();
 }
-TrackingNotice* MenuBarView::tracking() const {
+SetupNotice* MenuBarView::tracking() const {
     return &m_model.trackingNotice();
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "app/SetupNotice.h"
 #include "model/Time.h"
-#include "app/TrackingNotice.h"
 #include "ui/LoopListModel.h"
 
 #include <QObject>
@@ -9,7 +9,6 @@
 #include <optional>
 
 class AppModel;
-class TrackingNotice;
 class UserCommands;
 
 // The dropdown's view model: sections and counts from the application model, the selected
@@ -35,7 +34,7 @@ class MenuBarView : public QObject {
     Q_PROPERTY(QString message READ message NOTIFY messageChanged)
     Q_PROPERTY(bool snapshotMode READ snapshotMode CONSTANT)
     // Why window switches cannot be followed here, and the step that fixes it.
-    Q_PROPERTY(TrackingNotice* tracking READ tracking CONSTANT)
+    Q_PROPERTY(SetupNotice* tracking READ tracking CONSTANT)
 public:
     // Rows of "Also open" shown when expanded; the rest are counted.
     static constexpr int kAlsoOpenShown = 8;
@@ -53,7 +52,7 @@ public:
     bool isEmpty() const;
     bool isPaused() const;
     bool accessibilityGranted() const;
-    TrackingNotice* tracking() const;
+    SetupNotice* tracking() const;
     QString selectedID() const { return m_selectedID.value_or(QString()); }
     QVariantMap selectedCapsule() const { return m_selectedCapsule; }
     QString noteEditingID() const { return m_noteEditingID.value_or(QString()); }

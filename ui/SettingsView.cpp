@@ -377,8 +377,12 @@ bool SettingsView::accessibilityGranted() const {
     return m_dependencies.model.permissions().accessibilityGranted();
 }
 
-TrackingNotice* SettingsView::tracking() const {
+SetupNotice* SettingsView::tracking() const {
     return &m_dependencies.model.trackingNotice();
+}
+
+SetupNotice* SettingsView::shortcutNotice() const {
+    return &m_dependencies.model.shortcutNotice();
 }
 
 void SettingsView::requestAccessibility() {

@@ -2,7 +2,7 @@
 
 #include "model/Time.h"
 
-#include "app/TrackingNotice.h"
+#include "app/SetupNotice.h"
 
 #include <QObject>
 #include <QStringList>
@@ -11,7 +11,6 @@
 #include <optional>
 
 class AppModel;
-class TrackingNotice;
 class HotkeyManager;
 class UserCommands;
 class UserDefaults;
@@ -51,7 +50,9 @@ class SettingsView : public QObject {
     Q_PROPERTY(bool accessibilityGranted READ accessibilityGranted NOTIFY changed)
     Q_PROPERTY(bool remoteApprove READ remoteApprove WRITE setRemoteApprove NOTIFY changed)
     // Why window switches cannot be followed here, and the step that fixes it.
-    Q_PROPERTY(TrackingNotice* tracking READ tracking CONSTANT)
+    Q_PROPERTY(SetupNotice* tracking READ tracking CONSTANT)
+    // How to open the dropdown from the keyboard where the desktop gives no global shortcut.
+    Q_PROPERTY(SetupNotice* shortcutNotice READ shortcutNotice CONSTANT)
     // The last command's outcome, one line.
     Q_PROPERTY(QString message READ message NOTIFY changed)
 public:
@@ -105,7 +106,8 @@ public:
     Q_INVOKABLE void prepareCompanion();
 
     bool accessibilityGranted() const;
-    TrackingNotice* tracking() const;
+    SetupNotice* tracking() const;
+    SetupNotice* shortcutNotice() const;
     Q_INVOKABLE void requestAccessibility();
     bool remoteApprove() const;
     void setRemoteApprove(bool on);

@@ -18,12 +18,14 @@
 #include "platform/linux/AppIdentityResolver.h"
 #include "platform/linux/DesktopEntryExec.h"
 #include "platform/linux/DesktopSession.h"
+#include "platform/linux/GnomeKeybinding.h"
 #include "platform/linux/GnomeShellExtension.h"
 #include "platform/linux/GnomeShellWorkspace.h"
-#include "platform/linux/KWinWorkspace.h"
 #include "platform/linux/InstanceLock.h"
 #include "platform/linux/JsonFileUserDefaults.h"
+#include "platform/linux/KWinWorkspace.h"
 #include "platform/linux/LinuxSessionMonitor.h"
+#include "platform/linux/PortalGlobalHotkey.h"
 #include "platform/linux/SecretServiceStore.h"
 #include "platform/linux/UnixDatagramMessagePort.h"
 #include "platform/linux/UnixSignalWatcher.h"
@@ -289,14 +291,14 @@ int runStateDump(DesktopDetectors& detectors, Workspace& workspace, UserDefaults
 // reports XWayland windows too, and a second stream from X11 would double them.
 struct TrackedDesktop {
     std::unique_ptr<ToplevelWorkspace> workspace;
-    std::optional<TrackingNotice::Offer> notice;
+    std::optional<SetupNotice::Offer> notice;
 };
 
 TrackedDesktop makeWorkspace(DesktopSession::Kind session, qint64 pid) {
     TrackedDesktop desktop;
     const auto unfollowed = [&desktop](const QString& text) {
         qCWarning(lcApp).noquote() << text;
-        desktop.notice = TrackingNotice::Offer{text};
+        desktop.notice = SetupNotice::Offer{text};
     };
     switch (session) {
     case DesktopSession::Kind::Wlroots: {
@@ -353,6 +355,56 @@ TrackedDesktop makeWorkspace(DesktopSession::Kind session, qint64 pid) {
         qCWarning(lcApp) << "No X display: focus changes cannot be followed (set DISPLAY)";
     desktop.workspace = std::move(workspace);
     return desktop;
+}
+
+// The global shortcut: an X11 grab in an X11 session; on Wayland the desktop portal's
+// GlobalShortcuts where the desktop has it. Elsewhere no application may take one: the
+// settings say how to make one of the desktop's own run `tessarine toggle`.
+std::unique_ptr<GlobalHotkey> globalHotkey(DesktopSession::Kind session, UserDefaults& settings,
+                                           SetupNotice& notice) {
+    if (!DesktopSession::isWayland(session)) {
+        auto grab = std::make_unique<X11GlobalHotkey>();
+        return grab->isConnected() ? std::move(grab) : nullptr;
+    }
+    if (PortalGlobalHotkey::isAvailable())
+        return std::make_unique<PortalGlobalHotkey>();
+    // The user's choice as it is when asked (the settings may change it meanwhile).
+    const auto key = [&settings] {
+        return static_cast<quint32>(settings.integerValue(HotkeyManager::kKeyCodeKey)
+                                        .value_or(HotkeyManager::kDefaultKeyCode));
+    };
+    const auto modifiers = [&settings] {
+        return static_cast<quint32>(settings.integerValue(HotkeyManager::kModifiersKey)
+                                        .value_or(HotkeyManager::kDefaultModifiers));
+    };
+    const QString command =
+        u'\'' + QCoreApplication::applicationFilePath().replace(u'\'', QStringLiteral("'\\''")) +
+        QStringLiteral("' toggle");
+    switch (session) {
+    case DesktopSession::Kind::GnomeShell:
+        notice.set(SetupNotice::Offer{
+            QStringLiteral("GNOME lets no application take a global shortcut. Tessarine can add "
+                           "%1 to GNOME's own keyboard shortcuts to open this dropdown.")
+                .arg(GlobalHotkey::describe(key(), modifiers())),
+            QStringLiteral("Add to GNOME Shortcuts"), [key, modifiers, command] {
+                return GnomeKeybinding().bind(key(), modifiers(), command);
+            }});
+        break;
+    case DesktopSession::Kind::Wlroots:
+        notice.set(SetupNotice::Offer{
+            QStringLiteral("This compositor lets no application take a global shortcut. Bind "
+                           "one in its configuration, for sway: bindsym Mod1+Mod4+l exec %1")
+                .arg(command)});
+        break;
+    case DesktopSession::Kind::KWin:
+    case DesktopSession::Kind::X11:
+        notice.set(SetupNotice::Offer{
+            QStringLiteral("This desktop lets no application take a global shortcut. Add a "
+                           "custom shortcut in its settings that runs %1")
+                .arg(command)});
+        break;
+    }
+    return nullptr;
 }
 
 // Whether an X display answers (a GUI application would abort without one).
@@ -518,16 +570,16 @@ int main(int argc, char* argv[]) {
     control.registerOnSessionBus();
 
     // The visible shell, in launch order, where there is a display.
-    std::unique_ptr<X11GlobalHotkey> hotkey;
+    std::unique_ptr<GlobalHotkey> hotkey;
     std::unique_ptr<Shell> shell;
     if (gui) {
         QGuiApplication::setQuitOnLastWindowClosed(false);
-        hotkey = std::make_unique<X11GlobalHotkey>();
+        hotkey = globalHotkey(session, settings, model.shortcutNotice());
         shell = std::make_unique<Shell>(Shell::Dependencies{
             .model = model,
             .commands = commands,
             .settings = settings,
-            .hotkey = hotkey->isConnected() ? hotkey.get() : nullptr,
+            .hotkey = hotkey.get(),
             .iconName = iconLookup(workspace.identities()),
             .now = [] { return std::chrono::system_clock::now(); },
             .installedApplications = installedApplications(workspace.identities()),

@@ -39,8 +39,7 @@ std::optional<QString> GnomeShellExtension::variantFor(int shellMajorVersion) {
     return shellMajorVersion <= 44 ? QStringLiteral("legacy") : QStringLiteral("module");
 }
 
-std::optional<QString> GnomeShellExtension::withExtension(const QString& printed,
-                                                          const QString& uuid) {
+std::optional<QString> GnomeShellExtension::withItem(const QString& printed, const QString& uuid) {
     // gsettings prints a GVariant string array: "['a@b', 'c@d']" or "@as []".
     QString list = printed.trimmed();
     if (list.startsWith(QStringLiteral("@as ")))
@@ -88,7 +87,7 @@ QString GnomeShellExtension::install(int shellMajorVersion) {
     const std::optional<QString> enabled =
         m_gsettings({QStringLiteral("get"), QStringLiteral("org.gnome.shell"),
                      QStringLiteral("enabled-extensions")});
-    const std::optional<QString> updated = enabled ? withExtension(*enabled, uuid) : std::nullopt;
+    const std::optional<QString> updated = enabled ? withItem(*enabled, uuid) : std::nullopt;
     if (!updated || !m_gsettings({QStringLiteral("set"), QStringLiteral("org.gnome.shell"),
                                   QStringLiteral("enabled-extensions"), *updated}))
         return QStringLiteral("The extension is in %1, but it could not be turned on: open "

@@ -24,8 +24,9 @@ public:
     static std::optional<int> runningShellVersion();
     // The build for a Shell version; nothing before GNOME 40.
     static std::optional<QString> variantFor(int shellMajorVersion);
-    // `value` of enabled-extensions as gsettings prints it, with `uuid` added.
-    static std::optional<QString> withExtension(const QString& printed, const QString& uuid);
+    // A string list as gsettings prints it ("['a', 'b']", "@as []") with `item` added, in the
+    // form gsettings takes; nothing when `printed` is not such a list.
+    static std::optional<QString> withItem(const QString& printed, const QString& item);
 
     QString installedFolder() const;
     // Copies the build for that Shell version and enables it; the line to show the user.

@@ -1,8 +1,11 @@
 #include "platform/linux/GnomeShellExtension.h"
+#include "platform/GlobalHotkey.h"
 #include "platform/linux/DesktopSession.h"
+#include "platform/linux/GnomeKeybinding.h"
 
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -63,11 +66,11 @@ TEST(GnomeShellExtensionTest, InstallsTheBuildForTheRunningShellAndAddsItToTheEn
 }
 
 TEST(GnomeShellExtensionTest, EnabledListsAsGsettingsPrintsThem) {
-    EXPECT_EQ(GnomeShellExtension::withExtension(u"@as []\n"_qs, u"a@b"_qs), u"['a@b']"_qs);
-    EXPECT_EQ(GnomeShellExtension::withExtension(u"['a@b']"_qs, u"a@b"_qs), u"['a@b']"_qs);
-    EXPECT_EQ(GnomeShellExtension::withExtension(u"['x@y', 'a@b']"_qs, u"c@d"_qs),
+    EXPECT_EQ(GnomeShellExtension::withItem(u"@as []\n"_qs, u"a@b"_qs), u"['a@b']"_qs);
+    EXPECT_EQ(GnomeShellExtension::withItem(u"['a@b']"_qs, u"a@b"_qs), u"['a@b']"_qs);
+    EXPECT_EQ(GnomeShellExtension::withItem(u"['x@y', 'a@b']"_qs, u"c@d"_qs),
               u"['x@y', 'a@b', 'c@d']"_qs);
-    EXPECT_FALSE(GnomeShellExtension::withExtension(u"No such key"_qs, u"a@b"_qs))
+    EXPECT_FALSE(GnomeShellExtension::withItem(u"No such key"_qs, u"a@b"_qs))
         << "never written over with a guess";
 }
 
@@ -90,4 +93,32 @@ TEST(DesktopSessionTest, TheSessionsOwnVariablesChooseTheBackend) {
     EXPECT_EQ(detect({{"XDG_SESSION_TYPE", "wayland"}, {"XDG_CURRENT_DESKTOP", "Hyprland"}}),
               Kind::Wlroots);
     EXPECT_EQ(detect({{"XDG_SESSION_TYPE", "x11"}, {"KESTRUNE_WORKSPACE", "kwin"}}), Kind::KWin);
+}
+
+TEST(GnomeKeybindingTest, TheShortcutBecomesACustomShortcutOfGnomeKeepingTheUsersOwn) {
+    QMap<QString, QString> values{
+        {u"org.gnome.settings-daemon.plugins.media-keys custom-keybindings"_qs,
+         u"['/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom0/']"_qs}};
+    GnomeKeybinding keybinding([&](const QStringList& arguments) -> std::optional<QString> {
+        const QString key = arguments.value(1) + u' ' + arguments.value(2);
+        if (arguments.value(0) == u"set")
+            values.insert(key, arguments.value(3));
+        return values.value(key) + u'\n';
+    });
+    const QString said = keybinding.bind(37, GlobalHotkey::kOption | GlobalHotkey::kCommand,
+                                         u"'/opt/my apps/tessarine' toggle"_qs);
+    EXPECT_TRUE(said.startsWith(u"Added: Alt+Super+L"_qs)) << said.toStdString();
+    const QString binding = u"org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:"_qs +
+                            GnomeKeybinding::path;
+    EXPECT_EQ(values.value(binding + u" binding"_qs), u"'<Alt><Super>l'"_qs);
+    EXPECT_EQ(values.value(binding + u" command"_qs), u"'\\'/opt/my apps/tessarine\\' toggle'"_qs);
+    EXPECT_EQ(values.value(u"org.gnome.settings-daemon.plugins.media-keys custom-keybindings"_qs),
+              u"['/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom0/', "
+              "'/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/tessarine/']"_qs);
+
+    EXPECT_TRUE(keybinding.bind(122, GlobalHotkey::kOption, u"x"_qs).contains(u"cannot bind"_qs));
+    GnomeKeybinding broken([](const QStringList&) { return std::nullopt; });
+    EXPECT_TRUE(
+        broken.bind(37, GlobalHotkey::kOption, u"x"_qs).contains(u"could not be changed"_qs))
+        << "never reported as done when it is not";
 }

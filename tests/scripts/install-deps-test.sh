@@ -50,9 +50,15 @@ run() {
   return "$status"
 }
 
-expected_packages=$(sed -n '/^packages=(/,/^)/p' "$script" | grep -v '^ *#' | sed '1d;$d' |
-  tr -s ' \n' ' ' | sed 's/^ //;s/ $//')
+# The words of the array $1 in install-deps.sh.
+list() {
+  sed -n "/^$1=(/,/^)/p" "$script" | grep -v '^ *#' | sed '1d;$d' |
+    tr -s ' \n' ' ' | sed 's/^ //;s/ $//'
+}
+expected_packages=$(list packages)
+expected_compositors=$(list compositors)
 [ -n "$expected_packages" ] || fail setup "no package list found in install-deps.sh"
+[ -n "$expected_compositors" ] || fail setup "no compositor list found in install-deps.sh"
 
 # As root: apt-get directly, non-interactive, every package.
 make_bin 0
@@ -64,6 +70,8 @@ else
     fail root "no non-interactive apt-get update"
   grep -qx "apt-get \[DEBIAN_FRONTEND=noninteractive\] install -y -qq $expected_packages" \
     "$work/calls" || fail root "apt-get install did not get every package"
+  grep -qx "apt-get \[DEBIAN_FRONTEND=noninteractive\] install -y -qq --no-install-recommends $expected_compositors" \
+    "$work/calls" || fail root "the compositors were not installed without their desktops"
 fi
 
 # As a user with sudo: both apt-get calls through sudo, still non-interactive.
@@ -71,7 +79,7 @@ make_bin 1000 sudo
 if ! run; then
   fail sudo "exit status $status: $(cat "$work/err")"
 else
-  [ "$(grep -c '^sudo ' "$work/calls")" = 2 ] || fail sudo "apt-get did not run through sudo"
+  [ "$(grep -c '^sudo ' "$work/calls")" = 3 ] || fail sudo "apt-get did not run through sudo"
   grep -qx "apt-get \[DEBIAN_FRONTEND=noninteractive\] install -y -qq $expected_packages" \
     "$work/calls" || fail sudo "apt-get install did not get every package non-interactively"
 fi

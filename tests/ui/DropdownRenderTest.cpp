@@ -84,6 +84,30 @@ TEST_F(DropdownRenderTest, TheMainStatesDrawWhatTheyShould) {
     EXPECT_TRUE(pausedWithApproval.texts.contains(u"Deny"_qs));
 }
 
+TEST_F(DropdownRenderTest, WhatKeepsWindowSwitchesFromBeingFollowedIsSaidWithItsOneStep) {
+    EXPECT_FALSE(render().texts.contains(u"Install GNOME Extension"_qs)) << "nothing to say";
+    int installs = 0;
+    model->trackingNotice().set(SetupNotice::Offer{u"GNOME shows the front window only to its "
+                                                   u"extensions."_qs,
+                                                   u"Install GNOME Extension"_qs, [&] {
+                                                       ++installs;
+                                                       return u"Installed. Log out and back in."_qs;
+                                                   }});
+    const Render offered = render();
+    EXPECT_TRUE(offered.texts.contains(u"GNOME shows the front window only to its extensions."_qs));
+    EXPECT_TRUE(offered.texts.contains(u"Install GNOME Extension"_qs));
+
+    menu->tracking()->act();
+    menu->tracking()->act(); // taken once: the button is gone
+    EXPECT_EQ(installs, 1);
+    const Render done = render();
+    EXPECT_TRUE(done.texts.contains(u"Installed. Log out and back in."_qs));
+    EXPECT_FALSE(done.texts.contains(u"Install GNOME Extension"_qs));
+
+    model->trackingNotice().set(std::nullopt);
+    EXPECT_FALSE(render().texts.contains(u"Installed. Log out and back in."_qs));
+}
+
 TEST_F(DropdownRenderTest, TheTrayCountsLoopsWorthAttentionAndShowsThePause) {
     add("com.example.A", State::Ready, 1);
     add("com.example.B", State::Ready, 2);

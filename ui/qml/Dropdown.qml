@@ -121,7 +121,7 @@ FocusScope {
             }
 
             // Window switches that cannot be followed on this desktop.
-            TrackingBanner {
+            NoticeBanner {
                 Layout.fillWidth: true
                 notice: root.menu.tracking
             }

@@ -62,7 +62,7 @@ Rectangle {
                 ColumnLayout {
                     width: parent.width
                     spacing: 6
-                    TrackingBanner {
+                    NoticeBanner {
                         Layout.fillWidth: true
                         notice: root.settings.tracking
                     }
@@ -117,6 +117,10 @@ Rectangle {
                     }
 
                     Heading { text: "Shortcut" }
+                    NoticeBanner {
+                        Layout.fillWidth: true
+                        notice: root.settings.shortcutNotice
+                    }
                     RowLayout {
                         Text { text: "Open the dropdown with"; font.pixelSize: 12 }
                         Button {

@@ -5,10 +5,10 @@
 #include <functional>
 #include <optional>
 
-// Why window switches cannot be followed on this desktop (a GNOME session without
-// Tessarine's Shell extension, a compositor that publishes no window list), and the one step
+// Something on this desktop that keeps Tessarine from working as it should (window switches
+// that cannot be followed, a global shortcut the desktop does not allow), and the one step
 // that fixes it where there is one. The dropdown and the settings window show it.
-class TrackingNotice : public QObject {
+class SetupNotice : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool shown READ isShown NOTIFY changed)
     Q_PROPERTY(QString text READ text NOTIFY changed)

@@ -1,16 +1,16 @@
-#include "app/TrackingNotice.h"
+#include "app/SetupNotice.h"
 
-void TrackingNotice::set(std::optional<Offer> offer) {
+void SetupNotice::set(std::optional<Offer> offer) {
     m_offer = std::move(offer);
     m_result.clear();
     Q_EMIT changed();
 }
 
-QString TrackingNotice::actionLabel() const {
+QString SetupNotice::actionLabel() const {
     return m_offer && m_offer->act && m_result.isEmpty() ? m_offer->actionLabel : QString();
 }
 
-void TrackingNotice::act() {
+void SetupNotice::act() {
     if (actionLabel().isEmpty())
         return;
     m_result = m_offer->act();
