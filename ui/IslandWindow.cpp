@@ -130,6 +130,8 @@ bool IslandWindow::isShown() const {
 }
 
 std::optional<NotchGeometry::Metrics> IslandWindow::screen(bool keepCurrent) {
+    if (!m_placeable)
+        return std::nullopt;
     // The panels' struts take a round trip per window: read when a screen is picked (at
     // start and on every screen or work-area change), not at every change of the loops.
     if (keepCurrent && m_screen && m_metrics &&

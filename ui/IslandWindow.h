@@ -26,6 +26,9 @@ public:
     void attach(NotchIsland& island);
     // Called when monitors come, go or change size.
     void onScreensChanged(std::function<void()> changed) { m_screensChanged = std::move(changed); }
+    // Where no window can place itself at the top of the screen above the others (a wlroots
+    // compositor, which floats an X11 dock window in the middle), the island shows nothing.
+    void setPlaceable(bool placeable) { m_placeable = placeable; }
 
     void place(const QRectF& frame, bool animated, bool shadow) override;
     void hide() override;
@@ -45,5 +48,6 @@ private:
     QPointer<QScreen> m_screen;
     std::optional<NotchGeometry::Metrics> m_metrics; // of m_screen
     bool m_composited = false;
+    bool m_placeable = true;
     std::function<void()> m_screensChanged;
 };

@@ -50,6 +50,7 @@ Shell::Shell(Dependencies dependencies, QObject* parent)
     m_islandView = std::make_unique<IslandView>(model, m_dependencies.commands, m_dependencies.now,
                                                 m_dependencies.iconName);
     m_islandWindow = std::make_unique<IslandWindow>(m_engine, *m_islandView);
+    m_islandWindow->setPlaceable(m_dependencies.islandPlaceable);
     m_island = std::make_unique<NotchIsland>(model, m_dependencies.settings, *m_islandWindow,
                                              m_dependencies.build, m_dependencies.now);
     m_islandWindow->attach(*m_island);

@@ -41,6 +41,8 @@ public:
         std::function<QList<InstalledApplication>()> installedApplications;
         // This build (version and commit): the island peeks once per build.
         QString build;
+        // Whether the island can sit at the top of the screen on this desktop.
+        bool islandPlaceable = true;
     };
     explicit Shell(Dependencies dependencies, QObject* parent = nullptr);
     ~Shell() override;

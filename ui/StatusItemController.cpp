@@ -50,7 +50,8 @@ StatusItemController::StatusItemController(AppModel& model, DropdownWindow& popo
         createTray();
         return;
     }
-    qCInfo(lcApp) << "No system tray is running; open Tessarine with its shortcut. The icon"
+    qCInfo(lcApp) << "No system tray is running; open Tessarine with its shortcut or with"
+                  << "`tessarine toggle`. The icon"
                   << "appears when a StatusNotifier tray starts.";
     m_hostWatcher = std::make_unique<QDBusServiceWatcher>(
         kWatcherService, QDBusConnection::sessionBus(), QDBusServiceWatcher::WatchForRegistration);

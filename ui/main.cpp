@@ -584,6 +584,8 @@ int main(int argc, char* argv[]) {
             .now = [] { return std::chrono::system_clock::now(); },
             .installedApplications = installedApplications(workspace.identities()),
             .build = QStringLiteral(TESSARINE_BUILD_ID),
+            // wlroots compositors float our X11 dock window in the middle of the screen.
+            .islandPlaceable = session != DesktopSession::Kind::Wlroots,
         });
         control.onShow = [&shell] { shell->openDropdown(); };
         control.onToggle = [&shell] { shell->toggleDropdown(); };
