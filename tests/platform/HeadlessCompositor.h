@@ -315,12 +315,7 @@ public:
             message.setArguments(arguments);
             return QDBusConnection::sessionBus().call(message);
         };
-        const QJsonArray windows =
-            QJsonDocument::fromJson(call(u"List"_qs, {}).arguments().value(0).toString().toUtf8())
-                .object()
-                .value(u"windows"_qs)
-                .toArray();
-        for (const QJsonValue& window : windows) {
+        for (const QJsonValue& window : list()) {
             if (window[u"title"_qs].toString() == title)
                 return call(u"Activate"_qs, {window[u"id"_qs].toString()})
                     .arguments()
@@ -330,9 +325,29 @@ public:
         return false;
     }
 
+    // The application (its class) of a window the Shell names by its id; the Shell's list is
+    // read once and again only for a window it did not have.
+    QString appOf(const QString& windowID) {
+        if (!m_classes.contains(windowID)) {
+            for (const QJsonValue& window : list())
+                m_classes.insert(window[u"id"_qs].toString(), window[u"wmClass"_qs].toString());
+        }
+        return m_classes.value(windowID);
+    }
+
     std::string skipReason;
 
 private:
+    static QJsonArray list() {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            u"org.gnome.Shell"_qs, u"/app/kestrune/Tessarine/Shell"_qs,
+            u"app.kestrune.Tessarine.ShellWindows"_qs, u"List"_qs);
+        const QDBusMessage reply = QDBusConnection::sessionBus().call(message);
+        return QJsonDocument::fromJson(reply.arguments().value(0).toString().toUtf8())
+            .object()
+            .value(u"windows"_qs)
+            .toArray();
+    }
     QPair<QString, QString> xwayland() const {
         const QString parent = QString::number(m_process.processId());
         for (const QString& pid : QDir(u"/proc"_qs).entryList(QDir::Dirs)) {
@@ -354,6 +369,7 @@ private:
         return {};
     }
 
+    QHash<QString, QString> m_classes;
     QTemporaryDir m_folder;
     QProcess m_systemBus;
     QProcess m_process;
