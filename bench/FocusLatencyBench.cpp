@@ -3,35 +3,18 @@
 #include "engine/FocusTracker.h"
 #include "platform/linux/X11Workspace.h"
 
+#include "ProcessCost.h"
 #include "TestApplication.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QTimer>
 #include <algorithm>
 #include <benchmark/benchmark.h>
-#include <ctime>
 #include <vector>
 
 namespace {
-
-double processCpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
-long voluntarySwitches() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("voluntary_ctxt_switches:"))
-            return line.mid(24).trimmed().toLong();
-    }
-    return -1;
-}
 
 void BM_WindowSwitchToFocusEvent(benchmark::State& state) {
     X11Workspace workspace(QCoreApplication::applicationPid());

@@ -5,6 +5,7 @@
 //   KWin: the script's report reaching Tessarine (KWin has no other channel out);
 //   GNOME: the extension's Activated signal as any other bus client receives it.
 #include "HeadlessCompositor.h"
+#include "ProcessCost.h"
 #include "engine/FocusTracker.h"
 #include "platform/linux/GnomeShellWorkspace.h"
 #include "platform/linux/KWinWorkspace.h"
@@ -18,33 +19,11 @@
 #include <QTimer>
 #include <algorithm>
 #include <benchmark/benchmark.h>
-#include <ctime>
 #include <vector>
 
 namespace {
 
 constexpr int kSwitches = 100;
-
-double processCpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
-// Voluntary context switches of every thread of this process.
-long voluntarySwitches() {
-    long total = 0;
-    for (const QString& task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs)) {
-        QFile status(QStringLiteral("/proc/self/task/%1/status").arg(task));
-        if (!status.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray& line : status.readAll().split('\n')) {
-            if (line.startsWith("voluntary_ctxt_switches:"))
-                total += line.mid(24).trimmed().toLong();
-        }
-    }
-    return total;
-}
 
 double percentile(std::vector<double> values, int which) {
     if (values.empty())

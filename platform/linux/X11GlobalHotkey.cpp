@@ -49,17 +49,11 @@ QList<quint16> X11GlobalHotkey::lockCombinations(const QList<quint16>& lockMasks
 }
 
 X11GlobalHotkey::X11GlobalHotkey() {
-    int screenNumber = 0;
-    xcb_connection_t* connection = xcb_connect(nullptr, &screenNumber);
-    if (xcb_connection_has_error(connection)) {
-        xcb_disconnect(connection);
+    const std::optional<XcbDisplay> display = connectDisplay();
+    if (!display)
         return;
-    }
-    m_connection = connection;
-    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(m_connection));
-    for (int i = 0; i < screenNumber && screens.rem; ++i)
-        xcb_screen_next(&screens);
-    m_root = screens.data->root;
+    m_connection = display->connection;
+    m_root = display->root;
     m_notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(m_connection),
                                                    QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] { readEvents(); });

@@ -19,13 +19,11 @@ struct X11Workspace::Atoms {
 X11Workspace::X11Workspace(qint64 ownPid, AppIdentityResolver resolver, QObject* parent)
     : ToplevelWorkspace(ownPid, std::move(resolver), parent)
     , m_atoms(std::make_unique<Atoms>()) {
-    int screenNumber = 0;
-    xcb_connection_t* connection = xcb_connect(nullptr, &screenNumber);
-    if (xcb_connection_has_error(connection)) {
-        xcb_disconnect(connection);
+    const std::optional<XcbDisplay> display = connectDisplay();
+    if (!display)
         return;
-    }
-    m_connection = connection;
+    m_connection = display->connection;
+    const int screenNumber = display->screen;
     xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(m_connection, &m_atoms->ewmh);
     if (!xcb_ewmh_init_atoms_replies(&m_atoms->ewmh, cookies, nullptr)) {
         xcb_disconnect(m_connection);

@@ -23,17 +23,11 @@ std::optional<QByteArray> property(xcb_connection_t* connection, quint32 window,
 XWaylandClues::XWaylandClues() {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
         return;
-    int screenNumber = 0;
-    xcb_connection_t* connection = xcb_connect(nullptr, &screenNumber);
-    if (xcb_connection_has_error(connection)) {
-        xcb_disconnect(connection);
+    const std::optional<XcbDisplay> display = connectDisplay();
+    if (!display)
         return;
-    }
-    m_connection = connection;
-    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(m_connection));
-    for (int i = 0; i < screenNumber && screens.rem; ++i)
-        xcb_screen_next(&screens);
-    m_root = screens.data ? screens.data->root : 0;
+    m_connection = display->connection;
+    m_root = display->root;
     m_clientList = internAtom(m_connection, "_NET_CLIENT_LIST");
     m_wmPid = internAtom(m_connection, "_NET_WM_PID");
     m_wmName = internAtom(m_connection, "_NET_WM_NAME");

@@ -3,9 +3,31 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <xcb/xcb.h>
 
 // Small xcb helpers shared by the X11 backends and the views' window code.
+
+// A connection to $DISPLAY with its default screen's number and root window; nothing (and
+// no connection left open) when no X server answers.
+struct XcbDisplay {
+    xcb_connection_t* connection = nullptr;
+    int screen = 0;
+    xcb_window_t root = XCB_WINDOW_NONE;
+};
+inline std::optional<XcbDisplay> connectDisplay() {
+    XcbDisplay display;
+    display.connection = xcb_connect(nullptr, &display.screen);
+    if (xcb_connection_has_error(display.connection)) {
+        xcb_disconnect(display.connection);
+        return std::nullopt;
+    }
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(display.connection));
+    for (int i = 0; i < display.screen && screens.rem; ++i)
+        xcb_screen_next(&screens);
+    display.root = screens.data ? screens.data->root : xcb_window_t(XCB_WINDOW_NONE);
+    return display;
+}
 
 // An xcb reply (or event, or error), freed with free() as xcb requires.
 template <typename Reply> struct XcbFree {

@@ -3,7 +3,7 @@
 #include "EngineHarness.h"
 #include "HeadlessCompositor.h"
 #include "LogCapture.h"
-#include "engine/FocusTracker.h"
+#include "RecordingTracker.h"
 #include "platform/linux/GnomeShellWorkspace.h"
 #include "platform/linux/KWinWorkspace.h"
 #include "platform/linux/WlrootsWorkspace.h"
@@ -14,21 +14,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-// A focus tracker that reads every title and writes down its events as "kind bundle title".
-struct RecordingTracker {
-    explicit RecordingTracker(Workspace& workspace)
-        : tracker(workspace, QCoreApplication::applicationPid()) {
-        tracker.onEvent = [this](const FocusEvent& event) {
-            events.append(FocusEvent::rawValue(event.kind) + u' ' + event.bundleID + u' ' +
-                          event.windowTitle.value_or(u"-"_qs));
-        };
-        tracker.mayReadTitle = [](const QString&) { return true; };
-        tracker.start();
-    }
-    FocusTracker tracker;
-    QStringList events;
-};
 
 // One scenario for every compositor: a native Wayland application with two windows and an
 // XWayland one; `focus` gives a window the focus as a user's click would, `makeWorkspace`

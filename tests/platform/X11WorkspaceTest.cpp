@@ -2,8 +2,8 @@
 // xdotool switching between them.
 #include "platform/linux/X11Workspace.h"
 #include "LogCapture.h"
+#include "RecordingTracker.h"
 #include "Wait.h"
-#include "engine/FocusTracker.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -41,22 +41,6 @@ public:
 
 private:
     QProcess m_process;
-};
-
-// A focus tracker on `workspace` that reads every title and writes down its events as
-// "kind bundle title".
-struct RecordingTracker {
-    explicit RecordingTracker(X11Workspace& workspace)
-        : tracker(workspace, QCoreApplication::applicationPid()) {
-        tracker.onEvent = [this](const FocusEvent& event) {
-            events.append(FocusEvent::rawValue(event.kind) + u' ' + event.bundleID + u' ' +
-                          event.windowTitle.value_or(u"-"_qs));
-        };
-        tracker.mayReadTitle = [](const QString&) { return true; };
-        tracker.start();
-    }
-    FocusTracker tracker;
-    QStringList events;
 };
 
 void activate(const QString& windowID) {
