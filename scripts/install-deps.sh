@@ -46,13 +46,14 @@ done
 as_root=(env DEBIAN_FRONTEND=noninteractive)
 if [ "$(id -u)" -ne 0 ]; then
   if ! command -v sudo >/dev/null 2>&1; then
-    echo "install-deps.sh: these packages are missing: ${missing[*]} ${missing_compositors[*]}" >&2
+    echo "install-deps.sh: these packages are missing: ${missing[*]}${missing_compositors[*]:+ }${missing_compositors[*]}" >&2
     echo "install-deps.sh: run this script as root, or install sudo and try again." >&2
     exit 1
   fi
   as_root=(sudo "${as_root[@]}")
 fi
-echo "Installing: ${missing[*]} ${missing_compositors[*]}"
+all_missing=("${missing[@]}" "${missing_compositors[@]}")
+echo "Installing: ${all_missing[*]}"
 "${as_root[@]}" apt-get update -qq
 if [ ${#missing[@]} -gt 0 ]; then
   "${as_root[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
