@@ -384,7 +384,7 @@ std::unique_ptr<GlobalHotkey> globalHotkey(DesktopSession::Kind session, UserDef
     case DesktopSession::Kind::GnomeShell:
         notice.set(SetupNotice::Offer{
             QStringLiteral("GNOME lets no application take a global shortcut. Tessarine can add "
-                           "%1 to GNOME's own keyboard shortcuts to open this dropdown.")
+                           "%1 to GNOME's own keyboard shortcuts to open Tessarine.")
                 .arg(GlobalHotkey::describe(key(), modifiers())),
             QStringLiteral("Add to GNOME Shortcuts"), [key, modifiers, command] {
                 return GnomeKeybinding().bind(key(), modifiers(), command);

@@ -7,6 +7,7 @@
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QFile>
+#include <QTimer>
 
 namespace {
 
@@ -17,6 +18,8 @@ const QString kActivatorName = QStringLiteral("tessarine-activate");
 // Calls into KWin wait at most this long: a compositor that does not answer must not hold
 // up the engine for long.
 constexpr int kCallTimeoutMs = 2000;
+// How long the script may take to report the windows that are already there.
+constexpr int kReadyTimeoutMs = 5000;
 
 // Both generations of KWin's scripting API: 5.27 names windows "clients"
 // (clientActivated), KWin 6 "windows" (windowActivated). Values are sent as text.
@@ -95,7 +98,16 @@ KWinWorkspace::KWinWorkspace(qint64 ownPid, AppIdentityResolver resolver, QObjec
         blockSignals(false);
         qCWarning(lcFocus) << "KWin did not accept Tessarine's window script; window switches"
                            << "cannot be followed";
+        return;
     }
+    // A script that fails half way never says Ready: follow whatever it does report.
+    QTimer::singleShot(kReadyTimeoutMs, this, [this] {
+        if (m_ready)
+            return;
+        blockSignals(false);
+        qCWarning(lcFocus) << "KWin's window script did not finish its start; some windows may"
+                           << "be missing until they are focused again";
+    });
 }
 
 KWinWorkspace::~KWinWorkspace() {

@@ -9,6 +9,9 @@
 #include "platform/linux/WlrootsWorkspace.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <gtest/gtest.h>
@@ -200,8 +203,13 @@ template <typename Compositor> void engineIn(Compositor& compositor) {
         session.append({QLatin1String(name), clients.value(QLatin1String(name))});
     EngineHarness::Engine engine(home, EngineHarness::kLoopsAtOnce, session);
     ASSERT_TRUE(engine.waitForLog("Tessarine is running")) << engine.log();
+    // The engine logs switches, not what was in front when it started; and a compositor may
+    // still focus a newly shown window by itself. So when a switch is not seen, the other
+    // window is focused first and the switch asked again.
     const auto switchTo = [&](const QString& title, const QString& bundleID) {
-        for (int attempt = 0; attempt < 3; ++attempt) { // a compositor may refocus a new window
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (attempt > 0)
+                compositor.focus(title == u"Report" ? u"Shopping"_qs : u"Report"_qs);
             compositor.focus(title);
             if (engine.waitUntil([&] { return engine.frontInLog() == bundleID; }, 3000))
                 return true;
@@ -260,4 +268,31 @@ TEST(WaylandWorkspaceTest, TheEngineInGnomeShellMakesLoopsAndTakesTheUserBack) {
     if (!shell.isRunning())
         GTEST_SKIP() << shell.skipReason;
     engineIn(shell);
+}
+
+TEST(WaylandWorkspaceTest, KWinReportsAreTakenOnlyFromKWin) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    HeadlessKWin kwin;
+    if (!kwin.isRunning())
+        GTEST_SKIP() << kwin.skipReason;
+    KWinWorkspace workspace(QCoreApplication::applicationPid());
+    ASSERT_TRUE(waitFor([&] { return workspace.isReady(); }));
+    // Another program on the session bus posing as KWin's script.
+    QDBusConnection intruder =
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"tessarine-test-intruder"_qs);
+    const auto send = [&](const QString& method, const QVariantList& arguments) {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            QDBusConnection::sessionBus().baseService(), KWinWorkspace::objectPath,
+            u"app.kestrune.Tessarine.KWinReports"_qs, method);
+        call.setArguments(arguments);
+        return intruder.asyncCall(call);
+    };
+    QDBusPendingCall added =
+        send(u"WindowAdded"_qs, {u"{fake}"_qs, u"evil.App"_qs, u"evil"_qs, u"evil"_qs, u"Log in"_qs,
+                                 u"1"_qs, u"1"_qs, u"0"_qs});
+    QDBusPendingCall activated = send(u"WindowActivated"_qs, {u"{fake}"_qs});
+    ASSERT_TRUE(waitFor([&] { return added.isFinished() && activated.isFinished(); }));
+    runEventLoopFor(200);
+    EXPECT_FALSE(workspace.application(u"evil.App"_qs)) << "a window only KWin may report";
+    QDBusConnection::disconnectFromBus(u"tessarine-test-intruder"_qs);
 }
