@@ -7,17 +7,37 @@
 #include <optional>
 #include <variant>
 
-// One element of another application's interface: the application itself or one of its
-// windows (elements inside windows come with the full accessibility backend).
+// One element of another application's interface: the application itself, one of its
+// windows as the window system knows it, or any element of its accessibility tree, named by
+// the remote object that stands for it (bus name and object path, never a pointer into
+// another process).
 struct AXElement {
-    enum class Role { Application, Window };
+    enum class Role { Application, Window, Remote };
     Role role = Role::Application;
     qint64 pid = 0;
     quint64 windowID = 0; // for windows
+    QString service;      // for remote elements: the application's bus name
+    QString path;         // and the element's object path
     bool operator==(const AXElement&) const = default;
 
-    static AXElement application(qint64 pid) { return {Role::Application, pid, 0}; }
-    static AXElement window(qint64 pid, quint64 id) { return {Role::Window, pid, id}; }
+    static AXElement application(qint64 pid) {
+        AXElement element;
+        element.pid = pid;
+        return element;
+    }
+    static AXElement window(qint64 pid, quint64 id) {
+        AXElement element = application(pid);
+        element.role = Role::Window;
+        element.windowID = id;
+        return element;
+    }
+    static AXElement remote(qint64 pid, const QString& service, const QString& path) {
+        AXElement element = application(pid);
+        element.role = Role::Remote;
+        element.service = service;
+        element.path = path;
+        return element;
+    }
 };
 
 // An attribute's value: a flag ("AXMinimized"), a text ("AXTitle"), an element
