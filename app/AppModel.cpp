@@ -402,7 +402,12 @@ bool AppModel::launchesAtLogin() const {
     return m_dependencies.loginItem.isRegistered();
 }
 
-bool AppModel::respond(Response, const ContextRecord& loop) {
+bool AppModel::respond(Response response, const ContextRecord& loop) {
+    if (m_remoteResponder && m_remoteResponder(response, loop.bundleID)) {
+        setPendingApproval(loop.id, false);
+        refresh();
+        return true;
+    }
     return open(loop);
 }
 

@@ -102,10 +102,13 @@ public:
     // User commands. Take the user back to a loop; true when some way back worked.
     bool open(const ContextRecord& loop);
     bool performReturnAction(const ReturnActionRecord& action);
-    // Answers an AI application's approval prompt; until a chat detector can press its
-    // buttons, the user is taken to the application to answer there.
+    // Answers an AI application's approval prompt by pressing its own button (the remote
+    // responder); when that cannot be done, the user is taken to the application to answer
+    // there.
     enum class Response { Approve, Deny };
     bool respond(Response response, const ContextRecord& loop);
+    using RemoteResponder = std::function<bool(Response response, const QString& bundleID)>;
+    void setRemoteResponder(RemoteResponder responder) { m_remoteResponder = std::move(responder); }
     // What the settings window shows, reloaded by `refreshSettingsData` (only with a store).
     struct SettingsData {
         bool accessibilityGranted = false; // the desktop's accessibility switch
@@ -160,6 +163,7 @@ private:
     GroupedLoops m_loops;
     bool m_isPaused = false;
     QSet<QString> m_pendingApprovals;
+    RemoteResponder m_remoteResponder;
     Permissions m_permissions;
     SetupNotice m_trackingNotice;
     SetupNotice m_shortcutNotice;

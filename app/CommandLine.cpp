@@ -34,6 +34,8 @@ const Command kCommands[] = {
     {"snooze", "Snooze", 2, "snooze ID DURATION    hide a loop for 10m, 1h, SECONDS or tomorrow"},
     {"pin", "TogglePin", 1, "pin ID                pin or unpin a loop"},
     {"not-ready", "MarkNotReady", 1, "not-ready ID          a ready loop is not done yet"},
+    {"approve", "Approve", 1, "approve ID            answer a chat's Allow prompt (or go there)"},
+    {"deny", "Deny", 1, "deny ID               answer a chat's Deny prompt (or go there)"},
     {"note", "SetNote", -1, "note ID TEXT          write a note on a loop"},
     {"clear-all", "ClearAll", 0, "clear-all             let every loop go"},
     {"pause", "Pause", 0, "pause                 stop remembering for now"},

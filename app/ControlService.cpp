@@ -58,6 +58,14 @@ void ControlService::MarkNotReady(const QString& id) {
     answer(m_commands.markNotReady(id));
 }
 
+void ControlService::Approve(const QString& id) {
+    answer(m_commands.respond(id, true));
+}
+
+void ControlService::Deny(const QString& id) {
+    answer(m_commands.respond(id, false));
+}
+
 void ControlService::SetNote(const QString& id, const QString& note) {
     answer(m_commands.setNote(id, note));
 }

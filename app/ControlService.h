@@ -36,6 +36,8 @@ public Q_SLOTS:
     void Snooze(const QString& id, const QString& duration);
     void TogglePin(const QString& id);
     void MarkNotReady(const QString& id);
+    void Approve(const QString& id);
+    void Deny(const QString& id);
     void SetNote(const QString& id, const QString& note);
     void ClearAll();
     void Pause();

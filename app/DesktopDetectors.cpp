@@ -27,7 +27,8 @@ std::optional<QString> DesktopDetectors::resourcesDirectory() {
     return std::nullopt;
 }
 
-DesktopDetectors::DesktopDetectors(Workspace& workspace, UserDefaults& settings)
+DesktopDetectors::DesktopDetectors(Workspace& workspace, UserDefaults& settings,
+                                   std::function<bool()> accessibilityGranted)
     : m_workspace(workspace)
     , m_settings(settings)
     , m_windowAccessibility(workspace)
@@ -45,7 +46,52 @@ DesktopDetectors::DesktopDetectors(Workspace& workspace, UserDefaults& settings)
           .installManifests = [this] { m_manifests.installAll(); },
           .revealInFileViewer = [this](const QString& path) { m_desktop.revealInFileViewer(path); },
           .openExtensionsPage = [this] { return m_desktop.openExtensionsPage(); },
-      }) {}
+      })
+    , m_accessibilityGranted(std::move(accessibilityGranted))
+    , m_accessibility(m_atspiBus, [this] { return m_accessibilityGranted(); })
+    , m_controls(m_atspiBus) {}
+
+bool DesktopDetectors::respond(const RemoteApproval::Response& response, const QString& bundleID) {
+    return m_chat && m_chat->respond(response, bundleID);
+}
+
+std::unique_ptr<Detector>
+DesktopDetectors::makeChatDetector(const CpuSampling::RunningPID& running) {
+    AXChatDetector::Dependencies chat;
+    chat.runningPID = running;
+    chat.trusted = [this] { return m_accessibilityGranted(); };
+    chat.readControls = [this](qint64 pid) {
+        const AtspiControls::Reading reading = m_controls.read(pid);
+        AXChatDetector::Controls controls{reading.labels, {}};
+        for (const AtspiControls::TextNode& field : reading.fields)
+            controls.fields.append({field.value, field.editable, field.focused});
+        return controls;
+    };
+    chat.observe = [this](qint64 pid, std::function<void()> changed) {
+        return m_accessibility.createObserver(
+            pid, [changed = std::move(changed)](const AXElement&, const QString&) { changed(); });
+    };
+    chat.press = [this](qint64 pid, const std::function<bool(const QString&)>& choose) {
+        for (const AtspiControls::Button& button : m_controls.buttons(pid)) {
+            if (choose(button.label))
+                return m_accessibility.performAction(
+                    AXElement::remote(pid, button.element.service, button.element.path),
+                    QStringLiteral("AXPress"));
+        }
+        return false;
+    };
+    auto detector = std::make_unique<AXChatDetector>(AXChatDetector::resolvedBundleIDs(m_settings),
+                                                     AXChatDetector::resolvedPatterns(m_settings),
+                                                     m_settings, std::move(chat));
+    // Installed before registration; the coordinator's handler is read at each report.
+    detector->onPendingChange = [this](const QString& contextID,
+                                       const std::optional<RemoteApproval::Pending>& pending) {
+        if (onPendingApproval)
+            onPendingApproval(contextID, pending);
+    };
+    m_chat = detector.get();
+    return detector;
+}
 
 std::vector<std::unique_ptr<Detector>> DesktopDetectors::make() {
     const CpuSampling::RunningPID running = [this](const QString& id) {
@@ -70,15 +116,22 @@ std::vector<std::unique_ptr<Detector>> DesktopDetectors::make() {
         SessionLogDetector::claudeCode(QStringLiteral("com.anthropic.claudefordesktop"),
                                        SessionLogDetector::defaultProjectsDir()),
         m_directoryWatcher));
-    // The desktop app's controls are read through accessibility, which is not available
-    // yet: turns are followed through the metadata files alone.
+    // The desktop app's status labels are read through accessibility when it is on.
+    ClaudeDesktopSessionDetector::Options claudeDesktop;
+    claudeDesktop.controlLabels = [this, running] {
+        const std::optional<qint64> pid = running(QStringLiteral("com.anthropic.claudefordesktop"));
+        if (!pid || !m_accessibilityGranted())
+            return QStringList();
+        return m_controls.read(*pid).labels;
+    };
     detectors.push_back(std::make_unique<ClaudeDesktopSessionDetector>(
         ClaudeDesktopSessionDetector::defaultRootDir(), m_directoryWatcher,
-        ClaudeDesktopSessionDetector::Options{}));
-    // No accessibility chat detector reads the covered apps yet, so they stay here.
+        std::move(claudeDesktop)));
+    detectors.push_back(makeChatDetector(running));
+    // The chat applications the accessibility chat detector reads are left to it.
     detectors.push_back(std::make_unique<NativeAIDetector>(
         NativeAIDetector::resolvedBundleIDs(m_settings), NativeAIDetector::Tuning{}, running,
-        cpuTime, [] { return false; }));
+        cpuTime, [this] { return m_accessibilityGranted(); }));
     detectors.push_back(
         std::make_unique<ComposeDetector>(ComposeDetector::resolvedBundleIDs(m_settings)));
     return detectors;

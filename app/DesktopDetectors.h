@@ -1,9 +1,14 @@
 #pragma once
 
+#include "detectors/AXChatDetector.h"
 #include "detectors/CompanionSetup.h"
+#include "detectors/CpuSampling.h"
 #include "detectors/Detector.h"
 #include "detectors/HostManifestInstaller.h"
 #include "platform/WorkspaceWindowAccessibility.h"
+#include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/AtspiBus.h"
+#include "platform/linux/AtspiControls.h"
 #include "platform/linux/InotifyDirectoryWatcher.h"
 #include "platform/linux/LinuxDesktopServices.h"
 #include "platform/linux/ProcProcessInfo.h"
@@ -22,7 +27,11 @@ class Workspace;
 // manifests and the companion's preparation.
 class DesktopDetectors {
 public:
-    DesktopDetectors(Workspace& workspace, UserDefaults& settings);
+    // `accessibilityGranted`: whether the user turned accessibility on (other applications'
+    // controls are read only then).
+    DesktopDetectors(
+        Workspace& workspace, UserDefaults& settings,
+        std::function<bool()> accessibilityGranted = [] { return false; });
 
     // Shipped data: beside the executable in the build tree, in share/tessarine when
     // installed.
@@ -31,8 +40,16 @@ public:
     std::vector<std::unique_ptr<Detector>> make();
     std::unique_ptr<Detector> makeDownloads();
     CompanionSetup& companion() { return m_companion; }
+    // Where the chat detector reports approval prompts (set before the detectors are made).
+    AXChatDetector::PendingChange onPendingApproval;
+    // Answers a chat's approval prompt with its own button; false when it cannot.
+    bool respond(const RemoteApproval::Response& response, const QString& bundleID);
+    // The accessibility reads, for diagnostics.
+    AtspiControls& controls() { return m_controls; }
 
 private:
+    std::unique_ptr<Detector> makeChatDetector(const CpuSampling::RunningPID& running);
+
     Workspace& m_workspace;
     UserDefaults& m_settings;
     InotifyDirectoryWatcher m_directoryWatcher;
@@ -43,4 +60,9 @@ private:
     HostManifestInstaller m_manifests;
     LinuxDesktopServices m_desktop;
     CompanionSetup m_companion;
+    std::function<bool()> m_accessibilityGranted;
+    AtspiBus m_atspiBus;
+    AtspiAccessibility m_accessibility;
+    AtspiControls m_controls;
+    AXChatDetector* m_chat = nullptr; // owned by the registry, while the application runs
 };

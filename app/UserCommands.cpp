@@ -148,6 +148,16 @@ QString UserCommands::togglePin(const QString& id) {
     });
 }
 
+QString UserCommands::respond(const QString& id, bool approve) {
+    return withLoop(id, [this, approve](const ContextRecord& loop) {
+        return m_model.respond(approve ? AppModel::Response::Approve : AppModel::Response::Deny,
+                               loop)
+                   ? QString()
+                   : QStringLiteral("The prompt could not be answered and nothing could take you "
+                                    "back to its application.");
+    });
+}
+
 QString UserCommands::markNotReady(const QString& id) {
     return withLoop(id, [this](const ContextRecord& loop) {
         if (loop.state != ContextState::Ready)

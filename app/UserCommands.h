@@ -29,6 +29,8 @@ public:
     QString snooze(const QString& id, const QString& duration);
     QString togglePin(const QString& id);
     QString markNotReady(const QString& id);
+    // Answers the loop's approval prompt with the chat's own button, or takes the user there.
+    QString respond(const QString& id, bool approve);
     QString setNote(const QString& id, const QString& note);
     QString clearAll();
     QString pause();

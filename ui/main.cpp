@@ -16,6 +16,8 @@
 #include "model/Log.h"
 #include "platform/linux/A11yBusSwitch.h"
 #include "platform/linux/AppIdentityResolver.h"
+#include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/AtspiControls.h"
 #include "platform/linux/DesktopEntryExec.h"
 #include "platform/linux/DesktopSession.h"
 #include "platform/linux/GnomeKeybinding.h"
@@ -407,6 +409,68 @@ std::unique_ptr<GlobalHotkey> globalHotkey(DesktopSession::Kind session, UserDef
     return nullptr;
 }
 
+// KESTRUNE_AX_DUMP=1 / KESTRUNE_AX_PROBE=1: the front application's controls as AT-SPI
+// shows them (the dump: every element with its role and name; the probe: the labels the chat
+// detector reads), its chosen composer, then exit.
+int runAccessibilityDump(bool wholeTree) {
+    const DesktopSession::Kind session =
+        DesktopSession::detect(QProcessEnvironment::systemEnvironment());
+    const TrackedDesktop desktop = makeWorkspace(session, QCoreApplication::applicationPid());
+    QCoreApplication::processEvents(); // the compositor's or the script's first report
+    const std::optional<RunningApplication> front = desktop.workspace->frontmostApplication();
+    if (!front || front->processes.isEmpty()) {
+        std::fputs("tessarine: no front application with a process to read\n", stderr);
+        return 1;
+    }
+    const qint64 pid = front->processes.constFirst();
+    AtspiBus bus;
+    if (!bus.isConnected() || !bus.applicationOf(pid)) {
+        std::fprintf(stderr,
+                     "tessarine: %s is not on the accessibility bus (Chromium and Electron "
+                     "applications must be started after accessibility was turned on)\n",
+                     qPrintable(front->bundleID.value_or(QStringLiteral("the front application"))));
+        return 1;
+    }
+    std::printf("%s (pid %lld)\n", qPrintable(front->bundleID.value_or(QString())),
+                static_cast<long long>(pid));
+    AtspiAccessibility accessibility(bus, [] { return true; });
+    if (wholeTree) {
+        const std::function<void(const AXElement&, int)> print = [&](const AXElement& element,
+                                                                     int depth) {
+            if (depth > 28)
+                return;
+            std::printf(
+                "%s%s \"%s\"\n", QByteArray(depth * 2, ' ').constData(),
+                qPrintable(accessibility.text(element, QStringLiteral("AXRole"))
+                               .value_or(QStringLiteral("?"))),
+                qPrintable(Log::privateArg(
+                    accessibility.text(element, QStringLiteral("AXTitle")).value_or(QString()))));
+            for (const AXElement& child :
+                 accessibility.elements(element, QStringLiteral("AXChildren")))
+                print(child, depth + 1);
+        };
+        print(AXElement::application(pid), 0);
+    }
+    AtspiControls controls(bus);
+    const AtspiControls::Reading reading = controls.read(pid);
+    QList<AXChatDetector::TextNode> fields;
+    for (const AtspiControls::TextNode& field : reading.fields)
+        fields.append({field.value, field.editable, field.focused});
+    std::printf("labels (%lld of %d elements):\n", static_cast<long long>(reading.labels.size()),
+                reading.elements);
+    for (const QString& label : reading.labels)
+        std::printf("  %s\n", qPrintable(Log::privateArg(label)));
+    std::printf("composer: %s\n",
+                qPrintable(Log::privateArg(
+                    AXChatDetector::chooseComposer(fields).value_or(QStringLiteral("(none)")))));
+    std::printf("generating: %s\n",
+                AXChatDetector::isGenerating(
+                    reading.labels, AXChatDetector::resolvedPatterns(JsonFileUserDefaults()))
+                    ? "yes"
+                    : "no");
+    return 0;
+}
+
 // Whether an X display answers (a GUI application would abort without one).
 bool displayReachable() {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
@@ -474,6 +538,8 @@ int main(int argc, char* argv[]) {
                      qPrintable(arguments.positionalArguments().constFirst()));
         return 2;
     }
+    if (Environment::isSwitchOn("KESTRUNE_AX_DUMP") || Environment::isSwitchOn("KESTRUNE_AX_PROBE"))
+        return runAccessibilityDump(Environment::isSwitchOn("KESTRUNE_AX_DUMP"));
     if (Environment::isSwitchOn("KESTRUNE_DEBUG_DUMP")) {
         X11Workspace workspace(QCoreApplication::applicationPid());
         JsonFileUserDefaults settings;
@@ -537,8 +603,10 @@ int main(int argc, char* argv[]) {
     JsonFileUserDefaults settings;
     LinuxSessionMonitor sessionMonitor;
     XdgAutostartLoginItem loginItem(QCoreApplication::applicationFilePath());
-    DesktopDetectors detectors(workspace, settings);
     A11yBusSwitch accessibilitySwitch;
+    DesktopDetectors detectors(workspace, settings, [&accessibilitySwitch] {
+        return accessibilitySwitch.isEnabled().value_or(false);
+    });
 
     AppModel model(AppModelDependencies{
         .workspace = workspace,
@@ -565,6 +633,17 @@ int main(int argc, char* argv[]) {
     if (model.store())
         logStore(*model.store());
     model.trackingNotice().set(std::move(desktop.notice));
+    // Approval prompts of chat applications, and answering them with their own buttons.
+    detectors.onPendingApproval = [&model](const QString& contextID,
+                                           const std::optional<RemoteApproval::Pending>& pending) {
+        model.setPendingApproval(contextID, pending.has_value());
+    };
+    model.setRemoteResponder([&detectors](AppModel::Response response, const QString& bundleID) {
+        return detectors.respond(response == AppModel::Response::Approve
+                                     ? RemoteApproval::Kind::Approve
+                                     : RemoteApproval::Kind::Deny,
+                                 bundleID);
+    });
     UserCommands commands(model, [] { return std::chrono::system_clock::now(); });
     ControlService control(model, commands);
     control.registerOnSessionBus();
