@@ -83,27 +83,34 @@ QList<std::optional<QDBusMessage>> AtspiBus::callAll(const QList<Call>& calls) {
     if (!isConnected())
         return replies;
     QDBusConnection bus(m_name);
-    QList<std::optional<QDBusPendingCall>> pending(calls.size());
+    // A window of calls in flight: an application answers its calls one after the other, so
+    // thousands sent at once would wait behind each other past their timeouts.
+    QList<std::pair<qsizetype, QDBusPendingCall>> inFlight;
+    const auto settleOldest = [&] {
+        auto [index, pending] = inFlight.takeFirst();
+        pending.waitForFinished();
+        const QDBusMessage reply = pending.reply();
+        if (reply.type() == QDBusMessage::ReplyMessage)
+            replies[index] = reply;
+        else
+            noteFailure(calls[index].service, reply);
+    };
     for (qsizetype i = 0; i < calls.size(); ++i) {
         const Call& each = calls[i];
         if (isSkipped(each.service))
             continue;
+        if (inFlight.size() >= kInFlight)
+            settleOldest();
+        if (isSkipped(each.service))
+            continue; // it has just let one run out
         QDBusMessage message =
             QDBusMessage::createMethodCall(each.service, each.path, each.interface, each.method);
         message.setArguments(each.arguments);
-        pending[i] = bus.asyncCall(message, kCallTimeoutMs);
+        inFlight.append({i, bus.asyncCall(message, kCallTimeoutMs)});
         ++m_callsSent;
     }
-    for (qsizetype i = 0; i < calls.size(); ++i) {
-        if (!pending[i])
-            continue;
-        pending[i]->waitForFinished();
-        const QDBusMessage reply = pending[i]->reply();
-        if (reply.type() == QDBusMessage::ReplyMessage)
-            replies[i] = reply;
-        else
-            noteFailure(calls[i].service, reply);
-    }
+    while (!inFlight.isEmpty())
+        settleOldest();
     return replies;
 }
 

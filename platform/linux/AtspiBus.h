@@ -19,6 +19,8 @@ class AtspiBus {
 public:
     static constexpr int kCallTimeoutMs = 300;
     static constexpr std::chrono::seconds kSkipFor{30};
+    // Calls of one batch in flight at a time.
+    static constexpr int kInFlight = 32;
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
     struct Call {
@@ -46,7 +48,7 @@ public:
 
     // One call; nothing on an error, a timeout or a skipped application.
     std::optional<QDBusMessage> call(const Call& call);
-    // Many calls in flight together; the replies in the same order.
+    // Many calls, a window of them in flight at a time; the replies in the same order.
     QList<std::optional<QDBusMessage>> callAll(const QList<Call>& calls);
     // A property of an element (org.freedesktop.DBus.Properties.Get).
     static Call property(const Reference& element, const QString& interface, const QString& name);

@@ -45,14 +45,28 @@ Rectangle {
             ChatButton { text: "Always allow" }
             ChatButton { text: "Deny" }
         }
+        // "many N": about N more elements, in sections of groups of buttons (a tree a few
+        // levels deep, as a chat's message list is).
         Item {
             width: 10; height: 10
             Repeater {
-                model: many
+                model: Math.ceil(many / 301)
                 Item {
                     width: 1; height: 1
-                    Item { width: 1; height: 1
-                        Button { width: 1; height: 1; text: "Item " + index } }
+                    Accessible.role: Accessible.Grouping
+                    Accessible.name: "Section " + index
+                    Repeater {
+                        model: 30
+                        Item {
+                            width: 1; height: 1
+                            Accessible.role: Accessible.Grouping
+                            Accessible.name: "Message " + index
+                            Repeater {
+                                model: 9
+                                Button { width: 1; height: 1; text: "Item " + index }
+                            }
+                        }
+                    }
                 }
             }
         }
