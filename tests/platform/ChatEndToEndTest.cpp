@@ -26,13 +26,16 @@ TEST(ChatEndToEndTest, AnAnswerFinishingElsewhereMakesItsLoopReadyAndAPromptIsAn
             return said.contains("done\n");
         });
     };
-    QProcess search;
-    search.start(QStringLiteral("xdotool"),
-                 {QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--pid"),
-                  QString::number(chat.processId())});
-    search.waitForFinished(10000);
-    const QString chatWindow =
-        QString::fromUtf8(search.readAllStandardOutput()).trimmed().section(u'\n', -1);
+    QString chatWindow;
+    waitFor([&] { // its window, once mapped
+        QProcess search;
+        search.start(QStringLiteral("xdotool"),
+                     {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                      QStringLiteral("--pid"), QString::number(chat.processId())});
+        search.waitForFinished(5000);
+        chatWindow = QString::fromUtf8(search.readAllStandardOutput()).trimmed().section(u'\n', -1);
+        return !chatWindow.isEmpty();
+    });
     ASSERT_FALSE(chatWindow.isEmpty());
 
     QTemporaryDir home;
