@@ -60,12 +60,14 @@ DesktopDetectors::makeChatDetector(const CpuSampling::RunningPID& running) {
     AXChatDetector::Dependencies chat;
     chat.runningPID = running;
     chat.trusted = [this] { return m_accessibilityGranted(); };
-    chat.readControls = [this](qint64 pid) {
-        const AtspiControls::Reading reading = m_controls.read(pid);
-        AXChatDetector::Controls controls{reading.labels, {}};
-        for (const AtspiControls::TextNode& field : reading.fields)
-            controls.fields.append({field.value, field.editable, field.focused});
-        return controls;
+    chat.readControls = [this](qint64 pid,
+                               std::function<void(const AXChatDetector::Controls&)> deliver) {
+        m_reader.read(pid, [deliver = std::move(deliver)](const AtspiControls::Reading& reading) {
+            AXChatDetector::Controls controls{reading.labels, {}};
+            for (const AtspiControls::TextNode& field : reading.fields)
+                controls.fields.append({field.value, field.editable, field.focused});
+            deliver(controls);
+        });
     };
     chat.observe = [this](qint64 pid, std::function<void()> changed) {
         return m_accessibility.createObserver(

@@ -9,6 +9,7 @@
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/AtspiBus.h"
 #include "platform/linux/AtspiControls.h"
+#include "platform/linux/AtspiReader.h"
 #include "platform/linux/InotifyDirectoryWatcher.h"
 #include "platform/linux/LinuxDesktopServices.h"
 #include "platform/linux/ProcProcessInfo.h"
@@ -64,5 +65,6 @@ private:
     AtspiBus m_atspiBus;
     AtspiAccessibility m_accessibility;
     AtspiControls m_controls;
+    AtspiReader m_reader;             // the chat detector's readings, off the main thread
     AXChatDetector* m_chat = nullptr; // owned by the registry, while the application runs
 };

@@ -32,6 +32,7 @@ struct AXChatDetector::ChatState {
     std::unique_ptr<Accessibility::Observer> observer;
     QTimer pendingEvaluation;
     std::optional<QString> lastComposer;
+    quint64 readings = 0; // readings asked for, to drop one a newer request overtook
 };
 
 AXChatDetector::AXChatDetector(QSet<QString> bundleIDs, QStringList patterns,
@@ -190,22 +191,40 @@ void AXChatDetector::evaluate(const QString& bundleID) {
     const std::shared_ptr<ChatState> state = m_states.value(bundleID);
     if (!state || !state->pid || !m_dependencies.readControls)
         return;
-    const bool trusted = m_dependencies.trusted && m_dependencies.trusted();
-    const Controls controls = trusted ? m_dependencies.readControls(*state->pid) : Controls{};
+    // Readings arrive later, in the order they were asked; one overtaken by a newer request
+    // is dropped.
+    const quint64 reading = ++state->readings;
+    const auto deliver = [this, alive = std::weak_ptr<bool>(m_alive), bundleID,
+                          reading](const Controls& controls) {
+        const std::shared_ptr<bool> living = alive.lock();
+        if (!living || !*living)
+            return;
+        const std::shared_ptr<ChatState> current = m_states.value(bundleID);
+        if (current && current->readings == reading)
+            evaluated(bundleID, *current, controls);
+    };
+    if (m_dependencies.trusted && m_dependencies.trusted())
+        m_dependencies.readControls(*state->pid, deliver);
+    else
+        deliver(Controls{}); // without the switch nothing can be read
+}
+
+void AXChatDetector::evaluated(const QString& bundleID, ChatState& state,
+                               const Controls& controls) {
     const std::optional<QString> composer = chooseComposer(controls.fields);
     if (composer && !composer->isEmpty())
-        state->lastComposer = composer;
+        state.lastComposer = composer;
     const bool generating = isGenerating(controls.labels, m_patterns);
     if (Log::verbose())
         qCInfo(lcDetector).noquote() << "ax_chat" << bundleID << ": generating=" << generating
                                      << "labels=" << controls.labels.size();
-    applyGenerating(*state, generating);
-    if (remoteApproveOn() && state->contextID && onPendingChange) {
+    applyGenerating(state, generating);
+    if (remoteApproveOn() && state.contextID && onPendingChange) {
         std::optional<RemoteApproval::Pending> pending =
             RemoteApproval::pending(controls.labels, generating, approveTerms(), denyTerms());
         if (pending && !pending->isActionable())
             pending.reset();
-        onPendingChange(*state->contextID, pending);
+        onPendingChange(*state.contextID, pending);
     }
 }
 
@@ -241,24 +260,34 @@ void AXChatDetector::adoptRunningGenerations(const DetectorEnvironment& environm
         const std::optional<qint64> pid = m_dependencies.runningPID(bundleID);
         if (!pid)
             continue;
-        const Controls controls = m_dependencies.readControls(*pid);
-        if (controls.labels.isEmpty() || !isGenerating(controls.labels, m_patterns))
-            continue;
-        auto& slot = m_states[bundleID];
-        if (!slot)
-            slot = std::make_shared<ChatState>();
-        ChatState& state = *slot;
-        const TimePoint now = m_dependencies.now ? m_dependencies.now() : TimePoint::clock::now();
-        if (!state.contextID && m_signals->claim)
-            state.contextID = m_signals->claim(bundleID, std::nullopt, now);
-        state.pid = pid;
-        state.wasGenerating = true;
-        if (state.contextID && m_signals->pending)
-            m_signals->pending(*state.contextID, QStringLiteral("ai_chat_generating"), now);
-        arm(bundleID);
-        if (Log::verbose())
-            qCInfo(lcDetector).noquote() << "ax_chat adopted running generation" << bundleID;
+        m_dependencies.readControls(*pid, [this, alive = std::weak_ptr<bool>(m_alive), bundleID,
+                                           pid](const Controls& controls) {
+            const std::shared_ptr<bool> living = alive.lock();
+            if (living && *living)
+                adopt(bundleID, *pid, controls);
+        });
     }
+}
+
+void AXChatDetector::adopt(const QString& bundleID, qint64 pid, const Controls& controls) {
+    if (!m_signals || controls.labels.isEmpty() || !isGenerating(controls.labels, m_patterns))
+        return;
+    auto& slot = m_states[bundleID];
+    if (!slot)
+        slot = std::make_shared<ChatState>();
+    ChatState& state = *slot;
+    if (state.wasGenerating)
+        return; // followed already
+    const TimePoint now = m_dependencies.now ? m_dependencies.now() : TimePoint::clock::now();
+    if (!state.contextID && m_signals->claim)
+        state.contextID = m_signals->claim(bundleID, std::nullopt, now);
+    state.pid = pid;
+    state.wasGenerating = true;
+    if (state.contextID && m_signals->pending)
+        m_signals->pending(*state.contextID, QStringLiteral("ai_chat_generating"), now);
+    arm(bundleID);
+    if (Log::verbose())
+        qCInfo(lcDetector).noquote() << "ax_chat adopted running generation" << bundleID;
 }
 
 bool AXChatDetector::remoteApproveOn() const {

@@ -39,8 +39,10 @@ public:
         std::function<std::optional<qint64>(const QString& bundleID)> runningPID;
         // Whether the user turned accessibility on.
         std::function<bool()> trusted;
-        // The labels and text areas of a process's interface (bounded by the scan budgets).
-        std::function<Controls(qint64 pid)> readControls;
+        // Reads the labels and text areas of a process's interface (bounded by the scan
+        // budgets) and hands them to `deliver` on the main thread, readings in the order they
+        // were asked (a large tree takes long to read: it is read off the main thread).
+        std::function<void(qint64 pid, std::function<void(const Controls&)> deliver)> readControls;
         // Follows a process's accessibility events; nothing when it cannot be followed.
         std::function<std::unique_ptr<Accessibility::Observer>(qint64 pid,
                                                                std::function<void()> changed)>
@@ -85,6 +87,8 @@ private:
     void disarm(ChatState& state);
     void schedule(const QString& bundleID);
     void evaluate(const QString& bundleID);
+    void evaluated(const QString& bundleID, ChatState& state, const Controls& controls);
+    void adopt(const QString& bundleID, qint64 pid, const Controls& controls);
     void applyGenerating(ChatState& state, bool generating);
     void adoptRunningGenerations(const DetectorEnvironment& environment);
     bool remoteApproveOn() const;

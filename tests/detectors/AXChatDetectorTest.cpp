@@ -30,10 +30,11 @@ protected:
             return id == kClaude ? std::optional<qint64>(4242) : std::nullopt;
         };
         dependencies.trusted = [this] { return trusted; };
-        dependencies.readControls = [this](qint64) {
-            ++reads;
-            return controls;
-        };
+        dependencies.readControls =
+            [this](qint64, std::function<void(const AXChatDetector::Controls&)> deliver) {
+                ++reads;
+                deliver(controls);
+            };
         dependencies.observe = [this](qint64, std::function<void()> changed) {
             auto made = std::make_unique<FakeObserver>(std::move(changed));
             observer = made.get();

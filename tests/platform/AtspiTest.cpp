@@ -3,8 +3,11 @@
 #include "Wait.h"
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/AtspiControls.h"
+#include "platform/linux/AtspiReader.h"
 
+#include <QCoreApplication>
 #include <QProcess>
+#include <QThread>
 #include <csignal>
 #include <gtest/gtest.h>
 
@@ -138,4 +141,35 @@ TEST(AtspiTest, AnApplicationThatStopsAnsweringIsLeftAloneNotWaitedFor) {
     EXPECT_FALSE(bus.isSkipped(service));
     EXPECT_TRUE(waitFor([&] { return controls.read(chat.pid()).fields.size() == 1; }))
         << "read again once the while is over";
+}
+
+TEST(AtspiTest, ReadingsOffTheMainThreadComeBackOnItInTheOrderAsked) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    TestChat chat;
+    ASSERT_TRUE(chat.ready);
+    AtspiReader reader;
+    QList<int> delivered;
+    bool onMainThread = true;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            bool found = false;
+            bool done = false;
+            reader.read(chat.pid(), [&](const AtspiControls::Reading& reading) {
+                found = reading.found;
+                done = true;
+            });
+            waitFor([&] { return done; });
+            return found;
+        },
+        10000));
+    chat.send("generating on");
+    for (int i = 0; i < 3; ++i)
+        reader.read(chat.pid(), [&, i](const AtspiControls::Reading& reading) {
+            onMainThread = onMainThread && QThread::currentThread() == qApp->thread();
+            if (reading.labels.contains(u"Stop generating"_qs))
+                delivered.append(i);
+        });
+    ASSERT_TRUE(waitFor([&] { return delivered.size() == 3; }));
+    EXPECT_EQ(delivered, (QList<int>{0, 1, 2}));
+    EXPECT_TRUE(onMainThread);
 }
