@@ -55,12 +55,18 @@ unset DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER GNOME_KEYRING_CONTROL SSH_AUTH_SO
 # A free display number, chosen by Xvfb itself.
 exec {displayfd}<> <(:)
 Xvfb -displayfd "$displayfd" -screen 0 1280x800x24 -nolisten tcp -noreset >"$root/xvfb.log" 2>&1 &
+xvfb=$!
+# Xvfb writes the number and its newline in two writes; a read that times out between them
+# keeps what it got in "part", so the pieces are gathered rather than lost.
 display=""
+received=""
 for _ in $(seq 1 300); do
-  if read -r -t 0.1 -u "$displayfd" display && [ -n "$display" ]; then break; fi
+  if read -r -t 0.1 -u "$displayfd" part; then display="$received$part"; break; fi
+  received+="$part"
+  kill -0 "$xvfb" 2>/dev/null || break
 done
 if [ -z "$display" ]; then
-  echo "test-env: Xvfb did not start:" >&2
+  echo "test-env: Xvfb did not start (it $(kill -0 "$xvfb" 2>/dev/null && echo "is still running" || echo "exited"); it reported \"$received\"):" >&2
   cat "$root/xvfb.log" >&2
   exit 1
 fi
