@@ -51,6 +51,13 @@ DesktopDetectors::DesktopDetectors(Workspace& workspace, UserDefaults& settings,
     , m_accessibility(m_atspiBus, [this] { return m_accessibilityGranted(); })
     , m_controls(m_atspiBus) {}
 
+std::optional<AtspiControls::Tab> DesktopDetectors::activeTab(const QString& bundleID) {
+    const std::optional<qint64> pid = m_workspace.firstPID(bundleID);
+    if (!pid || !m_accessibilityGranted())
+        return std::nullopt;
+    return m_controls.activeTab(*pid);
+}
+
 bool DesktopDetectors::respond(const RemoteApproval::Response& response, const QString& bundleID) {
     return m_chat && m_chat->respond(response, bundleID);
 }

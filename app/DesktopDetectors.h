@@ -45,6 +45,9 @@ public:
     AXChatDetector::PendingChange onPendingApproval;
     // Answers a chat's approval prompt with its own button; false when it cannot.
     bool respond(const RemoteApproval::Response& response, const QString& bundleID);
+    // The address and window title of a browser's tab in front, read through accessibility
+    // (only with the switch on).
+    std::optional<AtspiControls::Tab> activeTab(const QString& bundleID);
     // The accessibility reads, for diagnostics.
     AtspiControls& controls() { return m_controls; }
 

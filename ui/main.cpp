@@ -51,6 +51,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QIcon>
 #include <QImage>
@@ -439,10 +440,15 @@ int runAccessibilityDump(bool wholeTree) {
                                                                      int depth) {
             if (depth > 28)
                 return;
+            QString role =
+                accessibility.text(element, QStringLiteral("AXRole")).value_or(QStringLiteral("?"));
+            if (role == u"AXUnknown") // the toolkit's own name says more
+                role += u" ("_qs +
+                        accessibility.text(element, QStringLiteral("AXRoleDescription"))
+                            .value_or(QString()) +
+                        u')';
             std::printf(
-                "%s%s \"%s\"\n", QByteArray(depth * 2, ' ').constData(),
-                qPrintable(accessibility.text(element, QStringLiteral("AXRole"))
-                               .value_or(QStringLiteral("?"))),
+                "%s%s \"%s\"\n", QByteArray(depth * 2, ' ').constData(), qPrintable(role),
                 qPrintable(Log::privateArg(
                     accessibility.text(element, QStringLiteral("AXTitle")).value_or(QString()))));
             for (const AXElement& child :
@@ -463,6 +469,12 @@ int runAccessibilityDump(bool wholeTree) {
     std::printf("composer: %s\n",
                 qPrintable(Log::privateArg(
                     AXChatDetector::chooseComposer(fields).value_or(QStringLiteral("(none)")))));
+    QElapsedTimer tabTimer;
+    tabTimer.start();
+    const std::optional<AtspiControls::Tab> tab = controls.activeTab(pid);
+    std::printf("active tab: %s (read in %lld ms)\n",
+                qPrintable(tab ? Log::privateArg(tab->url) : QStringLiteral("(none)")),
+                static_cast<long long>(tabTimer.elapsed()));
     std::printf("generating: %s\n",
                 AXChatDetector::isGenerating(
                     reading.labels, AXChatDetector::resolvedPatterns(JsonFileUserDefaults()))
@@ -620,7 +632,13 @@ int main(int argc, char* argv[]) {
         .prepareBrowserExtension =
             [&detectors] { return detectors.companion().prepareBrowserExtension(); },
         .makeDownloadsDetector = [&detectors] { return detectors.makeDownloads(); },
-        .activeTabReader = {},
+        .activeTabReader =
+            [&detectors](const QString& bundleID) -> std::optional<AppModelDependencies::Tab> {
+            const std::optional<AtspiControls::Tab> tab = detectors.activeTab(bundleID);
+            if (!tab)
+                return std::nullopt;
+            return AppModelDependencies::Tab{tab->url, tab->title};
+        },
         .isBrowser =
             [](const QString& bundleID) {
                 return BrowserDetector::browserBundleIDs().contains(bundleID);

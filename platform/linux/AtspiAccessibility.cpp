@@ -12,14 +12,6 @@ const QString kAccessible = AtspiBus::accessibleInterface;
 const QString kText = QStringLiteral("org.a11y.atspi.Text");
 const QString kAction = QStringLiteral("org.a11y.atspi.Action");
 
-QString textOf(const std::optional<QDBusMessage>& reply) {
-    if (!reply || reply->arguments().isEmpty())
-        return {};
-    const QVariant value = reply->arguments().constFirst();
-    return value.canConvert<QDBusVariant>() ? value.value<QDBusVariant>().variant().toString()
-                                            : value.toString();
-}
-
 AtspiBus::Call method(const AtspiBus::Reference& element, const QString& interface,
                       const QString& name, const QVariantList& arguments = {}) {
     return {element.service, element.path, interface, name, arguments};
@@ -210,13 +202,16 @@ std::optional<AXValue> AtspiAccessibility::attribute(const AXElement& element,
         }
         return std::nullopt;
     }
+    if (name == u"AXRoleDescription") // the toolkit's own role name ("document web")
+        return AtspiBus::text(
+            m_bus.call(method(*self, kAccessible, QStringLiteral("GetRoleName"))));
     if (name == u"AXTitle" || name == u"AXDescription") {
         const std::optional<QDBusMessage> reply = m_bus.call(AtspiBus::property(
             *self, kAccessible,
             name == u"AXTitle" ? QStringLiteral("Name") : QStringLiteral("Description")));
         if (!reply)
             return std::nullopt;
-        return textOf(reply);
+        return AtspiBus::text(reply);
     }
     const QList<std::optional<QDBusMessage>> basics =
         m_bus.callAll({method(*self, kAccessible, QStringLiteral("GetRole")),
@@ -236,7 +231,7 @@ std::optional<AXValue> AtspiAccessibility::attribute(const AXElement& element,
             m_bus.call(method(*self, kText, QStringLiteral("GetText"), {0, -1}));
         if (!text)
             return std::nullopt;
-        return textOf(text);
+        return AtspiBus::text(text);
     }
     return std::nullopt;
 }
@@ -247,14 +242,14 @@ bool AtspiAccessibility::performAction(const AXElement& element, const QString& 
         return false;
     const std::optional<QDBusMessage> count =
         m_bus.call(AtspiBus::property(*self, kAction, QStringLiteral("NActions")));
-    const int actions = count ? textOf(count).toInt() : 0;
+    const int actions = count ? AtspiBus::text(count).toInt() : 0;
     QList<AtspiBus::Call> names;
     for (int i = 0; i < actions; ++i)
         names.append(method(*self, kAction, QStringLiteral("GetName"), {i}));
     const QList<std::optional<QDBusMessage>> replies = m_bus.callAll(names);
     int chosen = actions > 0 ? 0 : -1; // a control's first action is its main one
     for (int i = 0; i < actions; ++i) {
-        const QString actionName = textOf(replies[i]).toLower();
+        const QString actionName = AtspiBus::text(replies[i]).toLower();
         if (actionName == u"press" || actionName == u"click" || actionName == u"activate") {
             chosen = i;
             break;

@@ -145,6 +145,23 @@ QList<AtspiBus::Reference> AtspiBus::references(const QDBusMessage& reply) {
     return list;
 }
 
+QString AtspiBus::text(const std::optional<QDBusMessage>& reply) {
+    if (!reply || reply->arguments().isEmpty())
+        return {};
+    const QVariant value = reply->arguments().constFirst();
+    return value.canConvert<QDBusVariant>() ? value.value<QDBusVariant>().variant().toString()
+                                            : value.toString();
+}
+
+QMap<QString, QString> AtspiBus::stringMap(const std::optional<QDBusMessage>& reply) {
+    QMap<QString, QString> map;
+    if (!reply || reply->arguments().isEmpty() ||
+        !reply->arguments().constFirst().canConvert<QDBusArgument>())
+        return map;
+    reply->arguments().constFirst().value<QDBusArgument>() >> map;
+    return map;
+}
+
 std::optional<QString> AtspiBus::applicationOf(qint64 pid) {
     if (!isConnected() || pid <= 0)
         return std::nullopt;

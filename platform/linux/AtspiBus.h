@@ -4,6 +4,7 @@
 #include <QDBusMessage>
 #include <QHash>
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QVariantList>
 #include <chrono>
@@ -62,6 +63,11 @@ public:
 
     // An a(so) list (children, matches) as references.
     static QList<Reference> references(const QDBusMessage& reply);
+    // The first value of a reply as text (a plain string or a property's variant); empty
+    // when there was no reply.
+    static QString text(const std::optional<QDBusMessage>& reply);
+    // An a{ss} reply (document or object attributes).
+    static QMap<QString, QString> stringMap(const std::optional<QDBusMessage>& reply);
     static inline const QString accessibleInterface = QStringLiteral("org.a11y.atspi.Accessible");
     static inline const QString rootPath = QStringLiteral("/org/a11y/atspi/accessible/root");
 

@@ -1,5 +1,6 @@
 #include "platform/linux/AtspiControls.h"
 
+#include "model/BrowserAddress.h"
 #include "platform/linux/AtspiAccessibility.h"
 
 #include <QDBusVariant>
@@ -8,14 +9,6 @@
 namespace {
 
 const QString kAccessible = AtspiBus::accessibleInterface;
-
-QString textOf(const std::optional<QDBusMessage>& reply) {
-    if (!reply || reply->arguments().isEmpty())
-        return {};
-    const QVariant value = reply->arguments().constFirst();
-    return value.canConvert<QDBusVariant>() ? value.value<QDBusVariant>().variant().toString()
-                                            : value.toString();
-}
 
 } // namespace
 
@@ -26,18 +19,24 @@ struct AtspiControls::Visit {
     QString role; // in the accessibility vocabulary
     QString label;
     std::optional<TextNode> text;
+    uint rawRole = 0;
 };
 
 AtspiControls::AtspiControls(AtspiBus& bus)
     : m_bus(bus) {}
 
 QList<AtspiControls::Visit> AtspiControls::walk(qint64 pid, const Budget& budget, bool* found) {
-    QList<Visit> visited;
     const std::optional<QString> service = m_bus.applicationOf(pid);
     *found = service.has_value();
     if (!service)
-        return visited;
-    QList<Visit> level{Visit{{*service, AtspiBus::rootPath}, {}, {}, {}, {}}};
+        return {};
+    return walkFrom({*service, AtspiBus::rootPath}, budget);
+}
+
+QList<AtspiControls::Visit> AtspiControls::walkFrom(const AtspiBus::Reference& root,
+                                                    const Budget& budget) {
+    QList<Visit> visited;
+    QList<Visit> level{Visit{root, {}, {}, {}, {}, 0}};
     int elements = 0;
     int labels = 0;
     for (int depth = 0; depth <= budget.depth && !level.isEmpty(); ++depth) {
@@ -70,6 +69,8 @@ QList<AtspiControls::Visit> AtspiControls::walk(qint64 pid, const Budget& budget
             if (state && depth > 0 &&
                 !AtspiAccessibility::has(states, AtspiAccessibility::kStateVisible))
                 continue;
+            visit.rawRole =
+                role && !role->arguments().isEmpty() ? role->arguments().constFirst().toUInt() : 0;
             visit.role =
                 role && !role->arguments().isEmpty()
                     ? AtspiAccessibility::roleName(role->arguments().constFirst().toUInt(), states)
@@ -79,6 +80,15 @@ QList<AtspiControls::Visit> AtspiControls::walk(qint64 pid, const Budget& budget
                     AtspiBus::property(visit.element, kAccessible, QStringLiteral("Name")));
                 details.append(
                     AtspiBus::property(visit.element, kAccessible, QStringLiteral("Description")));
+                detailOf.append(i);
+            } else if (visit.role == u"AXTextField" || visit.role == u"AXComboBox") {
+                visit.text = TextNode{QString(), false, false};
+                details.append({visit.element.service,
+                                visit.element.path,
+                                QStringLiteral("org.a11y.atspi.Text"),
+                                QStringLiteral("GetText"),
+                                {0, -1}});
+                details.append(AtspiBus::Call{}); // keeps two replies per element
                 detailOf.append(i);
             } else if (visit.role == u"AXTextArea") {
                 const bool editable =
@@ -100,7 +110,8 @@ QList<AtspiControls::Visit> AtspiControls::walk(qint64 pid, const Budget& budget
                 const QList<AtspiBus::Reference> children =
                     AtspiBus::references(*replies[3 * i + 2]);
                 for (qsizetype c = 0; c < children.size(); ++c)
-                    next.append(Visit{children[c], visit.place + QList<int>{int(c)}, {}, {}, {}});
+                    next.append(
+                        Visit{children[c], visit.place + QList<int>{int(c)}, {}, {}, {}, 0});
             }
         }
         QList<AtspiBus::Call> sent;
@@ -113,12 +124,13 @@ QList<AtspiControls::Visit> AtspiControls::walk(qint64 pid, const Budget& budget
         for (qsizetype d = 0; d < detailOf.size(); ++d) {
             Visit& visit = level[detailOf[d]];
             if (visit.role == u"AXButton") {
-                const QString name = textOf(answers[answer++]).trimmed();
-                const QString description = textOf(answers[answer++]).trimmed();
+                const QString name = AtspiBus::text(answers[answer++]).trimmed();
+                const QString description = AtspiBus::text(answers[answer++]).trimmed();
                 visit.label = !name.isEmpty() ? name : description;
                 labels += visit.label.isEmpty() ? 0 : 1;
             } else {
-                visit.text->value = textOf(answers[answer++]).trimmed().left(budget.textCharacters);
+                visit.text->value =
+                    AtspiBus::text(answers[answer++]).trimmed().left(budget.textCharacters);
             }
         }
         visited.append(level);
@@ -136,7 +148,7 @@ AtspiControls::Reading AtspiControls::read(qint64 pid, const Budget& budget) {
     for (const Visit& visit : visited) {
         if (!visit.label.isEmpty() && reading.labels.size() < budget.labels)
             reading.labels.append(visit.label);
-        if (visit.text && !visit.text->value.isEmpty())
+        if (visit.text && !visit.text->value.isEmpty() && visit.role == u"AXTextArea")
             reading.fields.append(*visit.text);
     }
     return reading;
@@ -150,4 +162,62 @@ QList<AtspiControls::Button> AtspiControls::buttons(qint64 pid, const Budget& bu
             list.append(Button{visit.element, visit.label});
     }
     return list;
+}
+
+std::optional<AtspiControls::Tab> AtspiControls::activeTab(qint64 pid) {
+    const std::optional<QString> service = m_bus.applicationOf(pid);
+    if (!service)
+        return std::nullopt;
+    // The focused window, else the first.
+    const std::optional<QDBusMessage> children =
+        m_bus.call({*service, AtspiBus::rootPath, kAccessible, QStringLiteral("GetChildren")});
+    const QList<AtspiBus::Reference> windows =
+        children ? AtspiBus::references(*children) : QList<AtspiBus::Reference>();
+    if (windows.isEmpty())
+        return std::nullopt;
+    QList<AtspiBus::Call> states;
+    for (const AtspiBus::Reference& window : windows)
+        states.append({window.service, window.path, kAccessible, QStringLiteral("GetState")});
+    const QList<std::optional<QDBusMessage>> replies = m_bus.callAll(states);
+    AtspiBus::Reference window = windows.constFirst();
+    for (qsizetype i = 0; i < windows.size(); ++i) {
+        if (replies[i] && AtspiAccessibility::has(AtspiAccessibility::states(*replies[i]),
+                                                  AtspiAccessibility::kStateActive)) {
+            window = windows[i];
+            break;
+        }
+    }
+    const QString title =
+        AtspiBus::text(m_bus.call(AtspiBus::property(window, kAccessible, QStringLiteral("Name"))));
+    Budget budget;
+    budget.depth = kAddressDepth;
+    budget.elements = kAddressElements;
+    const QList<Visit> visited = walkFrom(window, budget);
+    // The page's own address: the first visible document that names one decides (Chromium
+    // calls it "URI", Firefox "DocURL"); else the address bar's text.
+    for (const Visit& visit : visited) {
+        if (visit.rawRole != kRoleDocumentWeb)
+            continue;
+        const QMap<QString, QString> attributes =
+            AtspiBus::stringMap(m_bus.call({visit.element.service,
+                                            visit.element.path,
+                                            QStringLiteral("org.a11y.atspi.Document"),
+                                            QStringLiteral("GetAttributes"),
+                                            {}}));
+        const QString address =
+            attributes.value(QStringLiteral("URI"), attributes.value(QStringLiteral("DocURL")));
+        if (address.isEmpty())
+            continue;
+        if (const std::optional<QString> url = BrowserAddress::normalized(address))
+            return Tab{*url, title.isEmpty() ? std::nullopt : std::optional(title)};
+        return std::nullopt; // the browser's own page in front
+    }
+    for (const Visit& visit : visited) {
+        if (!visit.text || (visit.role != u"AXTextField" && visit.role != u"AXComboBox") ||
+            !BrowserAddress::looksLikeAddress(visit.text->value))
+            continue;
+        if (const std::optional<QString> url = BrowserAddress::normalized(visit.text->value))
+            return Tab{*url, title.isEmpty() ? std::nullopt : std::optional(title)};
+    }
+    return std::nullopt;
 }

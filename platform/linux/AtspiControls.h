@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QStringList>
+#include <optional>
 
 // What an application's controls say, read over AT-SPI for the chat detector: the labels of
 // its visible buttons (name, then description) and its text areas (value, editable, focused), with
@@ -36,6 +37,15 @@ public:
         QString label; // its name, else its description
     };
 
+    // A browser's visible tab.
+    struct Tab {
+        QString url;
+        std::optional<QString> title; // its window's title
+    };
+    static constexpr int kAddressDepth = 8;
+    static constexpr int kAddressElements = 2000;
+    static constexpr uint kRoleDocumentWeb = 95;
+
     explicit AtspiControls(AtspiBus& bus);
 
     Reading read(qint64 pid) { return read(pid, Budget()); }
@@ -43,10 +53,15 @@ public:
     // The buttons with a non-empty label, in depth-first order.
     QList<Button> buttons(qint64 pid) { return buttons(pid, Budget()); }
     QList<Button> buttons(qint64 pid, const Budget& budget);
+    // The address of the tab in front in a browser's focused window: its document's address
+    // where the browser gives one (Chromium, Firefox), else its address bar's text; searched
+    // at most 8 levels deep. Nothing for the browser's own pages.
+    std::optional<Tab> activeTab(qint64 pid);
 
 private:
     struct Visit;
     QList<Visit> walk(qint64 pid, const Budget& budget, bool* found);
+    QList<Visit> walkFrom(const AtspiBus::Reference& root, const Budget& budget);
 
     AtspiBus& m_bus;
 };

@@ -1,5 +1,6 @@
 // Runs inside scripts/test-env.sh: the real engine with the accessibility switch on, and a
 // Qt Quick chat of ours read and pressed through AT-SPI.
+#include "ChatPageServer.h"
 #include "EngineHarness.h"
 #include "Wait.h"
 #include "platform/linux/A11yBusSwitch.h"
@@ -8,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <csignal>
 
 using namespace EngineHarness;
 
@@ -87,5 +89,81 @@ TEST(ChatEndToEndTest, AnAnswerFinishingElsewhereMakesItsLoopReadyAndAPromptIsAn
     chat.closeWriteChannel();
     other.closeWriteChannel();
     chat.waitForFinished(5000);
+    other.waitForFinished(5000);
+}
+
+TEST(ChatEndToEndTest, ChromiumsStopControlAndItsTabsAddressAreReadThroughAccessibility) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    ASSERT_TRUE(A11yBusSwitch().enable()) << "the desktop's accessibility switch";
+    PageServer server;
+    QTemporaryDir home;
+    QJsonObject defaults = QJsonDocument::fromJson(kLoopsAtOnce).object();
+    defaults.insert(u"settings.axChatBundleIDs"_qs, QJsonArray{u"org.chromium.Chromium"_qs});
+    defaults.insert(u"settings.urlReceipts"_qs, true);
+    Engine engine(home, QJsonDocument(defaults).toJson());
+    ASSERT_TRUE(engine.waitForLog("Tessarine is running")) << engine.log();
+    QProcess other;
+    const QString otherWindow = startWindow(other, u"EndToEndOther"_qs, u"Other"_qs);
+
+    // A real Chromium on the test display, its page's controls exposed to AT-SPI, started as
+    // users are told to: a covered window otherwise stops updating its page and its tree.
+    QProcess chromium;
+    chromium.setProcessChannelMode(QProcess::MergedChannels);
+    chromium.start(u"setsid"_qs,
+                   {u"chromium"_qs, u"--no-sandbox"_qs, u"--disable-gpu"_qs, u"--no-first-run"_qs,
+                    u"--disable-background-networking"_qs, u"--disable-component-update"_qs,
+                    u"--disable-sync"_qs, u"--force-renderer-accessibility"_qs,
+                    u"--disable-backgrounding-occluded-windows"_qs,
+                    u"--user-data-dir="_qs + home.filePath(u"chromium"_qs), server.url()});
+    ASSERT_TRUE(chromium.waitForStarted());
+    ASSERT_TRUE(waitFor([&] { return server.polls > 0; }, 30000))
+        << chromium.readAll().toStdString();
+    QString browserWindow;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            QProcess search;
+            search.start(u"xdotool"_qs,
+                         {u"search"_qs, u"--onlyvisible"_qs, u"--class"_qs, u"chromium"_qs});
+            search.waitForFinished(5000);
+            browserWindow =
+                QString::fromUtf8(search.readAllStandardOutput()).trimmed().section(u'\n', -1);
+            return !browserWindow.isEmpty();
+        },
+        20000));
+
+    // Its tab's address is kept with the loop when the browser comes to the front (again:
+    // it came first before its page had loaded).
+    ASSERT_TRUE(engine.activate(otherWindow, u"EndToEndOther"_qs)) << engine.log();
+    ASSERT_TRUE(engine.activate(browserWindow, u"org.chromium.Chromium"_qs)) << engine.log();
+    const QString address = server.url();
+    ASSERT_TRUE(engine.waitUntil([&] {
+        Database db(home.filePath(u"data/Kestrune/kestrune.db"_qs));
+        db.applyKey(EphemeralKeyProvider::developmentKey());
+        return db.scalarInt(u"SELECT COUNT(*) FROM return_action WHERE payload = '"_qs + address +
+                            u"'"_qs)
+                   .value_or(0) > 0;
+    })) << "the page's own address, scheme and port included: "
+        << engine.log();
+
+    // The page's answer streams and finishes while the user is elsewhere. The page asks this
+    // process for its state, so the waits serve it.
+    const auto signalled = [&](const QString& signal) {
+        QCoreApplication::processEvents();
+        return engine.detectorSignals().contains(signal);
+    };
+    ASSERT_TRUE(engine.activate(otherWindow, u"EndToEndOther"_qs)) << engine.log();
+    server.state = "generating";
+    ASSERT_TRUE(engine.waitUntil(
+        [&] { return signalled(u"ax_chat pending ai_chat_generating"_qs); }, 15000))
+        << engine.log();
+    server.state = "idle";
+    ASSERT_TRUE(engine.waitUntil(
+        [&] { return signalled(u"ax_chat ready ai_chat_response_complete"_qs); }, 15000))
+        << engine.log();
+
+    EXPECT_TRUE(engine.stop()) << engine.log();
+    ::kill(-static_cast<pid_t>(chromium.processId()), SIGKILL);
+    chromium.waitForFinished(5000);
+    other.closeWriteChannel();
     other.waitForFinished(5000);
 }
