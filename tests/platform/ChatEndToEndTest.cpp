@@ -85,6 +85,20 @@ TEST(ChatEndToEndTest, AnAnswerFinishingElsewhereMakesItsLoopReadyAndAPromptIsAn
         << engine.log();
     EXPECT_FALSE(pressed.contains("Always allow")) << "never the escalating approval";
 
+    // A chat that stops answering stalls nothing: its reading runs out and the chat is left
+    // alone, focus goes on being followed and the command line is answered.
+    ::kill(static_cast<pid_t>(chat.processId()), SIGSTOP);
+    ASSERT_TRUE(engine.activate(otherWindow, u"EndToEndOther"_qs)) << engine.log();
+    ASSERT_TRUE(engine.activate(chatWindow, u"tessarine-test-chat"_qs)) << engine.log();
+    ASSERT_TRUE(engine.activate(otherWindow, u"EndToEndOther"_qs)) << engine.log();
+    EXPECT_TRUE(engine.waitForLog("did not answer within")) << engine.log();
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(engine.activate(chatWindow, u"tessarine-test-chat"_qs)) << engine.log();
+        ASSERT_TRUE(engine.activate(otherWindow, u"EndToEndOther"_qs)) << engine.log();
+    }
+    EXPECT_EQ(runClient(engine.environment(), {u"loops"_qs}, &said), 0) << said.toStdString();
+    ::kill(static_cast<pid_t>(chat.processId()), SIGCONT);
+
     EXPECT_TRUE(engine.stop()) << engine.log();
     chat.closeWriteChannel();
     other.closeWriteChannel();
