@@ -58,6 +58,13 @@ QList<AtspiControls::Visit> AtspiControls::walkFrom(const AtspiBus::Reference& r
         // Second round: what the buttons and text areas say.
         QList<AtspiBus::Call> details;
         QList<qsizetype> detailOf;
+        // Two replies per element read in detail: a text's content, then nothing.
+        const auto askText = [&](const AtspiBus::Reference& element, qsizetype index) {
+            details.append({element.service, element.path, QStringLiteral("org.a11y.atspi.Text"),
+                            QStringLiteral("GetText"), QVariantList{0, -1}});
+            details.append(AtspiBus::Call{});
+            detailOf.append(index);
+        };
         QList<Visit> next;
         for (qsizetype i = 0; i < level.size(); ++i) {
             Visit& visit = level[i];
@@ -83,13 +90,7 @@ QList<AtspiControls::Visit> AtspiControls::walkFrom(const AtspiBus::Reference& r
                 detailOf.append(i);
             } else if (visit.role == u"AXTextField" || visit.role == u"AXComboBox") {
                 visit.text = TextNode{QString(), false, false};
-                details.append({visit.element.service,
-                                visit.element.path,
-                                QStringLiteral("org.a11y.atspi.Text"),
-                                QStringLiteral("GetText"),
-                                {0, -1}});
-                details.append(AtspiBus::Call{}); // keeps two replies per element
-                detailOf.append(i);
+                askText(visit.element, i);
             } else if (visit.role == u"AXTextArea") {
                 const bool editable =
                     AtspiAccessibility::has(states, AtspiAccessibility::kStateEditable);
@@ -97,13 +98,7 @@ QList<AtspiControls::Visit> AtspiControls::walkFrom(const AtspiBus::Reference& r
                     AtspiAccessibility::has(states, AtspiAccessibility::kStateFocused);
                 if (editable || focused) {
                     visit.text = TextNode{QString(), editable, focused};
-                    details.append({visit.element.service,
-                                    visit.element.path,
-                                    QStringLiteral("org.a11y.atspi.Text"),
-                                    QStringLiteral("GetText"),
-                                    {0, -1}});
-                    details.append(AtspiBus::Call{}); // keeps two replies per element
-                    detailOf.append(i);
+                    askText(visit.element, i);
                 }
             }
             if (depth < budget.depth && replies[3 * i + 2]) {
