@@ -81,7 +81,10 @@ struct Fixture {
                   QStringLiteral("SELECT c.id, EXISTS(SELECT 1 FROM detector_state ds WHERE "
                                  "ds.context_id = c.id) FROM context c JOIN source s ON s.id = "
                                  "c.source_id WHERE c.dismissed_at IS NULL ORDER BY "
-                                 "c.state_changed_at DESC"));
+                                 "c.state_changed_at DESC, c.rowid"));
+        printPlan(db, QStringLiteral("ageingClocks (one of its three)"),
+                  QStringLiteral("SELECT MIN(state_changed_at) FROM context WHERE state = "
+                                 "'waiting' AND dismissed_at IS NULL"));
         printPlan(db, QStringLiteral("openContext(bundleID:titleKey:)"),
                   QStringLiteral("SELECT c.id FROM context c JOIN source s ON s.id = c.source_id "
                                  "WHERE s.bundle_id = 'x' AND c.title_key = 'y' AND "

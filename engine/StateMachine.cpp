@@ -36,26 +36,33 @@ void StateMachine::ingest(const FocusEvent& event) {
         (event.windowTitle && rules.excludesWindowTitle(*event.windowTitle)))
         return; // never handled, recorded or timed
 
+    // The event's transitions and its event row go to disk as one commit. The event ends
+    // at a failing step; what was written before it stays (each write is its own savepoint).
     try {
-        switch (event.kind) {
-        case FocusEvent::Kind::FocusGained:
-            handleFocusGained(event);
-            break;
-        case FocusEvent::Kind::FocusLost:
-            handleFocusLost(event);
-            break;
-        case FocusEvent::Kind::AppTerminated:
-            handleTerminated(event);
-            break;
-        case FocusEvent::Kind::WindowTitleChanged:
-            handleTitleChanged(event);
-            break;
-        case FocusEvent::Kind::AppLaunched:
-            break;
-        }
-        m_store.record(event);
+        m_store.inOneCommit([&] {
+            try {
+                switch (event.kind) {
+                case FocusEvent::Kind::FocusGained:
+                    handleFocusGained(event);
+                    break;
+                case FocusEvent::Kind::FocusLost:
+                    handleFocusLost(event);
+                    break;
+                case FocusEvent::Kind::AppTerminated:
+                    handleTerminated(event);
+                    break;
+                case FocusEvent::Kind::WindowTitleChanged:
+                    handleTitleChanged(event);
+                    break;
+                case FocusEvent::Kind::AppLaunched:
+                    break;
+                }
+                m_store.record(event);
+            } catch (const std::exception&) {
+            }
+        });
     } catch (const std::exception&) {
-        // The event ends at the failing step; what was written stays.
+        // The commit itself failed (a full disk, a lost file): the event is not stored.
     }
     rearmTimer(event.occurredAt);
 }

@@ -62,6 +62,15 @@ ContextStore::ContextStore(const QString& databasePath, DatabaseKeyProviding& ke
         openAndMigrate(databasePath, key, m_db, m_migratedAtOpen, stage);
     }
     m_cachedRules = loadPrivacyRules();
+    // Replaces SQLite's automatic checkpoint, which ran inside a commit.
+    m_checkpointer = std::make_unique<WalCheckpointer>(databasePath, key);
+    sqlite3_wal_hook(m_db->handle(), &ContextStore::onLogWritten, this);
+}
+
+int ContextStore::onLogWritten(void* store, sqlite3*, const char*, int pages) {
+    if (pages >= kCheckpointPages)
+        static_cast<ContextStore*>(store)->m_checkpointer->request(pages >= 10 * kCheckpointPages);
+    return SQLITE_OK;
 }
 
 ContextStore::~ContextStore() {
@@ -84,6 +93,9 @@ void ContextStore::openAndMigrate(const QString& path, const QByteArray& key,
     stage = OpenStage::Reading;
     // The first statement that reads the file; a wrong key or a foreign file fails here.
     db->execute(QStringLiteral("PRAGMA journal_mode = WAL"));
+    // A commit reaches the log with write() and is synced at checkpoints: a crash of the
+    // process loses nothing; a power cut may lose the last moments, never the file's health.
+    db->execute(QStringLiteral("PRAGMA synchronous = NORMAL"));
     db->execute(QStringLiteral("PRAGMA foreign_keys = ON"));
     // Compiled in; set again so erased rows are zeroed whatever the build's default.
     db->execute(QStringLiteral("PRAGMA secure_delete = ON"));

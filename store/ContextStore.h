@@ -1,14 +1,15 @@
 #pragma once
 
+#include "model/ContextRecord.h"
 #include "model/ContextState.h"
 #include "model/FocusEvent.h"
-#include "model/Time.h"
-#include "model/ContextRecord.h"
-#include "store/Database.h"
 #include "model/GroupedLoops.h"
+#include "model/ReturnActionKind.h"
+#include "model/Time.h"
+#include "store/Database.h"
 #include "store/LoopObservation.h"
 #include "store/PrivacyRules.h"
-#include "model/ReturnActionKind.h"
+#include "store/WalCheckpointer.h"
 
 #include <QList>
 #include <QSet>
@@ -58,6 +59,8 @@ public:
     QStringList migrationsAppliedAtOpen() const { return m_migratedAtOpen; }
     // Row counts of the ten data tables, in a fixed order.
     std::vector<std::pair<QString, qint64>> tableCounts();
+    // Checkpoints of the write-ahead log that ran to the end, on the checkpointer's thread.
+    int completedCheckpoints() const { return m_checkpointer->completed(); }
     // The newest focus events as (application, event type), newest first.
     QList<EventSummary> recentEventSummaries(int limit);
 
@@ -67,6 +70,31 @@ public:
     void reloadPrivacyRules();
 
     // --- loops and what happened to them -------------------------------------------------
+    // Runs the body's writes as one commit (one sync to disk): each write inside is a
+    // savepoint, so a failing one is undone alone and those before it are committed; the
+    // observers hear of the whole once. Reads inside see the writes before them. An
+    // exception leaving the body rolls everything back and is rethrown.
+    template <typename Body> void inOneCommit(Body&& body) {
+        std::lock_guard lock(m_dbMutex);
+        if (m_oneCommitDepth > 0) {
+            body();
+            return;
+        }
+        m_db->takeChangedTables();
+        Transaction transaction(*m_db, Transaction::Kind::Write);
+        ++m_oneCommitDepth;
+        try {
+            body();
+        } catch (...) {
+            --m_oneCommitDepth;
+            throw;
+        }
+        --m_oneCommitDepth;
+        if (!m_db->inTransaction())
+            return; // a full disk or an I/O error ended it; what it held is gone
+        transaction.commit();
+        afterCommit();
+    }
     // A new active loop; nothing (and no id) for an excluded application or label.
     std::optional<QString> createContext(const QString& bundleID,
                                          const std::optional<QString>& label,
@@ -177,6 +205,8 @@ private:
 
     template <typename Body> auto read(Body&& body) {
         std::lock_guard lock(m_dbMutex);
+        if (m_oneCommitDepth > 0) // inside inOneCommit: its transaction, its own writes seen
+            return body(*m_db);
         Transaction transaction(*m_db, Transaction::Kind::Read);
         if constexpr (std::is_void_v<std::invoke_result_t<Body, Database&>>) {
             body(*m_db);
@@ -190,6 +220,19 @@ private:
 
     template <typename Body> auto write(Body&& body) {
         std::lock_guard lock(m_dbMutex);
+        if (m_oneCommitDepth > 0) {
+            // Inside inOneCommit: a failing step is undone alone; the steps before it stay.
+            Savepoint step(*m_db);
+            if constexpr (std::is_void_v<std::invoke_result_t<Body, Database&>>) {
+                body(*m_db);
+                step.release();
+                return;
+            } else {
+                auto result = body(*m_db);
+                step.release();
+                return result;
+            }
+        }
         m_db->takeChangedTables();
         Transaction transaction(*m_db, Transaction::Kind::Write);
         if constexpr (std::is_void_v<std::invoke_result_t<Body, Database&>>) {
@@ -209,6 +252,10 @@ private:
     // Folds the log into the main file and empties it, so erased rows leave the disk.
     void checkpointErasedPages();
     void checkpoint(); // connection locked
+    // After each commit: a log this long (in pages) is handed to the checkpointer; one
+    // ten times as long is folded back at once.
+    static constexpr int kCheckpointPages = 1000;
+    static int onLogWritten(void* store, sqlite3* db, const char* name, int pages);
     // Fetches the open loops and posts them to the live observations (connection locked).
     void deliverToObservers(const std::vector<std::shared_ptr<LoopObservationState>>& targets);
 
@@ -223,7 +270,10 @@ private:
     QString m_databasePath;
     QStringList m_migratedAtOpen;
     std::unique_ptr<Database> m_db;
-    std::mutex m_dbMutex;
+    std::unique_ptr<WalCheckpointer> m_checkpointer; // before m_db goes: declared after it
+    // Recursive: the writes inside inOneCommit take it again.
+    std::recursive_mutex m_dbMutex;
+    int m_oneCommitDepth = 0;         // guarded by m_dbMutex
     bool m_checkpointPending = false; // an erase's checkpoint was blocked by a reader
     PrivacyRules m_cachedRules;
     mutable std::mutex m_rulesMutex;

@@ -19,7 +19,8 @@ const QString kLoopColumns = QStringLiteral(
     "FROM context c JOIN source s ON s.id = c.source_id ");
 
 const QString kOpenContextsSQL =
-    kLoopColumns + QStringLiteral("WHERE c.dismissed_at IS NULL ORDER BY c.state_changed_at DESC");
+    kLoopColumns +
+    QStringLiteral("WHERE c.dismissed_at IS NULL ORDER BY c.state_changed_at DESC, c.rowid");
 
 std::optional<TimePoint> optionalTime(const Statement& row, int column) {
     if (const auto millis = row.int64(column))
@@ -128,12 +129,21 @@ GroupedLoops ContextStore::openLoopsGroupedByState(TimePoint asOf) {
 
 AgeingClocks ContextStore::ageingClocks() {
     return read([](Database& db) {
+        // One seek per state in the open-loop index, however many loops are open.
         Statement statement(
-            db, QStringLiteral("SELECT MIN(CASE WHEN state IN ('backgrounded', 'ready') THEN "
-                               "state_changed_at END), MIN(CASE WHEN state = 'waiting' THEN "
-                               "state_changed_at END) FROM context WHERE dismissed_at IS NULL"));
+            db, QStringLiteral("SELECT (SELECT MIN(state_changed_at) FROM context WHERE state = "
+                               "'backgrounded' AND dismissed_at IS NULL),\n"
+                               "       (SELECT MIN(state_changed_at) FROM context WHERE state = "
+                               "'ready' AND dismissed_at IS NULL),\n"
+                               "       (SELECT MIN(state_changed_at) FROM context WHERE state = "
+                               "'waiting' AND dismissed_at IS NULL)"));
         statement.step();
-        return AgeingClocks{optionalTime(statement, 0), optionalTime(statement, 1)};
+        const std::optional<TimePoint> backgrounded = optionalTime(statement, 0);
+        const std::optional<TimePoint> ready = optionalTime(statement, 1);
+        std::optional<TimePoint> older = backgrounded ? backgrounded : ready;
+        if (backgrounded && ready)
+            older = std::min(*backgrounded, *ready);
+        return AgeingClocks{older, optionalTime(statement, 2)};
     });
 }
 

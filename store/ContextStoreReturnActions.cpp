@@ -1,7 +1,7 @@
 // Return actions: cleaned, merged, ranked by provenance and kept to the best three.
+#include "model/ReturnActionSanitizer.h"
 #include "store/ContextStore.h"
 #include "store/StoreIds.h"
-#include "model/ReturnActionSanitizer.h"
 
 namespace {
 

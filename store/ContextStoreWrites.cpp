@@ -1,9 +1,9 @@
 // Writing applications, loops, events, detector states, documents and corrections.
 #include "model/Graphemes.h"
+#include "model/ReturnActionSanitizer.h"
 #include "store/ContextStore.h"
 #include "store/StoreError.h"
 #include "store/StoreIds.h"
-#include "model/ReturnActionSanitizer.h"
 
 #include <sqlcipher.h>
 
@@ -34,19 +34,29 @@ std::optional<QString> ContextStore::openLoopApplication(Database& db, const QSt
 QString ContextStore::upsertSource(Database& db, const QString& bundleID,
                                    const std::optional<QString>& displayName, TimePoint at) {
     const qint64 millis = toMillis(at);
-    db.execute(QStringLiteral(
-                   "INSERT INTO source (id, bundle_id, display_name, detector_kind, is_excluded, "
-                   "first_seen_at, last_seen_at)\n"
-                   "VALUES (?, ?, ?, NULL, 0, ?, ?)\n"
-                   "ON CONFLICT(bundle_id) DO UPDATE SET\n"
-                   "    last_seen_at = excluded.last_seen_at,\n"
-                   "    display_name = COALESCE(excluded.display_name, source.display_name)"),
-               newID(), bundleID, displayName, millis, millis);
-    Statement select(db, QStringLiteral("SELECT id FROM source WHERE bundle_id = ?"));
-    select.bindAll(bundleID);
-    if (!select.step() || select.isNull(0))
-        throw StoreError(SQLITE_ERROR, QStringLiteral("source upsert failed for ") + bundleID);
-    return *select.text(0);
+    Statement find(db, QStringLiteral("SELECT id, display_name FROM source WHERE bundle_id = ?"));
+    find.bindAll(bundleID);
+    if (find.step() && !find.isNull(0)) {
+        const QString id = *find.text(0);
+        const std::optional<QString> storedName = find.text(1);
+        find.reset();
+        {
+            // Seen again: nothing the loop lists show changes, so observers are not woken.
+            Database::UnnotedChanges unnoted(db);
+            db.execute(QStringLiteral("UPDATE source SET last_seen_at = ? WHERE id = ?"), millis,
+                       id);
+        }
+        if (displayName && displayName != storedName)
+            db.execute(QStringLiteral("UPDATE source SET display_name = ? WHERE id = ?"),
+                       *displayName, id);
+        return id;
+    }
+    const QString id = newID();
+    db.execute(QStringLiteral("INSERT INTO source (id, bundle_id, display_name, detector_kind, "
+                              "is_excluded, first_seen_at, last_seen_at)\n"
+                              "VALUES (?, ?, ?, NULL, 0, ?, ?)"),
+               id, bundleID, displayName, millis, millis);
+    return id;
 }
 
 std::optional<QString>

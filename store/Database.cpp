@@ -136,6 +136,8 @@ Database::Database(const QString& path)
 
 void Database::onRowChange(void* self, int, const char*, const char* table, long long) {
     auto* database = static_cast<Database*>(self);
+    if (database->m_unnoted > 0)
+        return;
     const QString name = QString::fromUtf8(table);
     if (!database->m_changedTables.contains(name))
         database->m_changedTables.insert(name);
@@ -187,6 +189,25 @@ Transaction::Transaction(Database& database, Kind kind)
 Transaction::~Transaction() {
     if (m_open && m_database.inTransaction())
         sqlite3_exec(m_database.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+Savepoint::Savepoint(Database& database)
+    : m_database(database) {
+    m_database.execute(QStringLiteral("SAVEPOINT write_step"));
+    m_open = true;
+}
+
+Savepoint::~Savepoint() {
+    // Some failures (a full disk, I/O errors) end the whole transaction: nothing to undo then.
+    if (m_open && m_database.inTransaction()) {
+        sqlite3_exec(m_database.handle(), "ROLLBACK TO write_step", nullptr, nullptr, nullptr);
+        sqlite3_exec(m_database.handle(), "RELEASE write_step", nullptr, nullptr, nullptr);
+    }
+}
+
+void Savepoint::release() {
+    m_database.execute(QStringLiteral("RELEASE write_step"));
+    m_open = false;
 }
 
 void Transaction::commit() {

@@ -97,6 +97,21 @@ public:
     // (Deletes that SQLite performs as a whole-table truncation are not seen; with foreign
     // keys on, the loop tables are never truncated that way.)
     QSet<QString> takeChangedTables();
+    // While one is alive, changed rows are not noted (a write that cannot change what the
+    // observers see, such as an application's last-seen time).
+    class UnnotedChanges {
+    public:
+        explicit UnnotedChanges(Database& database)
+            : m_database(database) {
+            ++m_database.m_unnoted;
+        }
+        ~UnnotedChanges() { --m_database.m_unnoted; }
+        UnnotedChanges(const UnnotedChanges&) = delete;
+        UnnotedChanges& operator=(const UnnotedChanges&) = delete;
+
+    private:
+        Database& m_database;
+    };
     bool inTransaction() const;
 
     [[noreturn]] void throwLastError() const;
@@ -111,6 +126,23 @@ private:
     QString m_path;
     sqlite3* m_db = nullptr;
     QSet<QString> m_changedTables;
+    int m_unnoted = 0;
+};
+
+// A savepoint inside an open transaction: what ran since it is undone alone unless release()
+// succeeded, also when an exception unwinds; the transaction goes on.
+class Savepoint {
+public:
+    explicit Savepoint(Database& database);
+    ~Savepoint();
+    Savepoint(const Savepoint&) = delete;
+    Savepoint& operator=(const Savepoint&) = delete;
+
+    void release();
+
+private:
+    Database& m_database;
+    bool m_open = false;
 };
 
 // BEGIN on construction; rolls back unless commit() succeeded, also when an exception unwinds.

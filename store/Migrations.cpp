@@ -132,6 +132,13 @@ const std::vector<Migration>& migrations() {
                         {"ALTER TABLE context ADD COLUMN detector_kind TEXT",
                          "ALTER TABLE context ADD COLUMN is_session INTEGER NOT NULL DEFAULT 0"});
          }},
+        // The open loops alone, by state and age: the live list and the ageing clocks read
+        // only these, however many dismissed loops are kept.
+        {QStringLiteral("v10"),
+         [](Database& db) {
+             executeAll(db, {"CREATE INDEX context_open ON context (state, state_changed_at) "
+                             "WHERE dismissed_at IS NULL"});
+         }},
     };
     return list;
 }

@@ -231,11 +231,9 @@ TEST_F(AppModelTest, SettingsDataIsReloadedAndAPermissionChangeIsAudited) {
         [](const PrivacyRuleRecord& rule) { return rule.matcher == u"org.example.Vault"_qs; }));
     EXPECT_EQ(data.retentionDays, 7);
     const auto audited = [&](const char* action) {
-        return std::count_if(model->settingsData().auditEntries.begin(),
-                             model->settingsData().auditEntries.end(),
-                             [&](const AuditEntry& entry) {
-                                 return entry.action == QLatin1String(action);
-                             });
+        return std::count_if(
+            model->settingsData().auditEntries.begin(), model->settingsData().auditEntries.end(),
+            [&](const AuditEntry& entry) { return entry.action == QLatin1String(action); });
     };
     EXPECT_EQ(audited("accessibility_granted"), 0) << "as it was at launch: nothing changed";
 
@@ -290,4 +288,34 @@ TEST_F(AppModelTest, TheAccessibilityPermissionAsksInOurDialogAndIsHeardOnlyWhen
     // No one answering counts as off.
     accessibilitySwitch.set(std::nullopt);
     EXPECT_FALSE(permissions.grant());
+}
+
+TEST_F(AppModelTest, APromptIsAnsweredWithTheChatsOwnButtonAndStaysWhenThatFails) {
+    auto model = makeModel();
+    UserCommands commands(*model, [this] { return clock; });
+    const QString id = model->store()
+                           ->createContext(u"com.openai.chat"_qs, u"Trip plan"_qs, std::nullopt,
+                                           false, std::nullopt, clock)
+                           .value();
+    QList<std::pair<AppModel::Response, QString>> answered;
+    bool pressed = true;
+    model->setRemoteResponder([&](AppModel::Response response, const QString& bundleID) {
+        answered.append({response, bundleID});
+        return pressed;
+    });
+    model->setPendingApproval(id, true);
+
+    EXPECT_EQ(commands.respond(id.left(8), false), QString());
+    ASSERT_EQ(answered.size(), 1);
+    EXPECT_EQ(answered[0].first, AppModel::Response::Deny);
+    EXPECT_EQ(answered[0].second, u"com.openai.chat"_qs);
+    EXPECT_FALSE(model->hasPendingApproval(id)) << "answered";
+
+    // The chat's button could not be pressed and the application cannot be brought back:
+    // the user is told, and the prompt is still waiting.
+    model->setPendingApproval(id, true);
+    pressed = false;
+    EXPECT_FALSE(commands.respond(id, true).isEmpty());
+    EXPECT_EQ(answered.size(), 2);
+    EXPECT_TRUE(model->hasPendingApproval(id));
 }

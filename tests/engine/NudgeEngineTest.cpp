@@ -1,6 +1,6 @@
 #include "engine/NudgeEngine.h"
-#include "platform/fake/MemoryUserDefaults.h"
 #include "model/RelativeTime.h"
+#include "platform/fake/MemoryUserDefaults.h"
 
 #include <QStringList>
 #include <gtest/gtest.h>

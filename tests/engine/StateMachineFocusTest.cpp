@@ -288,3 +288,29 @@ TEST_F(ImmediateLoopsTest, LaunchReconciliationRepairsStatesFromThePreviousRun) 
     EXPECT_EQ(stored(mailLoop), reason("backgrounded", StateReason::reconciledOnLaunch));
     EXPECT_TRUE(observer->transitions.isEmpty());
 }
+
+TEST_F(ImmediateLoopsTest, AStepThatFailsIsUndoneAloneAndTheStepsBeforeItAreKept) {
+    gained(chat, 0, u"Claude"_qs);
+    const QString id = onlyLoop(chat).id;
+    // The event row cannot be written: the transition of the same event still commits.
+    raw()->execute(u"CREATE TRIGGER refuse BEFORE INSERT ON event BEGIN SELECT RAISE(ABORT, "
+                   "'the disk is full'); END"_qs);
+    lost(chat, 10);
+    EXPECT_EQ(stored(id), reason("backgrounded", StateReason::focusLost));
+    EXPECT_EQ(count(u"SELECT COUNT(*) FROM event"_qs), 1) << "only the first event";
+    raw()->execute(u"DROP TRIGGER refuse"_qs);
+
+    // The relabel fails after the transition: the transition stays, the event ends there.
+    raw()->execute(u"CREATE TRIGGER refuse BEFORE UPDATE OF label ON context BEGIN SELECT "
+                   "RAISE(ABORT, 'refused'); END"_qs);
+    gained(chat, 20, u"● Claude"_qs);
+    EXPECT_EQ(stored(id), reason("active", StateReason::focusGained));
+    EXPECT_EQ(store->context(id)->label, u"Claude"_qs);
+    EXPECT_EQ(count(u"SELECT COUNT(*) FROM event"_qs), 1) << "the event ended at the failing step";
+    raw()->execute(u"DROP TRIGGER refuse"_qs);
+
+    lost(chat, 30);
+    gained(mail, 31, u"Inbox"_qs);
+    EXPECT_EQ(stored(id), reason("backgrounded", StateReason::focusLost));
+    EXPECT_EQ(count(u"SELECT COUNT(*) FROM event"_qs), 3) << "healthy again";
+}

@@ -1,7 +1,9 @@
+#include "Wait.h"
 #include "model/StateReason.h"
 #include "store/StoreError.h"
 #include "store/StoreFixture.h"
 
+#include <QFileInfo>
 #include <QStringList>
 
 namespace {
@@ -297,4 +299,22 @@ TEST_F(ContextWritesTest, CorrectionsAreLoggedAndFailuresLeaveNoPartialChange) {
     EXPECT_THROW(store->attachDocumentRef(id, u"file"_qs, u"/tmp/x"_qs, std::nullopt, at(3)),
                  StoreError);
     EXPECT_EQ(rows("document_ref"), 0);
+}
+
+TEST_F(ContextWritesTest, TheLogIsFoldedBackOnItsOwnThreadOnceTheWritesPause) {
+    // A burst of events leaves more than a thousand pages in the log; no commit folds them.
+    const auto logSize = [&] { return QFileInfo(path + u"-wal"_qs).size(); };
+    for (int i = 0; logSize() < 1100 * 4096 && i < 20000; ++i)
+        store->record(
+            event(FocusEvent::Kind::FocusGained, u"org.example.App%1"_qs.arg(i % 7), i, u"App"_qs));
+    ASSERT_GE(logSize(), 1100 * 4096);
+    EXPECT_EQ(store->completedCheckpoints(), 0) << "not while the writes go on";
+    ASSERT_TRUE(waitFor([&] { return store->completedCheckpoints() > 0; }));
+
+    // The log is written again from its start: a smaller burst does not make it longer.
+    const qint64 folded = logSize();
+    for (int i = 0; i < 100; ++i)
+        store->record(event(FocusEvent::Kind::FocusLost, u"org.example.App1"_qs, 30000 + i));
+    EXPECT_LE(logSize(), folded);
+    EXPECT_EQ(count(u"SELECT COUNT(*) FROM event WHERE type = 'focus_lost'"_qs), 100);
 }
