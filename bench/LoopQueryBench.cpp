@@ -85,6 +85,11 @@ struct Fixture {
         printPlan(db, QStringLiteral("ageingClocks (one of its three)"),
                   QStringLiteral("SELECT MIN(state_changed_at) FROM context WHERE state = "
                                  "'waiting' AND dismissed_at IS NULL"));
+        printPlan(
+            db, QStringLiteral("activeContext"),
+            QStringLiteral("SELECT c.id FROM context c JOIN source s ON s.id = c.source_id "
+                           "WHERE s.bundle_id = 'x' AND c.state = 'active' AND "
+                           "c.dismissed_at IS NULL ORDER BY c.state_changed_at DESC LIMIT 1"));
         printPlan(db, QStringLiteral("openContext(bundleID:titleKey:)"),
                   QStringLiteral("SELECT c.id FROM context c JOIN source s ON s.id = c.source_id "
                                  "WHERE s.bundle_id = 'x' AND c.title_key = 'y' AND "
@@ -130,7 +135,7 @@ void BM_ReferenceOpenLoopStatementOnly(benchmark::State& state) {
                     "c.detector_kind, EXISTS(SELECT 1 FROM detector_state ds WHERE "
                     "ds.context_id = c.id) AS has_evidence FROM context c JOIN source s ON s.id "
                     "= c.source_id WHERE c.dismissed_at IS NULL ORDER BY c.state_changed_at "
-                    "DESC"));
+                    "DESC, c.rowid"));
         int rows = 0;
         while (statement.step())
             ++rows;
@@ -183,8 +188,8 @@ void BM_RecordEvent(benchmark::State& state) {
 }
 BENCHMARK(BM_RecordEvent)->Unit(benchmark::kMicrosecond);
 
-// The same write as the application does it: the live loop list is re-read after the
-// commit and grouped on delivery.
+// The same write with the live loop list observed: a focus event changes only its
+// application's last-seen time, which wakes no observer.
 void BM_RecordEventWhileObserved(benchmark::State& state) {
     int deliveries = 0;
     LoopObservation observation =
@@ -197,5 +202,23 @@ void BM_RecordEventWhileObserved(benchmark::State& state) {
     state.counters["deliveries"] = deliveries;
 }
 BENCHMARK(BM_RecordEventWhileObserved)->Unit(benchmark::kMillisecond);
+
+// A write that changes the list (a loop's state), observed: commit, re-read, delivery and
+// grouping, each time.
+void BM_TransitionWhileObserved(benchmark::State& state) {
+    int deliveries = 0;
+    LoopObservation observation =
+        fixture().store->observeOpenLoops([&](const GroupedLoops&) { ++deliveries; });
+    int i = 0;
+    for (auto _ : state) {
+        ++i;
+        fixture().store->transitionContext(
+            loopID(i % kOpenLoops), i % 2 ? ContextState::Waiting : ContextState::Backgrounded,
+            QStringLiteral("focus_lost"), fromMillis(kBase + 10'000'000 + i));
+        QCoreApplication::processEvents();
+    }
+    state.counters["deliveries"] = deliveries;
+}
+BENCHMARK(BM_TransitionWhileObserved)->Unit(benchmark::kMillisecond);
 
 } // namespace

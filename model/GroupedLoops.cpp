@@ -22,12 +22,13 @@ TimePoint backgroundedOrChanged(const ContextRecord& record) {
 
 } // namespace
 
-GroupedLoops GroupedLoops::group(const QList<ContextRecord>& records, TimePoint asOf) {
+GroupedLoops GroupedLoops::group(QList<ContextRecord> records, TimePoint asOf) {
     QSet<QString> seen;
+    seen.reserve(records.size());
     QList<ContextRecord> working;
     QList<ContextRecord> stale;
     GroupedLoops grouped;
-    for (const ContextRecord& record : records) {
+    for (ContextRecord& record : records) {
         if (seen.contains(record.id))
             continue;
         seen.insert(record.id);
@@ -36,13 +37,13 @@ GroupedLoops GroupedLoops::group(const QList<ContextRecord>& records, TimePoint 
         switch (record.state) {
         case ContextState::Backgrounded:
         case ContextState::Waiting:
-            working.append(record);
+            working.append(std::move(record));
             break;
         case ContextState::Stale:
-            stale.append(record);
+            stale.append(std::move(record));
             break;
         case ContextState::Ready:
-            grouped.ready.append(record);
+            grouped.ready.append(std::move(record));
             break;
         case ContextState::Active:
             break;
@@ -52,10 +53,11 @@ GroupedLoops GroupedLoops::group(const QList<ContextRecord>& records, TimePoint 
     sortLatestFirst(grouped.ready, [](const ContextRecord& record) {
         return record.readyAt.value_or(record.stateChangedAt);
     });
-    for (const ContextRecord& record : working)
-        (isWorthSurfacing(record) ? grouped.backgrounded : grouped.alsoOpen).append(record);
-    for (const ContextRecord& record : stale)
-        (isWorthSurfacing(record) ? grouped.stale : grouped.alsoOpen).append(record);
+    for (ContextRecord& record : working)
+        (isWorthSurfacing(record) ? grouped.backgrounded : grouped.alsoOpen)
+            .append(std::move(record));
+    for (ContextRecord& record : stale)
+        (isWorthSurfacing(record) ? grouped.stale : grouped.alsoOpen).append(std::move(record));
     sortLatestFirst(grouped.backgrounded, backgroundedOrChanged);
     sortLatestFirst(grouped.stale,
                     [](const ContextRecord& record) { return record.stateChangedAt; });

@@ -15,5 +15,5 @@ struct GroupedLoops {
     qsizetype openCount() const { return ready.size() + backgrounded.size() + stale.size(); }
 
     // Sorts a list of open loops (newest change first) into the four groups as of a time.
-    static GroupedLoops group(const QList<ContextRecord>& records, TimePoint asOf);
+    static GroupedLoops group(QList<ContextRecord> records, TimePoint asOf);
 };

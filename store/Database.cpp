@@ -120,7 +120,10 @@ std::optional<QString> Statement::text(int column) const {
 
 Database::Database(const QString& path)
     : m_path(path) {
-    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
+    // No mutex of SQLite's own: a connection is used by one thread at a time (the store
+    // serialises its connection with its own lock; the checkpointer's stays on its thread),
+    // and SQLite's would be taken again for every column read.
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     const int rc = sqlite3_open_v2(path.toUtf8().constData(), &m_db, flags, nullptr);
     if (rc != SQLITE_OK) {
         // sqlite3_open_v2 hands back a handle even on failure; it carries the message.
