@@ -36,6 +36,7 @@
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
 #include "store/KeyProviders.h"
+#include "store/Migrations.h"
 #include "ui/DropdownWindow.h"
 #include "ui/IslandView.h"
 #include "ui/IslandWindow.h"
@@ -82,8 +83,20 @@ std::unique_ptr<ContextStore> openStore() {
 
 void logStore(ContextStore& store) {
     qCInfo(lcApp).noquote() << "Context store open at" << store.databasePath();
-    QStringList applied = store.appliedMigrations().values();
-    std::sort(applied.begin(), applied.end());
+    // In the order they apply; an identifier this build does not know goes last.
+    const QSet<QString> ledger = store.appliedMigrations();
+    QStringList applied;
+    for (const QString& identifier : Migrations::identifiers()) {
+        if (ledger.contains(identifier))
+            applied.append(identifier);
+    }
+    QStringList unknown;
+    for (const QString& identifier : ledger) {
+        if (!applied.contains(identifier))
+            unknown.append(identifier);
+    }
+    std::sort(unknown.begin(), unknown.end());
+    applied += unknown;
     const QStringList now = store.migrationsAppliedAtOpen();
     qCInfo(lcApp).noquote() << "Schema migrations applied:" << applied.join(QStringLiteral(", "))
                             << "(this run:"
