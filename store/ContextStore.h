@@ -70,10 +70,10 @@ public:
     void reloadPrivacyRules();
 
     // --- loops and what happened to them -------------------------------------------------
-    // Runs the body's writes as one commit (one sync to disk): each write inside is a
-    // savepoint, so a failing one is undone alone and those before it are committed; the
-    // observers hear of the whole once. Reads inside see the writes before them. An
-    // exception leaving the body rolls everything back and is rethrown.
+    // Runs the body's writes as one commit: each write inside is a savepoint, so a failing
+    // one is undone alone and those before it are committed; the observers hear of the
+    // whole once. Reads inside see the writes before them. An exception leaving the body
+    // rolls everything back and is rethrown.
     template <typename Body> void inOneCommit(Body&& body) {
         std::lock_guard lock(m_dbMutex);
         if (m_oneCommitDepth > 0) {
