@@ -1,6 +1,7 @@
 // Reading another application's controls over AT-SPI (run through scripts/test-env.sh): one
 // scan of a 6,000-element tree in our Qt Quick test chat, against one round trip to the same
 // application measured in the same run, and a press through the chat detector's path.
+#include "Percentile.h"
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/AtspiControls.h"
 
@@ -12,11 +13,6 @@
 #include <vector>
 
 namespace {
-
-double percentile(std::vector<double> values, int which) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? -1 : values[std::min(values.size() - 1, values.size() * which / 100)];
-}
 
 class Chat {
 public:

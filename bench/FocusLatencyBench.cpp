@@ -2,6 +2,7 @@
 // window switch to the tracker's event, against the window manager's own announcement of
 // the switch (the root window's _NET_ACTIVE_WINDOW changing, seen on a second connection)
 // in the same run, and what the tracker costs while nothing happens.
+#include "Percentile.h"
 #include "engine/FocusTracker.h"
 #include "platform/linux/X11Workspace.h"
 
@@ -22,13 +23,6 @@
 #include <xcb/xcb.h>
 
 namespace {
-
-double percentile(std::vector<double> values, int which) {
-    if (values.empty())
-        return -1;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, values.size() * which / 100)];
-}
 
 // The reference: when the window manager announced a window as active, on a connection of
 // its own (woken by the event loop like the tracker's).

@@ -5,6 +5,7 @@
 //   KWin: the script's report reaching Tessarine (KWin has no other channel out);
 //   GNOME: the extension's Activated signal as any other bus client receives it.
 #include "HeadlessCompositor.h"
+#include "Percentile.h"
 #include "ProcessCost.h"
 #include "engine/FocusTracker.h"
 #include "platform/linux/GnomeShellWorkspace.h"
@@ -24,13 +25,6 @@
 namespace {
 
 constexpr int kSwitches = 100;
-
-double percentile(std::vector<double> values, int which) {
-    if (values.empty())
-        return -1;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, values.size() * which / 100)];
-}
 
 // The reference: when the compositor itself has delivered a switch to `title`'s application.
 class Reference : public QObject {
