@@ -61,7 +61,7 @@ bool AtspiBus::isSkipped(const QString& service) const {
     return until != m_skippedUntil.cend() && m_clock() < *until;
 }
 
-void AtspiBus::noteFailure(const QString& service, const QDBusMessage& reply) {
+void AtspiBus::noteFailure(const QString& service, const QDBusMessage& reply, int timeoutMs) {
     const QString error = reply.errorName();
     if (error != u"org.freedesktop.DBus.Error.NoReply" &&
         error != u"org.freedesktop.DBus.Error.Timeout" &&
@@ -70,7 +70,7 @@ void AtspiBus::noteFailure(const QString& service, const QDBusMessage& reply) {
     if (!isSkipped(service))
         qCWarning(lcDetector).noquote()
             << "An application on the accessibility bus (" + service + ") did not answer within"
-            << kCallTimeoutMs << "ms; it is left alone for" << kSkipFor.count() << "s";
+            << timeoutMs << "ms; it is left alone for" << kSkipFor.count() << "s";
     m_skippedUntil.insert(service, m_clock() + kSkipFor);
 }
 
@@ -93,7 +93,7 @@ QList<std::optional<QDBusMessage>> AtspiBus::callAll(const QList<Call>& calls) {
         if (reply.type() == QDBusMessage::ReplyMessage)
             replies[index] = reply;
         else
-            noteFailure(calls[index].service, reply);
+            noteFailure(calls[index].service, reply, calls[index].timeoutMs);
     };
     for (qsizetype i = 0; i < calls.size(); ++i) {
         const Call& each = calls[i];
@@ -106,7 +106,7 @@ QList<std::optional<QDBusMessage>> AtspiBus::callAll(const QList<Call>& calls) {
         QDBusMessage message =
             QDBusMessage::createMethodCall(each.service, each.path, each.interface, each.method);
         message.setArguments(each.arguments);
-        inFlight.append({i, bus.asyncCall(message, kCallTimeoutMs)});
+        inFlight.append({i, bus.asyncCall(message, each.timeoutMs)});
         ++m_callsSent;
     }
     while (!inFlight.isEmpty())

@@ -30,6 +30,7 @@ public:
         QString interface;
         QString method;
         QVariantList arguments = {};
+        int timeoutMs = kCallTimeoutMs;
     };
     // An element as AT-SPI names it.
     struct Reference {
@@ -73,7 +74,7 @@ public:
 
 private:
     bool connectBus();
-    void noteFailure(const QString& service, const QDBusMessage& reply);
+    void noteFailure(const QString& service, const QDBusMessage& reply, int timeoutMs);
 
     Clock m_clock;
     QString m_name;

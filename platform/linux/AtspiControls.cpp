@@ -3,6 +3,7 @@
 #include "model/BrowserAddress.h"
 #include "platform/linux/AtspiAccessibility.h"
 
+#include <QDBusArgument>
 #include <QDBusVariant>
 #include <algorithm>
 
@@ -22,15 +23,159 @@ struct AtspiControls::Visit {
     uint rawRole = 0;
 };
 
-AtspiControls::AtspiControls(AtspiBus& bus)
-    : m_bus(bus) {}
+AtspiControls::AtspiControls(AtspiBus& bus, Search search)
+    : m_bus(bus)
+    , m_search(search) {}
 
-QList<AtspiControls::Visit> AtspiControls::walk(qint64 pid, const Budget& budget, bool* found) {
+QList<AtspiControls::Visit> AtspiControls::scan(qint64 pid, const Budget& budget, bool* found) {
     const std::optional<QString> service = m_bus.applicationOf(pid);
     *found = service.has_value();
     if (!service)
         return {};
-    return walkFrom({*service, AtspiBus::rootPath}, budget);
+    return scanFrom({*service, AtspiBus::rootPath}, budget);
+}
+
+QList<AtspiControls::Visit> AtspiControls::scanFrom(const AtspiBus::Reference& root,
+                                                    const Budget& budget) {
+    // Chromium builds the accessible tree of its pages only once something has walked its
+    // tree: its own search finds nothing of a page before. So the first reading of an
+    // application walks; the later ones search.
+    if (m_search == Search::Batched && m_walked.contains(root.service) &&
+        !m_withoutSearch.contains(root.service)) {
+        if (std::optional<QList<Visit>> found = searchFrom(root, budget))
+            return *found;
+    }
+    m_walked.insert(root.service);
+    return walkFrom(root, budget);
+}
+
+void AtspiControls::classify(Visit& visit, const std::optional<QDBusMessage>& role,
+                             quint64 states) {
+    if (!role || role->arguments().isEmpty())
+        return;
+    visit.rawRole = role->arguments().constFirst().toUInt();
+    visit.role = AtspiAccessibility::roleName(visit.rawRole, states);
+    if (visit.role == u"AXTextField" || visit.role == u"AXComboBox") {
+        visit.text = TextNode{QString(), false, false};
+    } else if (visit.role == u"AXTextArea") {
+        const bool editable = AtspiAccessibility::has(states, AtspiAccessibility::kStateEditable);
+        const bool focused = AtspiAccessibility::has(states, AtspiAccessibility::kStateFocused);
+        if (editable || focused)
+            visit.text = TextNode{QString(), editable, focused};
+    }
+}
+
+int AtspiControls::readDetails(QList<Visit>& visits, const Budget& budget) {
+    // A button's name and description, a text node's content.
+    QList<AtspiBus::Call> calls;
+    for (const Visit& visit : std::as_const(visits)) {
+        if (visit.role == u"AXButton") {
+            calls.append(AtspiBus::property(visit.element, kAccessible, QStringLiteral("Name")));
+            calls.append(
+                AtspiBus::property(visit.element, kAccessible, QStringLiteral("Description")));
+        } else if (visit.text) {
+            calls.append({visit.element.service, visit.element.path,
+                          QStringLiteral("org.a11y.atspi.Text"), QStringLiteral("GetText"),
+                          QVariantList{0, -1}});
+        }
+    }
+    const QList<std::optional<QDBusMessage>> answers = m_bus.callAll(calls);
+    qsizetype answer = 0;
+    int labels = 0;
+    for (Visit& visit : visits) {
+        if (visit.role == u"AXButton") {
+            const QString name = AtspiBus::text(answers[answer++]).trimmed();
+            const QString description = AtspiBus::text(answers[answer++]).trimmed();
+            visit.label = !name.isEmpty() ? name : description;
+            labels += visit.label.isEmpty() ? 0 : 1;
+        } else if (visit.text) {
+            visit.text->value =
+                AtspiBus::text(answers[answer++]).trimmed().left(budget.textCharacters);
+        }
+    }
+    return labels;
+}
+
+std::optional<QList<AtspiBus::Reference>>
+AtspiControls::matches(const AtspiBus::Reference& root, const QList<uint>& roles, int count) {
+    // Visible elements of these roles, in depth-first ("canonical") order. The rule is AT-SPI's
+    // match rule (aiia{ss}iaiiasib): states, attributes, roles (as bit sets) and interfaces,
+    // each with how it matches (1 all, 2 any), then whether to invert it.
+    constexpr int kMatchAll = 1;
+    constexpr int kMatchAny = 2;
+    constexpr uint kSortCanonical = 1;
+    QList<int> states(2, 0);
+    states[AtspiAccessibility::kStateVisible / 32] |= 1 << (AtspiAccessibility::kStateVisible % 32);
+    QList<quint32> roleBits(4, 0);
+    for (uint role : roles)
+        roleBits[role / 32] |= quint32(1) << (role % 32);
+    QList<int> roleWords;
+    for (quint32 word : roleBits)
+        roleWords.append(static_cast<int>(word));
+    QDBusArgument rule;
+    rule.beginStructure();
+    rule << states << kMatchAll << QMap<QString, QString>() << kMatchAll << roleWords << kMatchAny
+         << QStringList() << kMatchAll << false;
+    rule.endStructure();
+    const std::optional<QDBusMessage> reply = m_bus.call(
+        {root.service, root.path, QStringLiteral("org.a11y.atspi.Collection"),
+         QStringLiteral("GetMatches"),
+         QVariantList{QVariant::fromValue(rule), kSortCanonical, count, true}, kSearchTimeoutMs});
+    if (!reply) {
+        if (m_bus.isSkipped(root.service))
+            return QList<AtspiBus::Reference>(); // it did not answer: nothing for a while
+        m_withoutSearch.insert(root.service);
+        return std::nullopt;
+    }
+    return AtspiBus::references(*reply);
+}
+
+std::optional<QList<AtspiControls::Visit>>
+AtspiControls::searchFrom(const AtspiBus::Reference& root, const Budget& budget) {
+    // A search may take the application a while, so it gets a longer timeout: first make sure
+    // the application answers at all, so a hung one costs no more than any other call.
+    if (!m_bus.call({root.service, root.path, kAccessible, QStringLiteral("GetRole")}))
+        return QList<Visit>();
+    // Buttons need only their labels read; the few text nodes and documents their role and
+    // state too.
+    const std::optional<QList<AtspiBus::Reference>> buttons =
+        matches(root, {AtspiAccessibility::kRolePushButton}, budget.elements);
+    if (!buttons)
+        return std::nullopt;
+    QList<Visit> visited;
+    int labels = 0;
+    for (qsizetype from = 0; from < buttons->size() && labels < budget.labels;
+         from += kSearchChunk) {
+        QList<Visit> chunk;
+        for (qsizetype i = from; i < std::min(buttons->size(), from + kSearchChunk); ++i)
+            chunk.append(Visit{buttons->at(i),
+                               {int(i)},
+                               QStringLiteral("AXButton"),
+                               {},
+                               {},
+                               AtspiAccessibility::kRolePushButton});
+        labels += readDetails(chunk, budget);
+        visited.append(chunk);
+    }
+    const std::optional<QList<AtspiBus::Reference>> others =
+        matches(root,
+                {AtspiAccessibility::kRoleComboBox, AtspiAccessibility::kRoleText,
+                 AtspiAccessibility::kRoleEntry, kRoleDocumentWeb},
+                budget.elements);
+    QList<Visit> texts;
+    QList<AtspiBus::Call> calls;
+    for (const AtspiBus::Reference& element : others.value_or(QList<AtspiBus::Reference>())) {
+        texts.append(Visit{element, {}, {}, {}, {}, 0});
+        calls.append({element.service, element.path, kAccessible, QStringLiteral("GetRole")});
+        calls.append({element.service, element.path, kAccessible, QStringLiteral("GetState")});
+    }
+    const QList<std::optional<QDBusMessage>> replies = m_bus.callAll(calls);
+    for (qsizetype i = 0; i < texts.size(); ++i)
+        classify(texts[i], replies[2 * i],
+                 replies[2 * i + 1] ? AtspiAccessibility::states(*replies[2 * i + 1]) : 0);
+    readDetails(texts, budget);
+    visited.append(texts);
+    return visited;
 }
 
 QList<AtspiControls::Visit> AtspiControls::walkFrom(const AtspiBus::Reference& root,
@@ -55,20 +200,9 @@ QList<AtspiControls::Visit> AtspiControls::walkFrom(const AtspiBus::Reference& r
                           QStringLiteral("GetChildren")});
         }
         const QList<std::optional<QDBusMessage>> replies = m_bus.callAll(calls);
-        // Second round: what the buttons and text areas say.
-        QList<AtspiBus::Call> details;
-        QList<qsizetype> detailOf;
-        // Two replies per element read in detail: a text's content, then nothing.
-        const auto askText = [&](const AtspiBus::Reference& element, qsizetype index) {
-            details.append({element.service, element.path, QStringLiteral("org.a11y.atspi.Text"),
-                            QStringLiteral("GetText"), QVariantList{0, -1}});
-            details.append(AtspiBus::Call{});
-            detailOf.append(index);
-        };
         QList<Visit> next;
         for (qsizetype i = 0; i < level.size(); ++i) {
             Visit& visit = level[i];
-            const auto& role = replies[3 * i];
             const auto& state = replies[3 * i + 1];
             const quint64 states = state ? AtspiAccessibility::states(*state) : 0;
             // A hidden control (and all inside it) is not there for the user: toolkits such as
@@ -76,31 +210,7 @@ QList<AtspiControls::Visit> AtspiControls::walkFrom(const AtspiBus::Reference& r
             if (state && depth > 0 &&
                 !AtspiAccessibility::has(states, AtspiAccessibility::kStateVisible))
                 continue;
-            visit.rawRole =
-                role && !role->arguments().isEmpty() ? role->arguments().constFirst().toUInt() : 0;
-            visit.role =
-                role && !role->arguments().isEmpty()
-                    ? AtspiAccessibility::roleName(role->arguments().constFirst().toUInt(), states)
-                    : QString();
-            if (visit.role == u"AXButton") {
-                details.append(
-                    AtspiBus::property(visit.element, kAccessible, QStringLiteral("Name")));
-                details.append(
-                    AtspiBus::property(visit.element, kAccessible, QStringLiteral("Description")));
-                detailOf.append(i);
-            } else if (visit.role == u"AXTextField" || visit.role == u"AXComboBox") {
-                visit.text = TextNode{QString(), false, false};
-                askText(visit.element, i);
-            } else if (visit.role == u"AXTextArea") {
-                const bool editable =
-                    AtspiAccessibility::has(states, AtspiAccessibility::kStateEditable);
-                const bool focused =
-                    AtspiAccessibility::has(states, AtspiAccessibility::kStateFocused);
-                if (editable || focused) {
-                    visit.text = TextNode{QString(), editable, focused};
-                    askText(visit.element, i);
-                }
-            }
+            classify(visit, replies[3 * i], states);
             if (depth < budget.depth && replies[3 * i + 2]) {
                 const QList<AtspiBus::Reference> children =
                     AtspiBus::references(*replies[3 * i + 2]);
@@ -109,25 +219,7 @@ QList<AtspiControls::Visit> AtspiControls::walkFrom(const AtspiBus::Reference& r
                         Visit{children[c], visit.place + QList<int>{int(c)}, {}, {}, {}, 0});
             }
         }
-        QList<AtspiBus::Call> sent;
-        for (const AtspiBus::Call& call : std::as_const(details)) {
-            if (!call.service.isEmpty())
-                sent.append(call);
-        }
-        const QList<std::optional<QDBusMessage>> answers = m_bus.callAll(sent);
-        qsizetype answer = 0;
-        for (qsizetype d = 0; d < detailOf.size(); ++d) {
-            Visit& visit = level[detailOf[d]];
-            if (visit.role == u"AXButton") {
-                const QString name = AtspiBus::text(answers[answer++]).trimmed();
-                const QString description = AtspiBus::text(answers[answer++]).trimmed();
-                visit.label = !name.isEmpty() ? name : description;
-                labels += visit.label.isEmpty() ? 0 : 1;
-            } else {
-                visit.text->value =
-                    AtspiBus::text(answers[answer++]).trimmed().left(budget.textCharacters);
-            }
-        }
+        labels += readDetails(level, budget);
         visited.append(level);
         level = next;
     }
@@ -138,7 +230,7 @@ QList<AtspiControls::Visit> AtspiControls::walkFrom(const AtspiBus::Reference& r
 
 AtspiControls::Reading AtspiControls::read(qint64 pid, const Budget& budget) {
     Reading reading;
-    const QList<Visit> visited = walk(pid, budget, &reading.found);
+    const QList<Visit> visited = scan(pid, budget, &reading.found);
     reading.elements = static_cast<int>(visited.size());
     for (const Visit& visit : visited) {
         if (!visit.label.isEmpty() && reading.labels.size() < budget.labels)
@@ -152,7 +244,7 @@ AtspiControls::Reading AtspiControls::read(qint64 pid, const Budget& budget) {
 QList<AtspiControls::Button> AtspiControls::buttons(qint64 pid, const Budget& budget) {
     QList<Button> list;
     bool found = false;
-    for (const Visit& visit : walk(pid, budget, &found)) {
+    for (const Visit& visit : scan(pid, budget, &found)) {
         if (visit.role == u"AXButton" && !visit.label.isEmpty())
             list.append(Button{visit.element, visit.label});
     }

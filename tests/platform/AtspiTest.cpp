@@ -1,13 +1,18 @@
 // Runs inside scripts/test-env.sh: a real Qt Quick application on the accessibility bus,
 // read and pressed through AT-SPI.
+#include "AccessibleChromium.h"
 #include "Wait.h"
+#include "platform/linux/A11yBusSwitch.h"
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/AtspiControls.h"
 #include "platform/linux/AtspiReader.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
+#include <QUrl>
 #include <csignal>
 #include <gtest/gtest.h>
 
@@ -180,4 +185,65 @@ TEST(AtspiTest, ReadingsOffTheMainThreadComeBackOnItInTheOrderAsked) {
     ASSERT_TRUE(waitFor([&] { return delivered.size() == 3; }));
     EXPECT_EQ(delivered, (QList<int>{0, 1, 2}));
     EXPECT_TRUE(onMainThread);
+}
+
+TEST(AtspiTest, ChromiumsOwnSearchFindsWhatTheWalkFindsWithFarFewerCalls) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    ASSERT_TRUE(A11yBusSwitch().enable()) << "the desktop's accessibility switch";
+    QTemporaryDir folder;
+    QFile page(folder.filePath(u"chat.html"_qs));
+    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+    QByteArray answers;
+    for (int i = 0; i < 40; ++i)
+        answers += "<div><p>Answer " + QByteArray::number(i) +
+                   "</p><button>Copy</button><button aria-label='Retry answer'>R</button></div>";
+    page.write("<!doctype html><html><head><title>Search check</title></head><body><main>" +
+               answers +
+               "<div hidden><button>Hidden action</button></div>"
+               "<section><div><div><div><button title='Deep action'></button></div></div></div>"
+               "</section><textarea>Draft of the next question</textarea>"
+               "<input value='single line'><button>Stop generating</button></main></body></html>");
+    page.close();
+    AccessibleChromium chromium(folder.filePath(u"profile"_qs),
+                                QUrl::fromLocalFile(page.fileName()).toString());
+
+    AtspiBus walkBus;
+    AtspiControls walk(walkBus, AtspiControls::Search::Walk);
+    AtspiBus searchBus;
+    AtspiControls search(searchBus);
+    // Read as the chat detector reads: the first reading walks (it wakes the page's tree
+    // up), the later ones search.
+    ASSERT_TRUE(waitFor(
+        [&] { return search.read(chromium.pid()).labels.contains(u"Stop generating"_qs); }, 30000))
+        << "the page's controls on the bus";
+    const qint64 before = searchBus.callsSent();
+    const AtspiControls::Reading searched = search.read(chromium.pid());
+    const qint64 searchCalls = searchBus.callsSent() - before;
+    const qint64 walkedBefore = walkBus.callsSent();
+    const AtspiControls::Reading walked = walk.read(chromium.pid());
+    const qint64 walkCalls = walkBus.callsSent() - walkedBefore;
+
+    EXPECT_EQ(searched.labels, walked.labels);
+    ASSERT_EQ(searched.fields.size(), walked.fields.size());
+    for (qsizetype i = 0; i < walked.fields.size(); ++i) {
+        EXPECT_EQ(searched.fields[i].value, walked.fields[i].value);
+        EXPECT_EQ(searched.fields[i].editable, walked.fields[i].editable);
+        EXPECT_EQ(searched.fields[i].focused, walked.fields[i].focused);
+    }
+    // In page order, hidden controls left out, a title naming a button without text.
+    const auto at = [&](const QString& label) { return searched.labels.indexOf(label); };
+    EXPECT_LT(at(u"Copy"_qs), at(u"Retry answer"_qs));
+    EXPECT_LT(at(u"Retry answer"_qs), at(u"Deep action"_qs));
+    EXPECT_LT(at(u"Deep action"_qs), at(u"Stop generating"_qs));
+    EXPECT_EQ(at(u"Hidden action"_qs), -1);
+    EXPECT_EQ(searched.labels.count(u"Copy"_qs), 40);
+    EXPECT_EQ(searched.fields.size(), 1);
+    EXPECT_EQ(searched.fields.value(0).value, u"Draft of the next question"_qs);
+    EXPECT_LT(searchCalls * 2, walkCalls) << searchCalls << " calls against " << walkCalls;
+
+    // Buttons to press come from the same search.
+    QStringList pressable;
+    for (const AtspiControls::Button& button : search.buttons(chromium.pid()))
+        pressable.append(button.label);
+    EXPECT_EQ(pressable, searched.labels);
 }

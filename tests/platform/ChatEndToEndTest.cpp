@@ -1,5 +1,6 @@
 // Runs inside scripts/test-env.sh: the real engine with the accessibility switch on, and a
 // Qt Quick chat of ours read and pressed through AT-SPI.
+#include "AccessibleChromium.h"
 #include "ChatPageServer.h"
 #include "EngineHarness.h"
 #include "Wait.h"
@@ -119,31 +120,11 @@ TEST(ChatEndToEndTest, ChromiumsStopControlAndItsTabsAddressAreReadThroughAccess
     QProcess other;
     const QString otherWindow = startWindow(other, u"EndToEndOther"_qs, u"Other"_qs);
 
-    // A real Chromium on the test display, its page's controls exposed to AT-SPI, started as
-    // users are told to: a covered window otherwise stops updating its page and its tree.
-    QProcess chromium;
-    chromium.setProcessChannelMode(QProcess::MergedChannels);
-    chromium.start(u"setsid"_qs,
-                   {u"chromium"_qs, u"--no-sandbox"_qs, u"--disable-gpu"_qs, u"--no-first-run"_qs,
-                    u"--disable-background-networking"_qs, u"--disable-component-update"_qs,
-                    u"--disable-sync"_qs, u"--force-renderer-accessibility"_qs,
-                    u"--disable-backgrounding-occluded-windows"_qs,
-                    u"--user-data-dir="_qs + home.filePath(u"chromium"_qs), server.url()});
-    ASSERT_TRUE(chromium.waitForStarted());
+    AccessibleChromium chromium(home.filePath(u"chromium"_qs), server.url());
     ASSERT_TRUE(waitFor([&] { return server.polls > 0; }, 30000))
-        << chromium.readAll().toStdString();
-    QString browserWindow;
-    ASSERT_TRUE(waitFor(
-        [&] {
-            QProcess search;
-            search.start(u"xdotool"_qs,
-                         {u"search"_qs, u"--onlyvisible"_qs, u"--class"_qs, u"chromium"_qs});
-            search.waitForFinished(5000);
-            browserWindow =
-                QString::fromUtf8(search.readAllStandardOutput()).trimmed().section(u'\n', -1);
-            return !browserWindow.isEmpty();
-        },
-        20000));
+        << chromium.process.readAll().toStdString();
+    const QString browserWindow = chromium.window();
+    ASSERT_FALSE(browserWindow.isEmpty());
 
     // Its tab's address is kept with the loop when the browser comes to the front (again:
     // it came first before its page had loaded).
@@ -176,8 +157,6 @@ TEST(ChatEndToEndTest, ChromiumsStopControlAndItsTabsAddressAreReadThroughAccess
         << engine.log();
 
     EXPECT_TRUE(engine.stop()) << engine.log();
-    ::kill(-static_cast<pid_t>(chromium.processId()), SIGKILL);
-    chromium.waitForFinished(5000);
     other.closeWriteChannel();
     other.waitForFinished(5000);
 }
