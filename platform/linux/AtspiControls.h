@@ -10,12 +10,12 @@
 // What an application's controls say, read over AT-SPI for the chat detector: the labels of
 // its visible buttons (name, then description) and its text areas (value, editable, focused), with
 // the budgets of a scan (elements, depth, labels, characters kept). Where the application
-// searches its own tree (AT-SPI's Collection: Chromium, Electron, GTK 3), a search returns its
-// visible buttons, another its text nodes and documents, in depth-first order, and only those
-// are read (from the second reading of an application on: the first walks). Otherwise the tree is
-// walked level by level, every element of a level asked at once, so a scan costs a few round trips
-// per level rather than several per element; results come back in depth-first order, and a budget
-// running out keeps the shallower elements.
+// searches its own tree (AT-SPI's Collection: Chromium, Electron; at-spi2-atk for GTK 3), a search
+// returns its visible buttons, another its text nodes and documents, in depth-first order, and only
+// those are read (from the second reading of an application on: the first walks). Otherwise the
+// tree is walked level by level, every element of a level asked at once, so a scan costs a few
+// round trips per level rather than several per element; results come back in depth-first order,
+// and a budget running out keeps the shallower elements.
 class AtspiControls {
 public:
     enum class Search {
