@@ -1,5 +1,7 @@
 #include "detectors/SessionLogDetector.h"
 
+#include "detectors/SessionLogTail.h"
+
 #include "model/Graphemes.h"
 #include "model/JsonParsing.h"
 #include "model/Log.h"
@@ -12,6 +14,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMetaObject>
+#include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -70,6 +74,7 @@ void SessionLogDetector::start(DetectorSignalsPtr signals, const DetectorEnviron
 
 void SessionLogDetector::stop() {
     m_watch.reset(); // the file states stay: a restart goes on from the stored offsets
+    stopBackground();
 }
 
 std::optional<QString> SessionLogDetector::nearestExistingAncestor(const QString& path) {
@@ -99,8 +104,29 @@ QStringList SessionLogDetector::sessionFiles() const {
     return files;
 }
 
+struct SessionLogDetector::Adoption {
+    QString key;
+    QString path;
+    qint64 size = 0;
+    TimePoint modified;
+    SessionLogTail::Facts facts;
+};
+
+SessionLogDetector::~SessionLogDetector() {
+    stopBackground();
+}
+
+int SessionLogDetector::logsBeingRead() const {
+    return static_cast<int>(std::count_if(m_files.cbegin(), m_files.cend(),
+                                          [](const FileState& state) { return state.reading; }));
+}
+
 void SessionLogDetector::launchScan() {
     const TimePoint now = m_now();
+    const SessionLogTail::Inspect inspectLine = [this](const QByteArray& line) {
+        return inspect(line);
+    };
+    QList<Adoption> later;
     for (const QString& path : sessionFiles()) {
         const QFileInfo info(path);
         const QString key = canonical(path);
@@ -110,72 +136,96 @@ void SessionLogDetector::launchScan() {
         const QDateTime modifiedAt = info.lastModified();
         const TimePoint modified =
             modifiedAt.isValid() ? fromMillis(modifiedAt.toMSecsSinceEpoch()) : TimePoint::min();
-        qint64 offset = size; // from now on only appended lines count
-        QByteArray partialLine;
-        if (modifiedAt.isValid() &&
-            std::chrono::duration<double>(now - modified).count() <= m_config.launchActiveWindow) {
-            QFile file(path);
-            if (info.isFile() && file.open(QIODevice::ReadOnly)) {
-                const QByteArray contents = file.readAll();
-                // Complete lines only; an unfinished last line waits for the rest.
-                const qsizetype end = contents.lastIndexOf('\n') + 1;
-                adopt(key, contents.left(end), modified);
-                offset = contents.size();
-                partialLine = contents.mid(end);
-            }
+        FileState state;
+        state.offset = size; // from now on only appended lines count
+        const bool recent =
+            modifiedAt.isValid() &&
+            std::chrono::duration<double>(now - modified).count() <= m_config.launchActiveWindow;
+        // Only the end of a log tells where its session stands: read backwards from there.
+        const std::optional<SessionLogTail::Facts> facts =
+            recent && info.isFile()
+                ? SessionLogTail::read(path, size, m_config, inspectLine, kLaunchTailBytes)
+                : std::nullopt;
+        if (facts && !facts->complete) {
+            state.reading = true;
+            later.append(Adoption{key, path, size, modified, {}});
         }
-        FileState state = m_files.value(key);
-        state.offset = offset;
-        if (partialLine.size() <= kMaxLineBytes)
-            state.buffer = partialLine;
-        else
-            state.skippingLongLine = true;
         m_files.insert(key, state);
+        if (facts && facts->complete)
+            adopt(Adoption{key, path, size, modified, *facts});
     }
+    if (!later.isEmpty())
+        readInBackground(std::move(later));
 }
 
-void SessionLogDetector::adopt(const QString& key, const QByteArray& contents, TimePoint at) {
-    if (!m_signals)
-        return;
-    std::optional<QString> label;
-    std::optional<QString> lastPrompt;
-    bool working = false;
-    bool aborted = false;
-    bool sawPrompt = false;
-    for (const QByteArray& line : contents.split('\n')) {
-        if (line.trimmed().isEmpty())
-            continue;
-        const auto [event, name] = inspect(line);
-        if (name)
-            label = name;
-        if (!event)
-            continue;
-        if (const auto* prompt = std::get_if<PromptSent>(&*event)) {
-            working = true;
-            sawPrompt = true;
-            aborted = false;
-            if (prompt->text && !prompt->text->isEmpty())
-                lastPrompt = prompt->text;
-        } else {
-            working = false;
-            aborted = std::holds_alternative<TurnAborted>(*event);
+void SessionLogDetector::readInBackground(QList<Adoption> adoptions) {
+    if (m_background.joinable())
+        m_background.join(); // an earlier launch's reading (the root appeared since)
+    const int generation = m_generation;
+    m_background = std::thread([this, adoptions = std::move(adoptions), generation]() mutable {
+        const SessionLogTail::Inspect inspectLine = [this](const QByteArray& line) {
+            return inspect(line);
+        };
+        for (Adoption& adoption : adoptions) {
+            const std::optional<SessionLogTail::Facts> facts =
+                SessionLogTail::read(adoption.path, adoption.size, m_config, inspectLine,
+                                     std::numeric_limits<qint64>::max(), &m_cancel);
+            if (m_cancel.load())
+                return;
+            QMetaObject::invokeMethod(
+                &m_context,
+                [this, adoption, facts, generation]() mutable {
+                    const auto known = m_files.find(adoption.key);
+                    if (generation != m_generation || known == m_files.end() || !known->reading)
+                        return;
+                    known->reading = false;
+                    if (facts) {
+                        adoption.facts = *facts;
+                        adopt(adoption);
+                    }
+                    readNewLines(adoption.key); // what was appended meanwhile, in order
+                },
+                Qt::QueuedConnection);
         }
-    }
-    if (!sawPrompt)
+    });
+}
+
+void SessionLogDetector::stopBackground() {
+    m_cancel = true;
+    if (m_background.joinable())
+        m_background.join();
+    m_cancel = false;
+    ++m_generation; // readings delivered but not yet taken are dropped
+    // Logs whose reading did not finish are read again at the next start.
+    for (auto file = m_files.begin(); file != m_files.end();)
+        file = file->reading ? m_files.erase(file) : std::next(file);
+}
+
+void SessionLogDetector::adopt(const Adoption& adoption) {
+    const SessionLogTail::Facts& facts = adoption.facts;
+    FileState state = m_files.value(adoption.key);
+    state.offset = adoption.size;
+    state.label = facts.label;
+    state.buffer = facts.partialLine; // an unfinished last line waits for the rest
+    state.skippingLongLine = facts.partialTooLong;
+    m_files.insert(adoption.key, state);
+    if (!m_signals || !facts.prompt)
         return;
-    const std::optional<QString> contextID = claimFor(key, label, at);
-    m_files.insert(key, FileState{contextID, label, 0, {}});
+    const std::optional<QString> contextID = claimFor(adoption.key, facts.label, adoption.modified);
+    state.contextID = contextID;
+    m_files.insert(adoption.key, state);
     if (!contextID)
         return;
+    const bool working = std::holds_alternative<PromptSent>(*facts.latest);
     qCInfo(lcDetector).noquote() << QStringLiteral("adopt %1 running session (working=%2) label=%3")
                                         .arg(m_config.kind, working ? u"true"_qs : u"false"_qs,
-                                             label.value_or(QStringLiteral("?")));
-    summarize(*contextID, lastPrompt);
-    m_signals->pending(*contextID, m_config.pendingDetail, at);
-    if (!working && aborted)
-        m_signals->readyQuiet(*contextID, m_config.abortedDetail, at);
+                                             facts.label.value_or(QStringLiteral("?")));
+    summarize(*contextID, facts.prompt->text);
+    m_signals->pending(*contextID, m_config.pendingDetail, adoption.modified);
+    if (std::holds_alternative<TurnAborted>(*facts.latest))
+        m_signals->readyQuiet(*contextID, m_config.abortedDetail, adoption.modified);
     else if (!working)
-        m_signals->ready(*contextID, m_config.readyDetail, at);
+        m_signals->ready(*contextID, m_config.readyDetail, adoption.modified);
 }
 
 std::optional<QString> SessionLogDetector::claimFor(const QString& key,
@@ -254,6 +304,8 @@ void SessionLogDetector::changed(const QStringList& paths) {
 void SessionLogDetector::readNewLines(const QString& key) {
     bool known = m_files.contains(key); // a file first seen now is not "known" to its lines
     FileState state = m_files.value(key);
+    if (state.reading)
+        return; // read from where the launch's reading stopped once that is done
     if (!QFileInfo(key).isFile())
         return; // gone, or a pipe or device whose read would block
     QFile file(key);
@@ -328,6 +380,8 @@ SessionLogDetector::Config SessionLogDetector::claudeCode(const QString& bundleI
     config.rootDir = projectsDir;
     config.pendingDetail = QStringLiteral("claude_code_working");
     config.readyDetail = QStringLiteral("claude_code_turn_complete");
+    config.eventMarkers = {R"("user")", "end_turn", "stop_sequence", "max_tokens", "turn_duration"};
+    config.labelMarkers = {R"("title")", R"("cwd")"};
     config.isSessionFile = [](const QString& path) {
         return path.endsWith(u".jsonl") && !path.contains(u"/subagents/") &&
                !path.contains(u"/workflows/") && !path.contains(u"-Library-Application-Support-");
@@ -396,6 +450,8 @@ SessionLogDetector::Config SessionLogDetector::codex(const QString& bundleID,
     config.pendingDetail = QStringLiteral("codex_turn_started");
     config.readyDetail = QStringLiteral("codex_task_complete");
     config.abortedDetail = QStringLiteral("codex_turn_aborted");
+    config.eventMarkers = {"task_started", "task_complete", "turn_aborted"};
+    config.labelMarkers = {R"("cwd")"};
     config.isSessionFile = [](const QString& path) {
         const QString name = QFileInfo(path).fileName();
         return name.startsWith(u"rollout-") && name.endsWith(u".jsonl");

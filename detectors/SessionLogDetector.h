@@ -5,6 +5,8 @@
 
 #include <QHash>
 #include <QObject>
+#include <atomic>
+#include <thread>
 #include <variant>
 
 // Follows the session logs that command-line coding agents append to, one JSON object per
@@ -35,16 +37,24 @@ public:
         QString readyDetail;
         QString abortedDetail;
         double launchActiveWindow = 21600;
+        // Texts that every line giving an event, or a name, holds (how the launch finds such
+        // lines without parsing the others); both empty: every line is parsed.
+        QList<QByteArray> eventMarkers;
+        QList<QByteArray> labelMarkers;
     };
 
     using Clock = std::function<TimePoint()>;
 
     // A line longer than this is skipped rather than buffered (logs are written by others).
     static constexpr qsizetype kMaxLineBytes = 16 * 1024 * 1024;
+    // What the launch reads of each log on the main thread, from its end; a log whose latest
+    // turn lies further back is read on a thread of its own and adopted when that is done.
+    static constexpr qint64 kLaunchTailBytes = 256 * 1024;
 
     SessionLogDetector(
         Config config, DirectoryWatcher& watcher,
         Clock now = [] { return std::chrono::system_clock::now(); });
+    ~SessionLogDetector() override;
 
     QString kind() const override { return m_config.kind; }
     bool handles(const QString&) const override { return false; }
@@ -55,6 +65,8 @@ public:
 
     static std::optional<QString> nearestExistingAncestor(const QString& path);
     bool isWatchingAncestor() const { return m_watchingAncestor; }
+    // Logs of the launch still being read on the background thread.
+    int logsBeingRead() const;
 
     // Claude Code: ~/.claude/projects/<project>/<session>.jsonl
     static Config claudeCode(const QString& bundleID, const QString& projectsDir);
@@ -70,11 +82,15 @@ private:
         qint64 offset = 0;
         QByteArray buffer;
         bool skippingLongLine = false;
+        bool reading = false; // its launch reading is still going on in the background
     };
+    struct Adoption; // a log to adopt, with what its end says
 
     QStringList sessionFiles() const;
     void launchScan();
-    void adopt(const QString& key, const QByteArray& contents, TimePoint at);
+    void adopt(const Adoption& adoption);
+    void readInBackground(QList<Adoption> adoptions);
+    void stopBackground();
     void armWatch();
     void changed(const QStringList& paths);
     void readNewLines(const QString& key);
@@ -94,4 +110,7 @@ private:
     bool m_watchingAncestor = false;
     QString m_ancestor; // the folder watched while the root is absent
     QObject m_context;  // defers work out of the watch's own callback
+    std::atomic<bool> m_cancel{false};
+    int m_generation = 0;
+    std::thread m_background; // joined before m_context goes
 };

@@ -1,7 +1,7 @@
 #include "detectors/SessionLogDetector.h"
 #include "LogCapture.h"
-#include "model/StateReason.h"
 #include "detectors/DetectorFixture.h"
+#include "model/StateReason.h"
 #include "platform/fake/FakeDirectoryWatcher.h"
 
 #include <QCoreApplication>
@@ -97,6 +97,31 @@ TEST_F(SessionLogDetectorTest, ALineHalfWrittenAtLaunchIsFinishedByTheNextWrite)
     watcher.announce(root, {key});
     EXPECT_EQ(signalsOf(loop->id).last(),
               u"claude_code ready claude_code_turn_complete @100010"_qs);
+}
+
+TEST_F(SessionLogDetectorTest, ALongLatestTurnIsReadAfterLaunchAndLinesWrittenMeanwhileFollow) {
+    // The latest prompt lies further back than the launch reads on the main thread.
+    QByteArray contents = claudeUser("Old turn") + kClaudeEnd + claudeUser("Long refactor");
+    const QByteArray toolUse =
+        R"({"type":"assistant","cwd":"/home/me/shop","message":{"stop_reason":"tool_use","content":")" +
+        QByteArray(2000, 'w') + "\"}}\n";
+    while (contents.size() < 2 * SessionLogDetector::kLaunchTailBytes)
+        contents += toolUse;
+    const QString key = writeLog(u".claude/projects/-home-me-shop/a.jsonl"_qs, contents, 60);
+    startClaude();
+    EXPECT_FALSE(sessionLoop(key)) << "not adopted before its reading is done";
+    EXPECT_EQ(detector->logsBeingRead(), 1);
+    // The turn ends while it is being read: that comes after the adoption, never before.
+    clock = at(100020);
+    writeLog(u".claude/projects/-home-me-shop/a.jsonl"_qs, kClaudeEnd);
+    watcher.announce(root, {key});
+    ASSERT_TRUE(waitUntil([&] { return detector->logsBeingRead() == 0; }));
+    const auto loop = sessionLoop(key);
+    ASSERT_TRUE(loop);
+    EXPECT_EQ(loop->promptLine, u"Long refactor"_qs);
+    EXPECT_EQ(signalsOf(loop->id),
+              (QStringList{u"claude_code pending claude_code_working @99940"_qs,
+                           u"claude_code ready claude_code_turn_complete @100020"_qs}));
 }
 
 TEST_F(SessionLogDetectorTest, AppendedLinesDriveTheSessionTurnByTurn) {
