@@ -2,18 +2,13 @@
 
 #include <QSet>
 #include <algorithm>
+#include <vector>
 
 namespace {
 
 bool isWorthSurfacing(const ContextRecord& record) {
     return record.hasWorkEvidence || record.isPinned || (record.note && !record.note->isEmpty()) ||
            (record.topic && !record.topic->isEmpty());
-}
-
-template <typename Key> void sortLatestFirst(QList<ContextRecord>& records, Key key) {
-    std::stable_sort(
-        records.begin(), records.end(),
-        [&](const ContextRecord& a, const ContextRecord& b) { return key(a) > key(b); });
 }
 
 TimePoint backgroundedOrChanged(const ContextRecord& record) {
@@ -23,12 +18,22 @@ TimePoint backgroundedOrChanged(const ContextRecord& record) {
 } // namespace
 
 GroupedLoops GroupedLoops::group(QList<ContextRecord> records, TimePoint asOf) {
+    // Records are large: the groups are sorted as keys, and each record is moved once, into
+    // its place. A key is (time, rank, position); newest time first, then lower rank (working
+    // loops before stale ones among the also-open), then the order given.
+    struct Key {
+        TimePoint at;
+        int rank;
+        qsizetype index;
+    };
+    std::vector<Key> ready;
+    std::vector<Key> backgrounded;
+    std::vector<Key> stale;
+    std::vector<Key> alsoOpen;
     QSet<QString> seen;
     seen.reserve(records.size());
-    QList<ContextRecord> working;
-    QList<ContextRecord> stale;
-    GroupedLoops grouped;
-    for (ContextRecord& record : records) {
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        const ContextRecord& record = std::as_const(records)[i];
         if (seen.contains(record.id))
             continue;
         seen.insert(record.id);
@@ -37,30 +42,34 @@ GroupedLoops GroupedLoops::group(QList<ContextRecord> records, TimePoint asOf) {
         switch (record.state) {
         case ContextState::Backgrounded:
         case ContextState::Waiting:
-            working.append(std::move(record));
+            (isWorthSurfacing(record) ? backgrounded : alsoOpen)
+                .push_back({backgroundedOrChanged(record), 0, i});
             break;
         case ContextState::Stale:
-            stale.append(std::move(record));
+            if (isWorthSurfacing(record))
+                stale.push_back({record.stateChangedAt, 0, i});
+            else
+                alsoOpen.push_back({backgroundedOrChanged(record), 1, i});
             break;
         case ContextState::Ready:
-            grouped.ready.append(std::move(record));
+            ready.push_back({record.readyAt.value_or(record.stateChangedAt), 0, i});
             break;
         case ContextState::Active:
             break;
         }
     }
-
-    sortLatestFirst(grouped.ready, [](const ContextRecord& record) {
-        return record.readyAt.value_or(record.stateChangedAt);
-    });
-    for (ContextRecord& record : working)
-        (isWorthSurfacing(record) ? grouped.backgrounded : grouped.alsoOpen)
-            .append(std::move(record));
-    for (ContextRecord& record : stale)
-        (isWorthSurfacing(record) ? grouped.stale : grouped.alsoOpen).append(std::move(record));
-    sortLatestFirst(grouped.backgrounded, backgroundedOrChanged);
-    sortLatestFirst(grouped.stale,
-                    [](const ContextRecord& record) { return record.stateChangedAt; });
-    sortLatestFirst(grouped.alsoOpen, backgroundedOrChanged);
+    const auto place = [&records](std::vector<Key>& keys, QList<ContextRecord>& into) {
+        std::stable_sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+            return a.at != b.at ? a.at > b.at : a.rank < b.rank;
+        });
+        into.reserve(static_cast<qsizetype>(keys.size()));
+        for (const Key& key : keys)
+            into.append(std::move(records[key.index]));
+    };
+    GroupedLoops grouped;
+    place(ready, grouped.ready);
+    place(backgrounded, grouped.backgrounded);
+    place(stale, grouped.stale);
+    place(alsoOpen, grouped.alsoOpen);
     return grouped;
 }

@@ -274,6 +274,7 @@ private:
     // Recursive: the writes inside inOneCommit take it again.
     std::recursive_mutex m_dbMutex;
     int m_oneCommitDepth = 0;         // guarded by m_dbMutex
+    qsizetype m_openCountHint = 0;    // open loops last read (guarded by m_dbMutex)
     bool m_checkpointPending = false; // an erase's checkpoint was blocked by a reader
     PrivacyRules m_cachedRules;
     mutable std::mutex m_rulesMutex;

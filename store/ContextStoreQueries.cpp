@@ -14,8 +14,7 @@ const QString kLoopColumns = QStringLiteral(
     "       c.created_at, c.state_changed_at, c.backgrounded_at, c.ready_at,\n"
     "       c.dismissed_at, c.snooze_until,\n"
     "       c.interrupted_by_bundle, c.interrupted_by_name, c.favicon, c.topic, c.prompt_line,\n"
-    "       c.is_session, c.detector_kind,\n"
-    "       EXISTS(SELECT 1 FROM detector_state ds WHERE ds.context_id = c.id) AS has_evidence\n"
+    "       c.is_session, c.detector_kind, c.has_evidence\n"
     "FROM context c JOIN source s ON s.id = c.source_id ");
 
 const QString kOpenContextsSQL =
@@ -32,13 +31,29 @@ bool flag(const Statement& row, int column) {
     return row.int64(column).value_or(0) != 0;
 }
 
-// A row of the loop column list; nothing when its state is not one of the five.
-std::optional<ContextRecord> contextRecord(const Statement& row) {
-    const std::optional<ContextState> state =
-        ContextStates::fromRawValue(row.text(6).value_or(QString()));
+// The stored name of a state, read without making a string of it (the list reads thousands).
+std::optional<ContextState> stateOf(QByteArrayView raw) {
+    static const QList<std::pair<QByteArray, ContextState>> names = [] {
+        QList<std::pair<QByteArray, ContextState>> list;
+        for (const ContextState state :
+             {ContextState::Active, ContextState::Backgrounded, ContextState::Waiting,
+              ContextState::Ready, ContextState::Stale})
+            list.append({ContextStates::rawValue(state).toUtf8(), state});
+        return list;
+    }();
+    for (const auto& [name, state] : names) {
+        if (raw == name)
+            return state;
+    }
+    return std::nullopt;
+}
+
+// Fills `record` from a row of the loop column list; false when its state is not one of
+// the five.
+bool readContextRecord(const Statement& row, ContextRecord& record) {
+    const std::optional<ContextState> state = stateOf(row.utf8(6));
     if (!state)
-        return std::nullopt;
-    ContextRecord record;
+        return false;
     record.id = row.text(0).value_or(QString());
     record.bundleID = row.text(1).value_or(QString());
     record.displayName = row.text(2);
@@ -61,15 +76,24 @@ std::optional<ContextRecord> contextRecord(const Statement& row) {
     record.isSession = flag(row, 19);
     record.detectorKind = row.text(20);
     record.hasWorkEvidence = flag(row, 21);
+    return true;
+}
+
+std::optional<ContextRecord> contextRecord(const Statement& row) {
+    ContextRecord record;
+    if (!readContextRecord(row, record))
+        return std::nullopt;
     return record;
 }
 
-QList<ContextRecord> fetchOpenContexts(Database& db) {
+// Records are large: each is filled where it stays, in a list sized like the last one.
+QList<ContextRecord> fetchOpenContexts(Database& db, qsizetype sizeHint) {
     QList<ContextRecord> records;
+    records.reserve(sizeHint);
     Statement statement(db, kOpenContextsSQL);
     while (statement.step()) {
-        if (auto record = contextRecord(statement))
-            records.append(std::move(*record));
+        if (!readContextRecord(statement, records.emplaceBack()))
+            records.removeLast();
     }
     return records;
 }
@@ -86,7 +110,11 @@ std::optional<ContextRecord> fetchOne(Database& db, const QString& tail, const A
 } // namespace
 
 QList<ContextRecord> ContextStore::openContexts() {
-    return read([](Database& db) { return fetchOpenContexts(db); });
+    return read([this](Database& db) {
+        QList<ContextRecord> records = fetchOpenContexts(db, m_openCountHint);
+        m_openCountHint = records.size() + 16;
+        return records;
+    });
 }
 
 std::optional<ContextRecord> ContextStore::context(const QString& id) {
@@ -215,9 +243,8 @@ void ContextStore::afterCommit() {
     if (m_checkpointPending)
         checkpoint();
     const QSet<QString> changed = m_db->takeChangedTables();
-    if (!changed.contains(QStringLiteral("context")) &&
-        !changed.contains(QStringLiteral("source")) &&
-        !changed.contains(QStringLiteral("detector_state")))
+    // A detector's signal shows in the list only through its loop's evidence mark (context).
+    if (!changed.contains(QStringLiteral("context")) && !changed.contains(QStringLiteral("source")))
         return;
     std::erase_if(m_observers, [](const auto& observer) { return observer->cancelled.load(); });
     if (!m_observers.empty())
@@ -229,7 +256,8 @@ void ContextStore::deliverToObservers(
     QList<ContextRecord> records;
     try {
         Transaction transaction(*m_db, Transaction::Kind::Read);
-        records = fetchOpenContexts(*m_db);
+        records = fetchOpenContexts(*m_db, m_openCountHint);
+        m_openCountHint = records.size() + 16;
         transaction.commit();
     } catch (const StoreError& error) {
         qCCritical(lcStore).noquote()

@@ -118,6 +118,12 @@ std::optional<QString> Statement::text(int column) const {
     return QString::fromUtf8(data, size);
 }
 
+QByteArrayView Statement::utf8(int column) const {
+    const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_statement, column));
+    return data ? QByteArrayView(data, sqlite3_column_bytes(m_statement, column))
+                : QByteArrayView();
+}
+
 Database::Database(const QString& path)
     : m_path(path) {
     // No mutex of SQLite's own: a connection is used by one thread at a time (the store

@@ -54,6 +54,8 @@ public:
     bool isInteger(int column) const;
     std::optional<qint64> int64(int column) const;
     std::optional<QString> text(int column) const;
+    // The column's UTF-8 bytes, valid until the next step; empty for NULL.
+    QByteArrayView utf8(int column) const;
 
 private:
     Database& m_database;

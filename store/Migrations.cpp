@@ -139,6 +139,22 @@ const std::vector<Migration>& migrations() {
              executeAll(db, {"CREATE INDEX context_open ON context (state, state_changed_at) "
                              "WHERE dismissed_at IS NULL"});
          }},
+        // Whether a detector ever spoke about a loop, kept on the loop: the live list shows it
+        // for every open loop, and looking for a signal per loop cost as much as the rest of
+        // the list. A loop's signals are deleted only with the loop, so the mark is never
+        // cleared; the trigger sets it in the same commit as the signal.
+        {QStringLiteral("v11"),
+         [](Database& db) {
+             executeAll(db,
+                        {"ALTER TABLE context ADD COLUMN has_evidence INTEGER NOT NULL DEFAULT 0",
+                         "UPDATE context SET has_evidence = 1 WHERE id IN "
+                         "(SELECT context_id FROM detector_state)",
+                         "CREATE INDEX context_open_recent ON context (state_changed_at DESC) "
+                         "WHERE dismissed_at IS NULL",
+                         "CREATE TRIGGER detector_state_marks_evidence AFTER INSERT ON "
+                         "detector_state BEGIN UPDATE context SET has_evidence = 1 WHERE id = "
+                         "NEW.context_id AND has_evidence = 0; END"});
+         }},
     };
     return list;
 }

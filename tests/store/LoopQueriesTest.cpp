@@ -164,6 +164,17 @@ TEST(GroupingTest, SortsUseTheStateTimesAndAreStable) {
     ContextRecord s3 = record(u"s3"_qs, ContextState::Stale, 30);
     EXPECT_EQ(ids(GroupedLoops::group({s1, s2, s3}, base).stale),
               (QStringList{u"s3"_qs, u"s1"_qs, u"s2"_qs}));
+
+    // Among loops not worth surfacing, a working one comes before a stale one of the same
+    // time, whichever came first.
+    ContextRecord staleBare = record(u"staleBare"_qs, ContextState::Stale, 20);
+    staleBare.hasWorkEvidence = false;
+    ContextRecord waitingBare = record(u"waitingBare"_qs, ContextState::Waiting, 20);
+    waitingBare.hasWorkEvidence = false;
+    ContextRecord newer = record(u"newer"_qs, ContextState::Stale, 25);
+    newer.hasWorkEvidence = false;
+    EXPECT_EQ(ids(GroupedLoops::group({staleBare, newer, waitingBare}, base).alsoOpen),
+              (QStringList{u"newer"_qs, u"waitingBare"_qs, u"staleBare"_qs}));
 }
 
 TEST_F(LoopQueriesTest, ObservationDeliversLaterOnTheMainThreadInCommitOrder) {
@@ -205,6 +216,9 @@ TEST_F(LoopQueriesTest, ObservationFollowsEvidenceButNotUnrelatedTables) {
     store->recordDetectorSignal(id, u"browser"_qs, u"pending"_qs, std::nullopt, at(4));
     ASSERT_TRUE(processUntil([&] { return deliveries == 2; }));
     EXPECT_EQ(ids(last.backgrounded), QStringList{id}) << "the evidence moved it";
+    store->recordDetectorSignal(id, u"browser"_qs, u"ready"_qs, std::nullopt, at(5));
+    drainEvents();
+    EXPECT_EQ(deliveries, 2) << "a further signal changes nothing the list shows";
 }
 
 TEST_F(LoopQueriesTest, CancelledOrDroppedObservationsStopDelivering) {
