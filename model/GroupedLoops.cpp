@@ -58,13 +58,19 @@ GroupedLoops GroupedLoops::group(QList<ContextRecord> records, TimePoint asOf) {
             break;
         }
     }
-    const auto place = [&records](std::vector<Key>& keys, QList<ContextRecord>& into) {
+    // A list shared with the caller is copied from record by record, not detached whole.
+    const bool shared = !records.isDetached();
+    const auto place = [&records, shared](std::vector<Key>& keys, QList<ContextRecord>& into) {
         std::stable_sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
             return a.at != b.at ? a.at > b.at : a.rank < b.rank;
         });
         into.reserve(static_cast<qsizetype>(keys.size()));
-        for (const Key& key : keys)
-            into.append(std::move(records[key.index]));
+        for (const Key& key : keys) {
+            if (shared)
+                into.append(std::as_const(records)[key.index]);
+            else
+                into.append(std::move(records[key.index]));
+        }
     };
     GroupedLoops grouped;
     place(ready, grouped.ready);

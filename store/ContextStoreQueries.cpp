@@ -276,10 +276,10 @@ void ContextStore::deliverToObservers(
     for (const auto& observer : targets) {
         QMetaObject::invokeMethod(
             application,
-            [observer, records] {
+            [observer, records]() mutable {
                 if (!observer->cancelled)
                     observer->callback(
-                        GroupedLoops::group(records, std::chrono::system_clock::now()));
+                        GroupedLoops::group(std::move(records), std::chrono::system_clock::now()));
             },
             Qt::QueuedConnection);
     }
