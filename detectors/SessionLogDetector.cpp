@@ -123,9 +123,6 @@ int SessionLogDetector::logsBeingRead() const {
 
 void SessionLogDetector::launchScan() {
     const TimePoint now = m_now();
-    const SessionLogTail::Inspect inspectLine = [this](const QByteArray& line) {
-        return inspect(line);
-    };
     QList<Adoption> later;
     for (const QString& path : sessionFiles()) {
         const QFileInfo info(path);
@@ -143,9 +140,8 @@ void SessionLogDetector::launchScan() {
             std::chrono::duration<double>(now - modified).count() <= m_config.launchActiveWindow;
         // Only the end of a log tells where its session stands: read backwards from there.
         const std::optional<SessionLogTail::Facts> facts =
-            recent && info.isFile()
-                ? SessionLogTail::read(path, size, m_config, inspectLine, kLaunchTailBytes)
-                : std::nullopt;
+            recent && info.isFile() ? SessionLogTail::read(path, size, m_config, kLaunchTailBytes)
+                                    : std::nullopt;
         if (facts && !facts->complete) {
             state.reading = true;
             later.append(Adoption{key, path, size, modified, {}});
@@ -163,12 +159,9 @@ void SessionLogDetector::readInBackground(QList<Adoption> adoptions) {
         m_background.join(); // an earlier launch's reading (the root appeared since)
     const int generation = m_generation;
     m_background = std::thread([this, adoptions = std::move(adoptions), generation]() mutable {
-        const SessionLogTail::Inspect inspectLine = [this](const QByteArray& line) {
-            return inspect(line);
-        };
         for (Adoption& adoption : adoptions) {
             const std::optional<SessionLogTail::Facts> facts =
-                SessionLogTail::read(adoption.path, adoption.size, m_config, inspectLine,
+                SessionLogTail::read(adoption.path, adoption.size, m_config,
                                      std::numeric_limits<qint64>::max(), &m_cancel);
             if (m_cancel.load())
                 return;
@@ -240,10 +233,10 @@ std::optional<QString> SessionLogDetector::claimFor(const QString& key,
 }
 
 std::pair<std::optional<SessionLogDetector::Event>, std::optional<QString>>
-SessionLogDetector::inspect(const QByteArray& line) const {
-    if (m_config.inspect)
-        return m_config.inspect(line);
-    return {m_config.classify(line), m_config.label(line)};
+SessionLogDetector::Config::meaning(const QByteArray& line) const {
+    if (inspect)
+        return inspect(line);
+    return {classify(line), label(line)};
 }
 
 void SessionLogDetector::summarize(const QString& contextID, const std::optional<QString>& prompt) {
@@ -338,7 +331,7 @@ void SessionLogDetector::ingest(const QString& key, const QByteArray& line, bool
     if (!m_signals)
         return;
     FileState state = m_files.value(key);
-    const auto [event, name] = inspect(line);
+    const auto [event, name] = m_config.meaning(line);
     if (name)
         state.label = name;
     const TimePoint now = m_now();

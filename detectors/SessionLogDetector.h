@@ -33,6 +33,9 @@ public:
         std::function<std::pair<std::optional<Event>, std::optional<QString>>(
             const QByteArray& line)>
             inspect;
+        // What a line says: `inspect` when set, else `classify` and `label`.
+        std::pair<std::optional<Event>, std::optional<QString>>
+        meaning(const QByteArray& line) const;
         QString pendingDetail;
         QString readyDetail;
         QString abortedDetail;
@@ -98,7 +101,6 @@ private:
     std::optional<QString> claimFor(const QString& key, const std::optional<QString>& label,
                                     TimePoint at);
     void summarize(const QString& contextID, const std::optional<QString>& prompt);
-    std::pair<std::optional<Event>, std::optional<QString>> inspect(const QByteArray& line) const;
 
     Config m_config;
     DirectoryWatcher& m_watcher;

@@ -9,10 +9,8 @@ namespace {
 // A region of complete lines, read from its last line to its first.
 class BackwardLines {
 public:
-    BackwardLines(const SessionLogDetector::Config& config, const SessionLogTail::Inspect& inspect,
-                  SessionLogTail::Facts& facts)
+    BackwardLines(const SessionLogDetector::Config& config, SessionLogTail::Facts& facts)
         : m_config(config)
-        , m_inspect(inspect)
         , m_facts(facts) {}
 
     bool done() const { return m_facts.label && m_facts.latest && m_facts.prompt; }
@@ -84,7 +82,7 @@ private:
         const QByteArray line = QByteArray::fromRawData(data.constData() + start, end - start);
         if (line.trimmed().isEmpty())
             return;
-        const auto [event, name] = m_inspect(QByteArray(line));
+        const auto [event, name] = m_config.meaning(QByteArray(line));
         if (name && !m_facts.label)
             m_facts.label = name;
         if (!event)
@@ -97,7 +95,6 @@ private:
     }
 
     const SessionLogDetector::Config& m_config;
-    const SessionLogTail::Inspect& m_inspect;
     SessionLogTail::Facts& m_facts;
 };
 
@@ -105,13 +102,13 @@ private:
 
 std::optional<SessionLogTail::Facts> SessionLogTail::read(const QString& path, qint64 size,
                                                           const SessionLogDetector::Config& config,
-                                                          const Inspect& inspect, qint64 budget,
+                                                          qint64 budget,
                                                           const std::atomic<bool>* cancel) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     Facts facts;
-    BackwardLines lines(config, inspect, facts);
+    BackwardLines lines(config, facts);
     qint64 position = size;
     QByteArray carry;           // the start of a line whose end has been read already
     bool dropping = false;      // that line is over the cap: its bytes are not kept

@@ -21,16 +21,11 @@ public:
         bool complete = false;       // all three found, or the whole file read
         qint64 bytesRead = 0;
     };
-    using Inspect =
-        std::function<std::pair<std::optional<SessionLogDetector::Event>, std::optional<QString>>(
-            const QByteArray& line)>;
-
     static constexpr qint64 kBlockBytes = 64 * 1024;
 
     // Reads the first `size` bytes of `path` from their end, at most `budget` bytes (then
     // `complete` is false); nothing when the file cannot be read. `cancel` stops it early.
     static std::optional<Facts> read(const QString& path, qint64 size,
-                                     const SessionLogDetector::Config& config,
-                                     const Inspect& inspect, qint64 budget,
+                                     const SessionLogDetector::Config& config, qint64 budget,
                                      const std::atomic<bool>* cancel = nullptr);
 };

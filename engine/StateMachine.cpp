@@ -59,6 +59,7 @@ void StateMachine::ingest(const FocusEvent& event) {
                 }
                 m_store.record(event);
             } catch (const std::exception&) {
+                // A failing step: the steps before it still commit below.
             }
         });
     } catch (const std::exception&) {

@@ -18,7 +18,7 @@ QString rawValue(ContextState state) {
     Q_UNREACHABLE();
 }
 
-std::optional<ContextState> fromRawValue(const QString& raw) {
+std::optional<ContextState> fromRawValue(QAnyStringView raw) {
     for (ContextState state : allCases) {
         if (rawValue(state) == raw)
             return state;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAnyStringView>
 #include <QString>
 #include <array>
 #include <optional>
@@ -13,6 +14,7 @@ inline constexpr std::array<ContextState, 5> allCases = {
     ContextState::Stale};
 
 QString rawValue(ContextState state);
-// Only the five exact stored texts parse; anything else is absent, never a default.
-std::optional<ContextState> fromRawValue(const QString& raw);
+// Only the five exact stored texts parse; anything else is absent, never a default. Takes
+// any kind of text (the store reads it as UTF-8 bytes) without converting it.
+std::optional<ContextState> fromRawValue(QAnyStringView raw);
 } // namespace ContextStates

@@ -31,27 +31,12 @@ bool flag(const Statement& row, int column) {
     return row.int64(column).value_or(0) != 0;
 }
 
-// The stored name of a state, read without making a string of it (the list reads thousands).
-std::optional<ContextState> stateOf(QByteArrayView raw) {
-    static const QList<std::pair<QByteArray, ContextState>> names = [] {
-        QList<std::pair<QByteArray, ContextState>> list;
-        for (const ContextState state :
-             {ContextState::Active, ContextState::Backgrounded, ContextState::Waiting,
-              ContextState::Ready, ContextState::Stale})
-            list.append({ContextStates::rawValue(state).toUtf8(), state});
-        return list;
-    }();
-    for (const auto& [name, state] : names) {
-        if (raw == name)
-            return state;
-    }
-    return std::nullopt;
-}
-
 // Fills `record` from a row of the loop column list; false when its state is not one of
 // the five.
 bool readContextRecord(const Statement& row, ContextRecord& record) {
-    const std::optional<ContextState> state = stateOf(row.utf8(6));
+    // Compared as stored bytes: the list reads thousands of rows.
+    const std::optional<ContextState> state =
+        ContextStates::fromRawValue(QUtf8StringView(row.utf8(6)));
     if (!state)
         return false;
     record.id = row.text(0).value_or(QString());
@@ -86,8 +71,9 @@ std::optional<ContextRecord> contextRecord(const Statement& row) {
     return record;
 }
 
-// Records are large: each is filled where it stays, in a list sized like the last one.
-QList<ContextRecord> fetchOpenContexts(Database& db, qsizetype sizeHint) {
+// Records are large: each is filled where it stays, in a list sized like the last one
+// (`sizeHint`, updated for the next read).
+QList<ContextRecord> fetchOpenContexts(Database& db, qsizetype& sizeHint) {
     QList<ContextRecord> records;
     records.reserve(sizeHint);
     Statement statement(db, kOpenContextsSQL);
@@ -95,6 +81,7 @@ QList<ContextRecord> fetchOpenContexts(Database& db, qsizetype sizeHint) {
         if (!readContextRecord(statement, records.emplaceBack()))
             records.removeLast();
     }
+    sizeHint = records.size() + 16;
     return records;
 }
 
@@ -110,11 +97,7 @@ std::optional<ContextRecord> fetchOne(Database& db, const QString& tail, const A
 } // namespace
 
 QList<ContextRecord> ContextStore::openContexts() {
-    return read([this](Database& db) {
-        QList<ContextRecord> records = fetchOpenContexts(db, m_openCountHint);
-        m_openCountHint = records.size() + 16;
-        return records;
-    });
+    return read([this](Database& db) { return fetchOpenContexts(db, m_openCountHint); });
 }
 
 std::optional<ContextRecord> ContextStore::context(const QString& id) {
@@ -257,7 +240,6 @@ void ContextStore::deliverToObservers(
     try {
         Transaction transaction(*m_db, Transaction::Kind::Read);
         records = fetchOpenContexts(*m_db, m_openCountHint);
-        m_openCountHint = records.size() + 16;
         transaction.commit();
     } catch (const StoreError& error) {
         qCCritical(lcStore).noquote()

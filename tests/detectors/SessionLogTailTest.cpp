@@ -39,14 +39,15 @@ QByteArray line(QRandomGenerator& random, int serial) {
 }
 
 // What reading the whole file from its start gives.
-SessionLogTail::Facts forward(const QByteArray& contents, const SessionLogTail::Inspect& inspect) {
+SessionLogTail::Facts forward(const QByteArray& contents,
+                              const SessionLogDetector::Config& config) {
     SessionLogTail::Facts facts;
     const qsizetype end = contents.lastIndexOf('\n') + 1;
     facts.partialLine = contents.mid(end);
     for (const QByteArray& each : contents.left(end).split('\n')) {
         if (each.trimmed().isEmpty())
             continue;
-        const auto [event, name] = inspect(each);
+        const auto [event, name] = config.meaning(each);
         if (name)
             facts.label = name;
         if (event)
@@ -71,7 +72,6 @@ QString describe(const std::optional<SessionLogDetector::Event>& event) {
 TEST(SessionLogTailTest, ReadingBackwardsFindsWhatReadingTheWholeLogFinds) {
     const SessionLogDetector::Config config =
         SessionLogDetector::claudeCode(u"com.anthropic.claudefordesktop"_qs, QString());
-    const SessionLogTail::Inspect inspect = config.inspect;
     QTemporaryDir dir;
     QRandomGenerator random(20261207);
     for (int round = 0; round < 150; ++round) {
@@ -87,9 +87,9 @@ TEST(SessionLogTailTest, ReadingBackwardsFindsWhatReadingTheWholeLogFinds) {
         file.write(contents);
         file.close();
 
-        const SessionLogTail::Facts expected = forward(contents, inspect);
-        const std::optional<SessionLogTail::Facts> found = SessionLogTail::read(
-            path, contents.size(), config, inspect, std::numeric_limits<qint64>::max());
+        const SessionLogTail::Facts expected = forward(contents, config);
+        const std::optional<SessionLogTail::Facts> found =
+            SessionLogTail::read(path, contents.size(), config, std::numeric_limits<qint64>::max());
         ASSERT_TRUE(found);
         SCOPED_TRACE(round);
         EXPECT_TRUE(found->complete);
@@ -105,8 +105,8 @@ TEST(SessionLogTailTest, ReadingBackwardsFindsWhatReadingTheWholeLogFinds) {
         file.write(R"({"type":"user","cwd":"/later","message":{"content":"Later"}})"
                    "\n");
         file.close();
-        const std::optional<SessionLogTail::Facts> again = SessionLogTail::read(
-            path, contents.size(), config, inspect, std::numeric_limits<qint64>::max());
+        const std::optional<SessionLogTail::Facts> again =
+            SessionLogTail::read(path, contents.size(), config, std::numeric_limits<qint64>::max());
         EXPECT_EQ(describe(again->latest), describe(expected.latest));
     }
 }
@@ -132,7 +132,7 @@ TEST(SessionLogTailTest, ItStopsAtTheLatestTurnAndWithinItsBudget) {
     file.write(contents + latest + filler + filler);
     file.close();
 
-    const auto found = SessionLogTail::read(path, file.size(), config, config.inspect, 1 << 20);
+    const auto found = SessionLogTail::read(path, file.size(), config, 1 << 20);
     ASSERT_TRUE(found);
     EXPECT_TRUE(found->complete);
     EXPECT_EQ(found->prompt->text, u"Latest prompt"_qs);
@@ -145,11 +145,11 @@ TEST(SessionLogTailTest, ItStopsAtTheLatestTurnAndWithinItsBudget) {
     for (int i = 0; i < 4000; ++i)
         file.write(filler);
     file.close();
-    const auto short_ = SessionLogTail::read(path, file.size(), config, config.inspect, 1 << 20);
+    const auto short_ = SessionLogTail::read(path, file.size(), config, 1 << 20);
     EXPECT_FALSE(short_->complete);
     EXPECT_LE(short_->bytesRead, (1 << 20) + SessionLogTail::kBlockBytes);
-    const auto whole = SessionLogTail::read(path, file.size(), config, config.inspect,
-                                            std::numeric_limits<qint64>::max());
+    const auto whole =
+        SessionLogTail::read(path, file.size(), config, std::numeric_limits<qint64>::max());
     EXPECT_TRUE(whole->complete);
     EXPECT_EQ(whole->prompt->text, u"Latest prompt"_qs);
 
@@ -158,11 +158,11 @@ TEST(SessionLogTailTest, ItStopsAtTheLatestTurnAndWithinItsBudget) {
     file.write(latest);
     file.write(QByteArray(SessionLogDetector::kMaxLineBytes + 100, 'z'));
     file.close();
-    const auto longLine = SessionLogTail::read(path, file.size(), config, config.inspect,
-                                               std::numeric_limits<qint64>::max());
+    const auto longLine =
+        SessionLogTail::read(path, file.size(), config, std::numeric_limits<qint64>::max());
     EXPECT_TRUE(longLine->partialTooLong);
     EXPECT_TRUE(longLine->partialLine.isEmpty());
     EXPECT_EQ(longLine->prompt->text, u"Latest prompt"_qs);
-    EXPECT_FALSE(SessionLogTail::read(dir.filePath(u"missing"_qs), 10, config, config.inspect, 1))
+    EXPECT_FALSE(SessionLogTail::read(dir.filePath(u"missing"_qs), 10, config, 1))
         << "an unreadable log gives nothing";
 }
