@@ -137,9 +137,21 @@ void AppModel::buildDetectors() {
     ContextStore& store = *m_store;
     std::weak_ptr<StateMachine> machine = m_stateMachine;
     const UserDefaults& settings = m_dependencies.settings;
+    m_topics = std::make_unique<TopicSummarizer>(
+        m_dependencies.languageModel,
+        [&store](const QString& id, const std::optional<QString>& topic) {
+            try {
+                store.setTopic(id, topic);
+            } catch (const std::exception& error) {
+                qCWarning(lcStore).noquote() << "Could not keep a loop's topic:" << error.what();
+            }
+        });
+    TopicSummarizer* topics = m_topics.get();
     m_registry = std::make_unique<DetectorRegistry>(
-        [machine, &store, &settings](const QString& kind) {
-            return DetectorSignalBinding::signalsFor(kind, machine, store, settings);
+        [machine, &store, &settings, topics](const QString& kind) {
+            return DetectorSignalBinding::signalsFor(
+                kind, machine, store, settings,
+                [topics](const QString& id, const QString& prompt) { topics->request(id, prompt); });
         },
         DetectorSignalBinding::environment(store, m_dependencies.workspace));
     if (m_dependencies.makeDetectors) {
@@ -148,6 +160,9 @@ void AppModel::buildDetectors() {
     }
     if (m_downloadsSetting || qEnvironmentVariableIsSet("KESTRUNE_DOWNLOADS_DIR"))
         applyDownloadsDetection(true);
+    m_summariesSetting = smartSummariesOn();
+    if (m_summariesSetting)
+        m_topics->lookForModel();
     m_nudgeEngine->setFreshLookup([&store](const QString& id) -> std::optional<ContextRecord> {
         try {
             return store.context(id);
@@ -251,6 +266,17 @@ void AppModel::settingsChanged() {
         settings.boolValue(QStringLiteral("settings.downloadsDetector")).value_or(false);
     if (downloads != std::exchange(m_downloadsSetting, downloads))
         applyDownloadsDetection(downloads);
+    // Switched on, or the model's settings changed (which forgets the model found).
+    const bool summaries = smartSummariesOn();
+    if (summaries && m_topics &&
+        (!std::exchange(m_summariesSetting, summaries) || !m_topics->availability()))
+        m_topics->lookForModel();
+    m_summariesSetting = summaries;
+}
+
+bool AppModel::smartSummariesOn() const {
+    return m_dependencies.settings.boolValue(QStringLiteral("settings.smartSummaries"))
+        .value_or(false);
 }
 
 void AppModel::applyDownloadsDetection(bool enabled) {

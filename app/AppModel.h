@@ -3,6 +3,7 @@
 #include "app/Permissions.h"
 #include "app/ReturnFlow.h"
 #include "app/SetupNotice.h"
+#include "app/TopicSummarizer.h"
 #include "detectors/DetectorRegistry.h"
 #include "engine/FocusTracker.h"
 #include "engine/NudgeEngine.h"
@@ -22,6 +23,7 @@
 #include <vector>
 
 class AccessibilitySwitch;
+class LanguageModel;
 class LoginItem;
 class SessionMonitor;
 class UserDefaults;
@@ -57,6 +59,9 @@ struct AppModelDependencies {
     std::unique_ptr<TickTimer> timer;
     // The desktop's accessibility switch; none where the desktop has no accessibility bus.
     AccessibilitySwitch* accessibilitySwitch = nullptr;
+    // The language model that names chat loops; none where there is none (the prompt's first
+    // line names them then).
+    LanguageModel* languageModel = nullptr;
     // False for a model that only reads the loops (snapshots, state dumps): no seeding, no
     // detectors, no focus tracking, no reconciliation, retention, login item or away handling.
     bool capture = true;
@@ -138,6 +143,8 @@ public:
     DropdownNotifier& dropdownNotifier() const { return *m_dropdownNotifier; }
     DetectorRegistry* detectorRegistry() const { return m_registry.get(); }
     FocusTracker& focusTracker() { return m_focusTracker; }
+    // Names chat loops by their topic; none without a store.
+    TopicSummarizer* topicSummarizer() const { return m_topics.get(); }
 
 Q_SIGNALS:
     void loopsChanged();
@@ -156,6 +163,7 @@ private:
     void attachActiveTabURL(const FocusEvent& event);
     void runChangeHandlers();
     void settingsChanged();
+    bool smartSummariesOn() const;
     std::optional<QString> frontmostBundleID() const;
     ReturnFlow::Dependencies returnFlowDependencies();
 
@@ -177,10 +185,12 @@ private:
     std::shared_ptr<NudgeEngine> m_nudgeEngine;
     std::shared_ptr<TransitionObserver> m_transitionObserver;
     std::unique_ptr<Retention> m_retention;
+    std::unique_ptr<TopicSummarizer> m_topics; // before the detectors that ask it
     std::unique_ptr<DetectorRegistry> m_registry;
     std::optional<TimePoint> m_awaySince;
     bool m_liveDownloadsRegistered = false;
     bool m_downloadsSetting = false;
+    bool m_summariesSetting = false;
     LoopObservation m_loopsObservation;
     ReturnFlow m_returnFlow;
     SettingsData m_settingsData;

@@ -27,6 +27,8 @@ constexpr Setting kSettings[] = {
     {"settings.downloadsDetector", "false"},
     {"settings.urlReceipts", "false"},
     {"settings.smartSummaries", "false"},
+    {"settings.summaryEndpoint", "(a well-known local model server)"},
+    {"settings.summaryModel", "(the server's first model)"},
     {"settings.launchAtLogin.configured", "false"},
     {"permissions.accessibility.prompted", "false"},
 };

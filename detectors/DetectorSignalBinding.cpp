@@ -26,7 +26,8 @@ template <typename Write> void swallowing(Write&& write) {
 DetectorSignals DetectorSignalBinding::signalsFor(const QString& kind,
                                                   std::weak_ptr<StateMachine> machine,
                                                   ContextStore& store,
-                                                  const UserDefaults& settings) {
+                                                  const UserDefaults& settings,
+                                                  TopicRequest requestTopic) {
     DetectorSignals signals;
     signals.pending = [kind, machine](const QString& id, const DetectorSignals::Detail& detail,
                                       TimePoint at) {
@@ -78,12 +79,15 @@ DetectorSignals DetectorSignalBinding::signalsFor(const QString& kind,
     signals.setIcon = [&store](const QString& id, const QString& icon) {
         swallowing([&] { store.setContextIcon(id, icon); });
     };
-    // No on-device language model on this platform: the prompt line is all there is.
-    signals.summarize = [&store, &settings](const QString& id, const QString& text) {
+    // The prompt line at once; the topic when the model has answered.
+    signals.summarize = [&store, &settings, requestTopic = std::move(requestTopic)](
+                            const QString& id, const QString& text) {
         if (!settings.boolValue(QStringLiteral("settings.smartSummaries")).value_or(false))
             return;
         const std::optional<QString> line = TopicSnippet::firstLine(text, kPromptLineChars);
         swallowing([&] { store.setPromptLine(id, line); });
+        if (requestTopic)
+            requestTopic(id, text);
     };
     signals.labelIfUnlabelled = [&store](const QString& id, const QString& label) {
         swallowing([&] {

@@ -29,6 +29,23 @@ QString Graphemes::prefix(const QString& text, qsizetype limit) {
     return text.left(end);
 }
 
+QString Graphemes::suffix(const QString& text, qsizetype limit) {
+    if (limit <= 0)
+        return QString();
+    if (text.size() <= limit)
+        return text;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    finder.toEnd();
+    qsizetype start = text.size();
+    for (qsizetype characters = 0; characters < limit; ++characters) {
+        const qsizetype previous = finder.toPreviousBoundary();
+        if (previous < 0)
+            return text;
+        start = previous;
+    }
+    return text.mid(start);
+}
+
 bool Graphemes::fitsWithin(const QString& text, qsizetype limit) {
     return prefix(text, limit).size() == text.size();
 }

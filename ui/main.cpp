@@ -10,6 +10,7 @@
 #include "app/NotchIsland.h"
 #include "app/SampleLoops.h"
 #include "app/StateDump.h"
+#include "app/SummaryService.h"
 #include "app/UserCommands.h"
 #include "detectors/BrowserDetector.h"
 #include "model/Environment.h"
@@ -27,6 +28,7 @@
 #include "platform/linux/JsonFileUserDefaults.h"
 #include "platform/linux/KWinWorkspace.h"
 #include "platform/linux/LinuxSessionMonitor.h"
+#include "platform/linux/LocalModelServer.h"
 #include "platform/linux/PortalGlobalHotkey.h"
 #include "platform/linux/SecretServiceStore.h"
 #include "platform/linux/UnixDatagramMessagePort.h"
@@ -302,6 +304,26 @@ int runStateDump(DesktopDetectors& detectors, Workspace& workspace, UserDefaults
     return model->store() ? 0 : 1;
 }
 
+// KESTRUNE_SUMMARY_TEST=1: names the sample conversation with the configured model, prints
+// the topic (or why the prompt's first line stands in) and exits.
+int runSummaryTest() {
+    JsonFileUserDefaults settings;
+    LocalModelServer languageModel(settings);
+    const LanguageModel::Availability availability = languageModel.find({}, true);
+    std::fprintf(stdout, "Model: %s\n",
+                 qPrintable(availability.model
+                                ? *availability.model + QStringLiteral(" (") +
+                                      availability.description + u')'
+                                : QStringLiteral("none: ") + availability.description));
+    const SummaryService::Topic topic =
+        SummaryService::topicLine(SummaryService::sampleConversation(), &languageModel);
+    std::fprintf(stdout, "Topic: %s\n", qPrintable(topic.text.value_or(QString())));
+    if (!topic.fromModel)
+        std::fprintf(stdout, "(the conversation's first line: %s)\n",
+                     qPrintable(topic.whyNotFromModel));
+    return topic.fromModel ? 0 : 1;
+}
+
 // The backend that reports windows and focus in this session, and why switches cannot be
 // followed when they cannot. In a Wayland session the compositor's is the only one: it
 // reports XWayland windows too, and a second stream from X11 would double them.
@@ -565,6 +587,8 @@ int main(int argc, char* argv[]) {
     }
     if (Environment::isSwitchOn("KESTRUNE_AX_DUMP") || Environment::isSwitchOn("KESTRUNE_AX_PROBE"))
         return runAccessibilityDump(Environment::isSwitchOn("KESTRUNE_AX_DUMP"));
+    if (Environment::isSwitchOn("KESTRUNE_SUMMARY_TEST"))
+        return runSummaryTest();
     if (Environment::isSwitchOn("KESTRUNE_DEBUG_DUMP")) {
         X11Workspace workspace(QCoreApplication::applicationPid());
         JsonFileUserDefaults settings;
@@ -629,6 +653,7 @@ int main(int argc, char* argv[]) {
     LinuxSessionMonitor sessionMonitor;
     XdgAutostartLoginItem loginItem(QCoreApplication::applicationFilePath());
     A11yBusSwitch accessibilitySwitch;
+    LocalModelServer languageModel(settings);
     DesktopDetectors detectors(workspace, settings, [&accessibilitySwitch] {
         return accessibilitySwitch.isEnabled().value_or(false);
     });
@@ -660,6 +685,7 @@ int main(int argc, char* argv[]) {
         .now = [] { return std::chrono::system_clock::now(); },
         .timer = nullptr,
         .accessibilitySwitch = &accessibilitySwitch,
+        .languageModel = &languageModel,
     });
     if (model.store())
         logStore(*model.store());

@@ -48,6 +48,8 @@ struct ModelHarness {
     TimePoint clock = fromMillis(1'700'000'000'000);
     bool storeFails = false;
     std::function<std::unique_ptr<Detector>()> makeDownloadsDetector;
+    std::function<std::vector<std::unique_ptr<Detector>>()> makeDetectors;
+    LanguageModel* languageModel = nullptr;
 
     std::unique_ptr<AppModel> makeModel() {
         return std::make_unique<AppModel>(AppModelDependencies{
@@ -62,7 +64,7 @@ struct ModelHarness {
                 return std::make_unique<ContextStore>(dir.filePath(u"kestrune.db"_qs), key);
             },
             .defaultExclusionsPath = TestSupport::seedFilePath(),
-            .makeDetectors = {},
+            .makeDetectors = makeDetectors,
             .prepareBrowserExtension = {},
             .makeDownloadsDetector = makeDownloadsDetector,
             .activeTabReader = {},
@@ -71,6 +73,7 @@ struct ModelHarness {
             .now = [this] { return clock; },
             .timer = std::make_unique<ManualTickTimer>(clock),
             .accessibilitySwitch = &accessibilitySwitch,
+            .languageModel = languageModel,
         });
     }
     void launch(qint64 pid, const char* bundleID, const char* title) {

@@ -79,7 +79,7 @@ TEST_F(DetectorSignalBindingTest, PromptLinesAreKeptOnlyWithSmartSummariesOn) {
     settings.setBool(u"settings.smartSummaries"_qs, true);
     signals.summarize(id, u"\n\nUser:   Why does   the build fail?\nmore"_qs);
     EXPECT_EQ(store->context(id)->promptLine, u"Why does the build fail?"_qs);
-    EXPECT_EQ(store->context(id)->topic, std::nullopt) << "no on-device model here";
+    EXPECT_EQ(store->context(id)->topic, std::nullopt) << "the topic is asked for elsewhere";
 }
 
 TEST_F(DetectorSignalBindingTest, TheEnvironmentLooksThingsUpSafely) {
