@@ -48,10 +48,15 @@ SettingsView::SettingsView(Dependencies dependencies, QObject* parent)
     connect(&m_dependencies.settings, &UserDefaults::changed, this, &SettingsView::changed);
     connect(&m_dependencies.model.permissions(), &Permissions::accessibilityGrantedChanged, this,
             &SettingsView::changed);
+    if (TopicSummarizer* topics = m_dependencies.model.topicSummarizer())
+        connect(topics, &TopicSummarizer::availabilityChanged, this, &SettingsView::changed);
 }
 
 void SettingsView::reload() {
     m_dependencies.model.refreshSettingsData();
+    // A server started since the last look shows up when the window opens.
+    if (TopicSummarizer* topics = m_dependencies.model.topicSummarizer(); topics && smartSummaries())
+        topics->lookForModel();
     Q_EMIT changed();
 }
 
@@ -313,6 +318,25 @@ bool SettingsView::smartSummaries() const {
 
 void SettingsView::setSmartSummaries(bool on) {
     setFlag(kSummaries, on, "smart_summaries_enabled", "smart_summaries_disabled");
+}
+
+QString SettingsView::summaryModelText() const {
+    const TopicSummarizer* topics = m_dependencies.model.topicSummarizer();
+    if (!topics || !smartSummaries())
+        return {};
+    const std::optional<LanguageModel::Availability> availability = topics->availability();
+    if (!availability)
+        return QStringLiteral("Looking for a language model on this computer…");
+    if (availability->model)
+        return QStringLiteral("Topics come from %1 (%2).")
+            .arg(*availability->model, availability->description);
+    QString why = availability->description;
+    if (!why.isEmpty())
+        why[0] = why[0].toUpper();
+    return QStringLiteral("%1, so chat loops show the first line of your prompt. For topics, "
+                          "start Ollama, llama.cpp's server, LM Studio or Jan, or set "
+                          "\"settings.summaryEndpoint\" in defaults.json.")
+        .arg(why);
 }
 
 QStringList SettingsView::auditEntries() const {

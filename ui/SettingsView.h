@@ -42,6 +42,8 @@ class SettingsView : public QObject {
     Q_PROPERTY(QVariantList retentionChoices READ retentionChoices CONSTANT)
     Q_PROPERTY(bool urlReceipts READ urlReceipts WRITE setUrlReceipts NOTIFY changed)
     Q_PROPERTY(bool smartSummaries READ smartSummaries WRITE setSmartSummaries NOTIFY changed)
+    // Which local model names chat loops, or that none was found (empty while switched off).
+    Q_PROPERTY(QString summaryModelText READ summaryModelText NOTIFY changed)
     Q_PROPERTY(QStringList auditEntries READ auditEntries NOTIFY changed)
     Q_PROPERTY(QString deleteEverythingWarning READ deleteEverythingWarning NOTIFY changed)
     // Browser
@@ -96,6 +98,7 @@ public:
     void setUrlReceipts(bool on);
     bool smartSummaries() const;
     void setSmartSummaries(bool on);
+    QString summaryModelText() const;
     QStringList auditEntries() const;
     // Writes everything to `path` (a 0600 file); false with `message` on failure.
     Q_INVOKABLE bool exportTo(const QString& path);

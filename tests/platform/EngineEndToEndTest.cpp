@@ -1,5 +1,6 @@
 // Runs inside scripts/test-env.sh: the real tessarine executable on a real X server; window
 // switches must become loops in its encrypted database.
+#include "ChatCompletionsServer.h"
 #include "EngineHarness.h"
 #include "Wait.h"
 #include "detectors/TerminalDetector.h"
@@ -82,6 +83,49 @@ TEST(EngineEndToEndTest, AgentSessionsAndDownloadsOnDiskBecomeReadyLoops) {
                            u"com.anthropic.claudefordesktop Refactor auth | ready | -"_qs,
                            u"com.anthropic.claudefordesktop shop | ready | -"_qs}))
         << engine.log();
+}
+
+TEST(EngineEndToEndTest, AnAgentsTurnIsNamedByTheModelOnThisComputer) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    QTemporaryDir home;
+    ChatCompletionsServer server;
+    server.answer = u"\u201CShopping Cart For The Shop.\u201D"_qs;
+    const QString claudeLog = home.filePath(u"home/.claude/projects/-home-me-shop/a1.jsonl"_qs);
+    Engine engine(home,
+                  QStringLiteral(R"({"settings.launchAtLogin.configured": true,
+                      "onboarding.completed": true, "settings.smartSummaries": true,
+                      "settings.summaryEndpoint": "http://127.0.0.1:%1"})")
+                      .arg(server.port())
+                      .toUtf8(),
+                  {{u"HOME"_qs, home.filePath(u"home"_qs)},
+                   {u"CODEX_HOME"_qs, home.filePath(u"codex"_qs)}});
+    ASSERT_TRUE(engine.waitForLog("Topic summaries use the model test-model")) << engine.log();
+
+    writeAll(claudeLog, R"({"type":"user","cwd":"/home/me/shop","message":{"role":"user",)"
+                        R"("content":"Add a cart to the shop page\nwith a total"}})"
+                        "\n");
+    ASSERT_TRUE(engine.waitForLog("→ waiting")) << engine.log();
+    writeAll(claudeLog,
+             R"({"type":"assistant","message":{"stop_reason":"end_turn","content":[]}})"
+             "\n",
+             QIODevice::WriteOnly | QIODevice::Append);
+    ASSERT_TRUE(engine.waitForLog("→ ready")) << engine.log();
+    const auto named = [&] {
+        Database db(home.filePath(u"data/Kestrune/kestrune.db"_qs));
+        db.applyKey(EphemeralKeyProvider::developmentKey());
+        Statement row(db, u"SELECT topic, prompt_line FROM context WHERE topic IS NOT NULL"_qs);
+        return row.step() ? row.text(0).value_or(QString()) + u" | "_qs +
+                                row.text(1).value_or(QString())
+                          : QString();
+    };
+    // The event loop runs meanwhile: the model server lives in this process.
+    EXPECT_TRUE(waitFor([&] { return !named().isEmpty(); }, 10000)) << engine.log();
+    EXPECT_EQ(named(), u"Shopping Cart For The Shop | Add a cart to the shop page"_qs);
+    ASSERT_EQ(server.requestsTo("/chat/completions").size(), 1);
+    EXPECT_TRUE(server.requestsTo("/chat/completions")
+                    .first()
+                    .body.contains("Conversation:\\nAdd a cart to the shop page"));
+    EXPECT_TRUE(engine.stop()) << engine.log();
 }
 
 TEST(EngineEndToEndTest, ATerminalBackAtItsPromptMakesItsWaitingLoopReady) {

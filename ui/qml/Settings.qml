@@ -183,6 +183,12 @@ Rectangle {
                         onApply: (on) => root.settings.smartSummaries = on
                     }
                     Help { text: "AI-chat loops keep the first line of your prompt, and a short topic from a model on this computer when you run one." }
+                    Help {
+                        visible: text.length > 0
+                        text: root.settings.summaryModelText
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: text
+                    }
 
                     Heading { text: "Your data" }
                     RowLayout {
