@@ -150,8 +150,9 @@ void AppModel::buildDetectors() {
     m_registry = std::make_unique<DetectorRegistry>(
         [machine, &store, &settings, topics](const QString& kind) {
             return DetectorSignalBinding::signalsFor(
-                kind, machine, store, settings,
-                [topics](const QString& id, const QString& prompt) { topics->request(id, prompt); });
+                kind, machine, store, settings, [topics](const QString& id, const QString& prompt) {
+                    topics->request(id, prompt);
+                });
         },
         DetectorSignalBinding::environment(store, m_dependencies.workspace));
     if (m_dependencies.makeDetectors) {

@@ -20,8 +20,9 @@ void TopicSummarizer::request(const QString& contextID, const QString& text) {
     std::optional<Job> dropped;
     {
         std::lock_guard lock(m_mutex);
-        const auto waiting = std::find_if(m_jobs.begin(), m_jobs.end(),
-                                          [&](const Job& job) { return job.contextID == contextID; });
+        const auto waiting = std::find_if(m_jobs.begin(), m_jobs.end(), [&](const Job& job) {
+            return job.contextID == contextID;
+        });
         if (waiting != m_jobs.end()) {
             waiting->text = text;
             return;

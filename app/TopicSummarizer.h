@@ -18,7 +18,8 @@ class TopicSummarizer : public QObject {
     Q_OBJECT
 public:
     // Keeps a topic (on the main thread).
-    using Store = std::function<void(const QString& contextID, const std::optional<QString>& topic)>;
+    using Store =
+        std::function<void(const QString& contextID, const std::optional<QString>& topic)>;
     // Beyond this many waiting loops the oldest gets its first line at once.
     static constexpr std::size_t kMaxWaiting = 32;
 

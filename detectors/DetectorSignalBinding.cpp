@@ -1,11 +1,11 @@
 #include "detectors/DetectorSignalBinding.h"
 
-#include "model/Log.h"
 #include "engine/StateMachine.h"
+#include "model/Log.h"
+#include "model/TopicSnippet.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
 #include "store/ContextStore.h"
-#include "model/TopicSnippet.h"
 
 #include <exception>
 
@@ -25,8 +25,7 @@ template <typename Write> void swallowing(Write&& write) {
 
 DetectorSignals DetectorSignalBinding::signalsFor(const QString& kind,
                                                   std::weak_ptr<StateMachine> machine,
-                                                  ContextStore& store,
-                                                  const UserDefaults& settings,
+                                                  ContextStore& store, const UserDefaults& settings,
                                                   TopicRequest requestTopic) {
     DetectorSignals signals;
     signals.pending = [kind, machine](const QString& id, const DetectorSignals::Detail& detail,

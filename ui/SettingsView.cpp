@@ -55,7 +55,8 @@ SettingsView::SettingsView(Dependencies dependencies, QObject* parent)
 void SettingsView::reload() {
     m_dependencies.model.refreshSettingsData();
     // A server started since the last look shows up when the window opens.
-    if (TopicSummarizer* topics = m_dependencies.model.topicSummarizer(); topics && smartSummaries())
+    if (TopicSummarizer* topics = m_dependencies.model.topicSummarizer();
+        topics && smartSummaries())
         topics->lookForModel();
     Q_EMIT changed();
 }

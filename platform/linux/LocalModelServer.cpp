@@ -183,8 +183,8 @@ LocalModelServer::Look LocalModelServer::look(const Configuration& configuration
             qCWarning(lcApp).noquote() << "Refusing settings.summaryEndpoint:" << endpoint.refusal
                                        << "- summaries use the prompt's first line";
             return {std::nullopt,
-                    {std::nullopt, QStringLiteral("settings.summaryEndpoint is refused: ") +
-                                       endpoint.refusal}};
+                    {std::nullopt,
+                     QStringLiteral("settings.summaryEndpoint is refused: ") + endpoint.refusal}};
         }
         for (const QUrl& base : endpoint.bases) {
             if (const std::optional<QString> model = modelAt(base, configuration, stop))
@@ -226,8 +226,8 @@ std::optional<QString> LocalModelServer::modelAt(const QUrl& base,
     return firstModel(listed.body);
 }
 
-LanguageModel::Answer LocalModelServer::respond(const QString& instructions,
-                                                const QString& prompt, std::stop_token stop) {
+LanguageModel::Answer LocalModelServer::respond(const QString& instructions, const QString& prompt,
+                                                std::stop_token stop) {
     const Availability availability = find(stop, false);
     std::optional<Server> server;
     {

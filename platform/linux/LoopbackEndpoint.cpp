@@ -42,9 +42,8 @@ LoopbackEndpoint LoopbackEndpoint::parse(const QString& text) {
     // QUrl lower-cases the host; "localhost." is the same name written fully qualified.
     const QString host = address.host();
     if (host == u"localhost" || host == u"localhost.")
-        return LoopbackEndpoint{{base(address, QStringLiteral("127.0.0.1")),
-                                 base(address, QStringLiteral("::1"))},
-                                {}};
+        return LoopbackEndpoint{
+            {base(address, QStringLiteral("127.0.0.1")), base(address, QStringLiteral("::1"))}, {}};
     QHostAddress literal;
     if (!literal.setAddress(host))
         return refused(QStringLiteral("\"%1\" is a host name; only localhost or a loopback "

@@ -108,8 +108,7 @@ TEST_F(TopicSummariesTest, APromptGetsItsLineAtOnceAndTheModelsTopicLater) {
     const QString id = loopOf(*model);
 
     signals->summarize(id, kConversation);
-    EXPECT_EQ(model->store()->context(id)->promptLine,
-              u"Why does the nightly sync time out?"_qs);
+    EXPECT_EQ(model->store()->context(id)->promptLine, u"Why does the nightly sync time out?"_qs);
     EXPECT_TRUE(waitFor([&] { return topic(*model, id).has_value(); }));
     EXPECT_EQ(topic(*model, id), u"Nightly Sync Timeouts"_qs);
     EXPECT_EQ(fakeModel.prompts(), QStringList{SummaryService::prompt(kConversation.trimmed())});
@@ -143,8 +142,8 @@ TEST_F(TopicSummariesTest, ALoopAskedAgainWhileWaitingKeepsOnlyItsNewestText) {
     signals->summarize(id, u"third"_qs);
     fakeModel.release();
     EXPECT_TRUE(waitFor([&] { return topic(*model, id).has_value(); }));
-    EXPECT_EQ(fakeModel.prompts(),
-              (QStringList{SummaryService::prompt(u"first"_qs), SummaryService::prompt(u"third"_qs)}));
+    EXPECT_EQ(fakeModel.prompts(), (QStringList{SummaryService::prompt(u"first"_qs),
+                                                SummaryService::prompt(u"third"_qs)}));
     EXPECT_EQ(topic(*model, other), u"Some Topic"_qs);
 
     // Closing while the model is still working does not wait for it.

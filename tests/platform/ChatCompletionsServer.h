@@ -64,12 +64,12 @@ public:
         return {status, QJsonDocument(object).toJson(QJsonDocument::Compact), {}, false};
     }
     Reply chatAnswer(const QString& content) const {
-        return json({{u"object"_qs, u"chat.completion"_qs},
-                     {u"choices"_qs,
-                      QJsonArray{QJsonObject{
-                          {u"index"_qs, 0},
-                          {u"message"_qs, QJsonObject{{u"role"_qs, u"assistant"_qs},
-                                                      {u"content"_qs, content}}}}}}});
+        return json(
+            {{u"object"_qs, u"chat.completion"_qs},
+             {u"choices"_qs,
+              QJsonArray{QJsonObject{{u"index"_qs, 0},
+                                     {u"message"_qs, QJsonObject{{u"role"_qs, u"assistant"_qs},
+                                                                 {u"content"_qs, content}}}}}}});
     }
 
 private:

@@ -91,14 +91,14 @@ TEST(EngineEndToEndTest, AnAgentsTurnIsNamedByTheModelOnThisComputer) {
     ChatCompletionsServer server;
     server.answer = u"\u201CShopping Cart For The Shop.\u201D"_qs;
     const QString claudeLog = home.filePath(u"home/.claude/projects/-home-me-shop/a1.jsonl"_qs);
-    Engine engine(home,
-                  QStringLiteral(R"({"settings.launchAtLogin.configured": true,
+    Engine engine(
+        home,
+        QStringLiteral(R"({"settings.launchAtLogin.configured": true,
                       "onboarding.completed": true, "settings.smartSummaries": true,
                       "settings.summaryEndpoint": "http://127.0.0.1:%1"})")
-                      .arg(server.port())
-                      .toUtf8(),
-                  {{u"HOME"_qs, home.filePath(u"home"_qs)},
-                   {u"CODEX_HOME"_qs, home.filePath(u"codex"_qs)}});
+            .arg(server.port())
+            .toUtf8(),
+        {{u"HOME"_qs, home.filePath(u"home"_qs)}, {u"CODEX_HOME"_qs, home.filePath(u"codex"_qs)}});
     ASSERT_TRUE(engine.waitForLog("Topic summaries use the model test-model")) << engine.log();
 
     writeAll(claudeLog, R"({"type":"user","cwd":"/home/me/shop","message":{"role":"user",)"
@@ -114,9 +114,9 @@ TEST(EngineEndToEndTest, AnAgentsTurnIsNamedByTheModelOnThisComputer) {
         Database db(home.filePath(u"data/Kestrune/kestrune.db"_qs));
         db.applyKey(EphemeralKeyProvider::developmentKey());
         Statement row(db, u"SELECT topic, prompt_line FROM context WHERE topic IS NOT NULL"_qs);
-        return row.step() ? row.text(0).value_or(QString()) + u" | "_qs +
-                                row.text(1).value_or(QString())
-                          : QString();
+        return row.step()
+                   ? row.text(0).value_or(QString()) + u" | "_qs + row.text(1).value_or(QString())
+                   : QString();
     };
     // The event loop runs meanwhile: the model server lives in this process.
     EXPECT_TRUE(waitFor([&] { return !named().isEmpty(); }, 10000)) << engine.log();

@@ -1,8 +1,8 @@
+#include "platform/linux/LocalModelServer.h"
 #include "ChatCompletionsServer.h"
 #include "Wait.h"
 #include "app/SummaryService.h"
 #include "platform/fake/MemoryUserDefaults.h"
-#include "platform/linux/LocalModelServer.h"
 #include "platform/linux/LoopbackEndpoint.h"
 
 #include <QNetworkInterface>
@@ -65,8 +65,8 @@ TEST(LoopbackEndpointTest, OnlyLoopbackAddressesAreAccepted) {
         {"127.0.0.2:8080/v1/", {u"http://127.0.0.2:8080/v1"_qs}},
         {"http://[::1]:1234", {u"http://[::1]:1234/v1"_qs}},
         {"localhost:1337", {u"http://127.0.0.1:1337/v1"_qs, u"http://[::1]:1337/v1"_qs}},
-        {" HTTP://LocalHost:8080/api/v1?key=x ", {u"http://127.0.0.1:8080/api/v1"_qs,
-                                                   u"http://[::1]:8080/api/v1"_qs}},
+        {" HTTP://LocalHost:8080/api/v1?key=x ",
+         {u"http://127.0.0.1:8080/api/v1"_qs, u"http://[::1]:8080/api/v1"_qs}},
     };
     for (const auto& [text, bases] : accepted) {
         const LoopbackEndpoint endpoint = LoopbackEndpoint::parse(QString::fromLatin1(text));
@@ -124,17 +124,22 @@ TEST_F(LocalModelServerTest, TheFirstServerListingAModelNamesTheLoop) {
 
 TEST_F(LocalModelServerTest, FailuresOfTheModelFallBackToTheFirstLine) {
     LocalModelServer model(settings, options);
-    const std::pair<std::function<ChatCompletionsServer::Reply(
-                        const ChatCompletionsServer::Request&)>,
-                    QString>
+    const std::pair<
+        std::function<ChatCompletionsServer::Reply(const ChatCompletionsServer::Request&)>, QString>
         failures[] = {
-            {[](const auto&) { return ChatCompletionsServer::json({{u"error"_qs, u"x"_qs}}, 500); },
+            {[](const auto&) {
+                 return ChatCompletionsServer::json({{u"error"_qs, u"x"_qs}}, 500);
+             },
              u"the server answered HTTP 500"_qs},
-            {[](const auto&) { return ChatCompletionsServer::Reply{200, "not json", {}, false}; },
+            {[](const auto&) {
+                 return ChatCompletionsServer::Reply{200, "not json", {}, false};
+             },
              u"the answer was not a chat completion"_qs},
             {[this](const auto&) { return server.chatAnswer(u"<think>Hmm, a sync."_qs); },
              u"the model's answer had no words"_qs},
-            {[](const auto&) { return ChatCompletionsServer::Reply{200, {}, {}, true}; },
+            {[](const auto&) {
+                 return ChatCompletionsServer::Reply{200, {}, {}, true};
+             },
              u"no answer within 0.4 s"_qs},
         };
     for (const auto& [reply, why] : failures) {
@@ -182,7 +187,8 @@ TEST_F(LocalModelServerTest, NothingIsSentOffThisComputerNotEvenThroughARedirect
     LocalModelServer redirected(settings, options);
     const SummaryService::Topic sent = topicOf(redirected, conversation);
     EXPECT_EQ(sent.text, firstLine);
-    EXPECT_EQ(sent.whyNotFromModel, u"the server answered with a redirect, which is not followed"_qs);
+    EXPECT_EQ(sent.whyNotFromModel,
+              u"the server answered with a redirect, which is not followed"_qs);
     runEventLoopFor(100);
     EXPECT_EQ(elsewhere.connections, 0);
 }

@@ -1,7 +1,7 @@
 #include "ui/SettingsView.h"
 #include "DropdownFixture.h"
-#include "app/HotkeyManager.h"
 #include "Wait.h"
+#include "app/HotkeyManager.h"
 #include "platform/fake/FakeGlobalHotkey.h"
 #include "platform/fake/FakeLanguageModel.h"
 
