@@ -1,7 +1,7 @@
 # Everyday entry points. Packages come from scripts/install-deps.sh (the README commands
 # run it first).
 
-.PHONY: all build run test test-logic bench format clean
+.PHONY: all build run test test-logic bench format clean package install-user
 
 all: build
 
@@ -22,6 +22,20 @@ test: build
 # Only the tests that need no display, D-Bus or keyring.
 test-logic: build
 	ctest --preset logic
+
+# The Debian package, build/release/tessarine_<version>_<arch>.deb
+# (install it with: sudo apt install ./build/release/tessarine_*.deb).
+package:
+	cmake --preset release
+	cmake --build --preset release
+	cd build/release && cpack
+
+# Installs into ~/.local for this user only (no root): ~/.local/bin/tessarine, the menu
+# entry and icons.
+install-user:
+	cmake --preset release
+	cmake --build --preset release
+	cmake --install build/release --prefix "$(HOME)/.local"
 
 bench:
 	cmake --preset release

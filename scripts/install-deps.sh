@@ -13,8 +13,9 @@ packages=(
   qt6-qpa-plugins libqt6svg6
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-templates
   qml6-module-qtquick-window qml6-module-qtqml-workerscript qml6-module-qtquick-layouts
-  # tests, fuzzing (clang's libFuzzer and sanitizers) and benchmarks
+  # tests, fuzzing (clang's libFuzzer and sanitizers) and benchmarks; checking the package
   libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
+  desktop-file-utils appstream
   # the private desktop session of scripts/test-env.sh (never dbus-x11: it spawns stray buses)
   xvfb openbox dbus gnome-keyring xdotool x11-utils fonts-dejavu-core
   # the accessibility bus, and the client the tests press the views' controls with

@@ -7,6 +7,7 @@
 #include "app/ControlService.h"
 #include "app/DesktopDetectors.h"
 #include "app/HotkeyManager.h"
+#include "app/IntegrationRemoval.h"
 #include "app/NotchIsland.h"
 #include "app/SampleLoops.h"
 #include "app/StateDump.h"
@@ -222,7 +223,8 @@ int runSnapshot(int argc, char* argv[], bool settingsWindow) {
     X11Workspace workspace(QCoreApplication::applicationPid());
     JsonFileUserDefaults settings;
     SessionMonitor sessionMonitor;
-    XdgAutostartLoginItem loginItem(QCoreApplication::applicationFilePath());
+    XdgAutostartLoginItem loginItem(
+        XdgAutostartLoginItem::launcherPath(QCoreApplication::applicationFilePath()));
     QTemporaryDir sampleFolder;
     std::function<std::unique_ptr<ContextStore>()> open = openStore;
     if (Environment::isSwitchOn("KESTRUNE_SNAPSHOT_SAMPLE")) {
@@ -289,7 +291,8 @@ int runSnapshot(int argc, char* argv[], bool settingsWindow) {
 // KESTRUNE_DEBUG_DUMP=1: prints the engine's state and exits.
 int runStateDump(DesktopDetectors& detectors, Workspace& workspace, UserDefaults& settings) {
     SessionMonitor sessionMonitor;
-    XdgAutostartLoginItem loginItem(QCoreApplication::applicationFilePath());
+    XdgAutostartLoginItem loginItem(
+        XdgAutostartLoginItem::launcherPath(QCoreApplication::applicationFilePath()));
     std::unique_ptr<AppModel> model =
         readingModel(workspace, settings, sessionMonitor, loginItem, openStore);
     QStringList kinds;
@@ -302,6 +305,30 @@ int runStateDump(DesktopDetectors& detectors, Workspace& workspace, UserDefaults
                                           std::chrono::system_clock::now())),
                stdout);
     return model->store() ? 0 : 1;
+}
+
+// --uninstall-integration: removes the current user's integration files, says which.
+int runUninstallIntegration() {
+    const QString configHome = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    const IntegrationRemoval::Outcome outcome =
+        IntegrationRemoval::remove(IntegrationRemoval::places({
+            .home = QDir::homePath(),
+            .configHome = configHome,
+            .dataHome = dataHome,
+            .autostartEntry = XdgAutostartLoginItem(QString()).entryPath(),
+            .gnomeExtensionFolder = GnomeShellExtension(std::nullopt, dataHome).installedFolder(),
+        }));
+    for (const QString& line : outcome.removed)
+        std::fprintf(stdout, "Removed %s\n", qPrintable(line));
+    for (const QString& line : outcome.failed)
+        std::fprintf(stderr, "Could not remove %s\n", qPrintable(line));
+    if (outcome.removed.isEmpty() && outcome.failed.isEmpty())
+        std::fputs("Nothing of Tessarine's integration was left in your home folder.\n", stdout);
+    std::fprintf(stdout,
+                 "Your loops are kept in %s; delete that folder to remove them too.\n",
+                 qPrintable(QFileInfo(ContextStore::defaultDatabaseURL()).absolutePath()));
+    return outcome.failed.isEmpty() ? 0 : 1;
 }
 
 // KESTRUNE_SUMMARY_TEST=1: names the sample conversation with the configured model, prints
@@ -579,7 +606,16 @@ int main(int argc, char* argv[]) {
         QStringLiteral("Move the existing database aside (kept, never deleted) and start with an "
                        "empty one, for when its key is lost."));
     arguments.addOption(startFresh);
+    const QCommandLineOption uninstallIntegration(
+        QStringLiteral("uninstall-integration"),
+        QStringLiteral("Remove what Tessarine wrote into your home folder for other programs "
+                       "(browser host manifests, the autostart entry, the companion and GNOME "
+                       "Shell extension copies); run it before removing the package. Your loops "
+                       "are kept."));
+    arguments.addOption(uninstallIntegration);
     arguments.process(app);
+    if (arguments.isSet(uninstallIntegration))
+        return runUninstallIntegration();
     if (!arguments.positionalArguments().isEmpty()) {
         std::fprintf(stderr, "tessarine: unknown command \"%s\"; see tessarine --help\n",
                      qPrintable(arguments.positionalArguments().constFirst()));
@@ -651,7 +687,8 @@ int main(int argc, char* argv[]) {
         });
     JsonFileUserDefaults settings;
     LinuxSessionMonitor sessionMonitor;
-    XdgAutostartLoginItem loginItem(QCoreApplication::applicationFilePath());
+    XdgAutostartLoginItem loginItem(
+        XdgAutostartLoginItem::launcherPath(QCoreApplication::applicationFilePath()));
     A11yBusSwitch accessibilitySwitch;
     LocalModelServer languageModel(settings);
     DesktopDetectors detectors(workspace, settings, [&accessibilitySwitch] {

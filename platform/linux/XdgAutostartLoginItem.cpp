@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <stdexcept>
@@ -28,14 +29,21 @@ void XdgAutostartLoginItem::registerMainApplication() {
         const QString character = QString::fromLatin1(special);
         quoted.replace(character, QStringLiteral("\\") + character);
     }
+    // TryExec is a plain string value: only the backslash is escaped. A missing program
+    // (uninstalled) makes the session skip the entry instead of failing to start it.
+    QString plain = m_executablePath;
+    plain.replace(QStringLiteral("\\"), QStringLiteral("\\\\"));
     const QString entry = QStringLiteral("[Desktop Entry]\n"
                                          "Type=Application\n"
                                          "Name=Tessarine\n"
                                          "Comment=Working memory for unfinished work\n"
                                          "Exec=\"%1\"\n"
+                                         "TryExec=%2\n"
+                                         "Icon=app.kestrune.Tessarine\n"
                                          "Terminal=false\n"
-                                         "X-GNOME-Autostart-enabled=true\n")
-                              .arg(quoted);
+                                         "X-GNOME-Autostart-enabled=true\n"
+                                         "X-GNOME-Autostart-Delay=3\n")
+                              .arg(quoted, plain);
     QSaveFile file(entryPath());
     if (!file.open(QIODevice::WriteOnly) || file.write(entry.toUtf8()) < 0 || !file.commit())
         throw std::runtime_error("cannot write the autostart entry");
@@ -46,6 +54,18 @@ void XdgAutostartLoginItem::unregisterMainApplication() {
     if (entry.exists() && !entry.remove())
         throw std::runtime_error("cannot remove the autostart entry: " +
                                  entry.errorString().toStdString());
+}
+
+QString XdgAutostartLoginItem::launcherPath(const QString& executablePath) {
+    const QFileInfo executable(executablePath);
+    const QDir folder = executable.absoluteDir();
+    if (folder.dirName() != u"tessarine" || QFileInfo(folder.absolutePath()).dir().dirName() !=
+                                                 QStringLiteral("libexec"))
+        return executablePath;
+    const QString link = QDir::cleanPath(folder.absolutePath() + QStringLiteral("/../../bin/") +
+                                         executable.fileName());
+    const QString target = QFileInfo(link).canonicalFilePath();
+    return !target.isEmpty() && target == executable.canonicalFilePath() ? link : executablePath;
 }
 
 bool XdgAutostartLoginItem::isRegistered() const {

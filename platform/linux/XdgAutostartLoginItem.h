@@ -12,6 +12,9 @@ public:
     bool isRegistered() const override;
     QString entryPath() const;
     static QString defaultFolder();
+    // The command to start at login for this executable: an installed one through its
+    // <prefix>/bin link (stable across upgrades), any other as it is.
+    static QString launcherPath(const QString& executablePath);
 
 private:
     QString m_executablePath;

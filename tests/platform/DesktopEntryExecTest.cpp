@@ -2,6 +2,9 @@
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
 
+#include <QProcess>
+#include <QStandardPaths>
+
 #include "Wait.h"
 
 #include <QDir>
@@ -81,7 +84,30 @@ TEST(XdgAutostartLoginItemTest, TheEntryStartsThisExecutableAndGoesWhenUnregiste
     EXPECT_EQ(DesktopEntryExec::arguments(*entry, std::nullopt),
               QStringList{u"/opt/My \"Apps\"/tessarine"_qs})
         << "the path survives the desktop entry's quoting";
+    QFile written(item.entryPath());
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(written.readAll().contains("\nTryExec=/opt/My \"Apps\"/tessarine\n"))
+        << "an uninstalled program is skipped at login";
+    const QString validator = QStandardPaths::findExecutable(u"desktop-file-validate"_qs);
+    if (!validator.isEmpty()) {
+        QProcess validate;
+        validate.start(validator, {item.entryPath()});
+        ASSERT_TRUE(validate.waitForFinished(10000));
+        EXPECT_EQ(validate.exitCode(), 0) << validate.readAllStandardOutput().toStdString();
+    }
     item.unregisterMainApplication();
     EXPECT_FALSE(item.isRegistered());
     EXPECT_NO_THROW(item.unregisterMainApplication()) << "already gone is fine";
+
+    // An installed executable starts through its bin link; a build folder's as it is.
+    const QString prefix = dir.filePath(u"usr"_qs);
+    QDir().mkpath(prefix + u"/libexec/tessarine"_qs);
+    QDir().mkpath(prefix + u"/bin"_qs);
+    const QString installed = prefix + u"/libexec/tessarine/tessarine"_qs;
+    QFile(installed).open(QIODevice::WriteOnly);
+    EXPECT_EQ(XdgAutostartLoginItem::launcherPath(installed), installed) << "no link yet";
+    QFile::link(u"../libexec/tessarine/tessarine"_qs, prefix + u"/bin/tessarine"_qs);
+    EXPECT_EQ(XdgAutostartLoginItem::launcherPath(installed), prefix + u"/bin/tessarine"_qs);
+    EXPECT_EQ(XdgAutostartLoginItem::launcherPath(u"/work/build/release/tessarine"_qs),
+              u"/work/build/release/tessarine"_qs);
 }
