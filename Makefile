@@ -1,7 +1,7 @@
 # Everyday entry points. Packages come from scripts/install-deps.sh (the README commands
 # run it first).
 
-.PHONY: all build run test test-logic bench format clean package install-user
+.PHONY: all build run test test-asan test-logic bench format clean package install-user
 
 all: build
 
@@ -15,9 +15,16 @@ run:
 	cmake --build --preset release --target tessarine
 	./build/release/tessarine
 
-# The whole suite, inside a private desktop session (Xvfb, D-Bus, keyring).
+# The whole suite, inside a private desktop session (Xvfb, D-Bus, keyring); then the logic
+# and host tests again under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer.
 test: build
 	scripts/test-env.sh ctest --preset debug
+	$(MAKE) test-asan
+
+test-asan:
+	cmake --preset asan
+	cmake --build --preset asan
+	ctest --preset asan
 
 # Only the tests that need no display, D-Bus or keyring.
 test-logic: build

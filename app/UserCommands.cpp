@@ -1,5 +1,7 @@
 #include "app/UserCommands.h"
 
+#include "model/SnoozeDuration.h"
+
 #include "app/AppModel.h"
 #include "detectors/WatchDetector.h"
 #include "engine/StateMachine.h"
@@ -108,26 +110,9 @@ QString UserCommands::dismiss(const QString& id) {
     });
 }
 
-std::optional<double> UserCommands::durationSeconds(const QString& duration) {
-    static const QRegularExpression pattern(QStringLiteral("^(\\d{1,9})([smhd]?)$"));
-    const QRegularExpressionMatch match = pattern.match(duration.trimmed().toLower());
-    if (!match.hasMatch())
-        return std::nullopt;
-    const double amount = match.captured(1).toDouble();
-    const QString unit = match.captured(2);
-    const double scale = unit == u"m" ? 60 : unit == u"h" ? 3600 : unit == u"d" ? 86400 : 1;
-    if (amount <= 0)
-        return std::nullopt;
-    return amount * scale;
-}
-
-bool UserCommands::isUntilTomorrow(const QString& duration) {
-    return duration.trimmed().compare(u"tomorrow", Qt::CaseInsensitive) == 0;
-}
-
 QString UserCommands::snooze(const QString& id, const QString& duration) {
-    const bool tomorrow = isUntilTomorrow(duration);
-    const std::optional<double> seconds = durationSeconds(duration);
+    const bool tomorrow = SnoozeDuration::isUntilTomorrow(duration);
+    const std::optional<double> seconds = SnoozeDuration::seconds(duration);
     if (!tomorrow && !seconds)
         return QStringLiteral("\"%1\" is not a duration: use 10m, 1h, tomorrow or seconds.")
             .arg(duration);

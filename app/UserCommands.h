@@ -39,14 +39,6 @@ public:
     QString exportTo(const QString& absolutePath);
     QString exclude(const QString& bundleID);
 
-    // Seconds of a snooze duration; nothing for text that is none (tomorrow is not a fixed
-    // number of seconds and is handled by `snooze`).
-    static std::optional<double> durationSeconds(const QString& duration);
-    static bool isUntilTomorrow(const QString& duration);
-    static bool isDuration(const QString& duration) {
-        return isUntilTomorrow(duration) || durationSeconds(duration).has_value();
-    }
-
 private:
     // Runs `action` on the loop `id` names, or answers why not.
     QString withLoop(const QString& id, const std::function<QString(const ContextRecord&)>& action);

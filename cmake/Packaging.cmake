@@ -45,7 +45,9 @@ set(TESSARINE_RUNTIME_PACKAGES
   qml6-module-qtquick-window qml6-module-qtqml-workerscript qml6-module-qtquick-layouts
   qt6-qpa-plugins libqt6svg6 at-spi2-core xdg-utils)
 string(REPLACE ";" ", " CPACK_DEBIAN_PACKAGE_DEPENDS "${TESSARINE_RUNTIME_PACKAGES}")
-# Keeps the database key in the desktop keyring; without one a key file is used.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gnome-keyring | kwalletmanager | keepassxc")
+# A Secret Service keeps the database key (without one a key file is used); the pinned mark
+# is an emoji.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+  "gnome-keyring | kwalletmanager | keepassxc, fonts-noto-color-emoji")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

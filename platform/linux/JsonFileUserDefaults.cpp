@@ -35,27 +35,35 @@ void JsonFileUserDefaults::persist(const QJsonObject& values, const QString& cha
     watch();
 }
 
+std::optional<QJsonObject> JsonFileUserDefaults::parse(const QByteArray& bytes, QString& problem) {
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError) {
+        problem = QStringLiteral("%1 at byte %2").arg(error.errorString()).arg(error.offset);
+        return std::nullopt;
+    }
+    if (!document.isObject()) {
+        problem = QStringLiteral("the file does not hold a JSON object");
+        return std::nullopt;
+    }
+    return document.object();
+}
+
 std::optional<QJsonObject> JsonFileUserDefaults::readFile() {
     QFile file(m_path);
     if (!file.exists())
         return QJsonObject{};
     QString problem;
-    QJsonDocument document;
-    if (!file.open(QIODevice::ReadOnly)) {
+    std::optional<QJsonObject> values;
+    if (!file.open(QIODevice::ReadOnly))
         problem = file.errorString();
-    } else {
-        QJsonParseError error{};
-        document = QJsonDocument::fromJson(file.readAll(), &error);
-        if (error.error != QJsonParseError::NoError)
-            problem = QStringLiteral("%1 at byte %2").arg(error.errorString()).arg(error.offset);
-        else if (!document.isObject())
-            problem = QStringLiteral("the file does not hold a JSON object");
-    }
-    if (problem.isEmpty()) {
+    else
+        values = parse(file.readAll(), problem);
+    if (values) {
         if (m_warned)
             qCInfo(lcApp).noquote() << "Settings file" << m_path << "is readable again";
         m_warned = false;
-        return document.object();
+        return values;
     }
     if (!m_warned)
         qCWarning(lcApp).noquote()

@@ -18,6 +18,9 @@ public:
     explicit JsonFileUserDefaults(QString path = defaultPath(), QObject* parent = nullptr);
     static QString defaultPath();
     QString path() const { return m_path; }
+    // The settings a file's bytes hold; nothing, with `problem` set, when they are not a
+    // JSON object.
+    static std::optional<QJsonObject> parse(const QByteArray& bytes, QString& problem);
     // Changes waiting for the file to become readable again.
     int unsavedChanges() const { return static_cast<int>(m_unsaved.size()); }
 

@@ -1,6 +1,7 @@
 #include "LogCapture.h"
 #include "app/ModelHarness.h"
 #include "app/UserCommands.h"
+#include "model/SnoozeDuration.h"
 #include "model/StateReason.h"
 
 #include <QCoreApplication>
@@ -197,11 +198,11 @@ TEST_F(AppModelTest, UserCommandsFindLoopsByAUniqueBeginningOfTheirId) {
     EXPECT_EQ(commands.exportTo(u"relative.json"_qs),
               u"The export file must be given as an absolute path."_qs);
 
-    EXPECT_EQ(UserCommands::durationSeconds(u"10m"_qs), 600);
-    EXPECT_EQ(UserCommands::durationSeconds(u"1H"_qs), 3600);
-    EXPECT_EQ(UserCommands::durationSeconds(u"45"_qs), 45);
+    EXPECT_EQ(SnoozeDuration::seconds(u"10m"_qs), 600);
+    EXPECT_EQ(SnoozeDuration::seconds(u"1H"_qs), 3600);
+    EXPECT_EQ(SnoozeDuration::seconds(u"45"_qs), 45);
     for (const char* bad : {"0", "-5", "soon", "1.5h", "", "99999999999"})
-        EXPECT_EQ(UserCommands::durationSeconds(QString::fromLatin1(bad)), std::nullopt) << bad;
+        EXPECT_EQ(SnoozeDuration::seconds(QString::fromLatin1(bad)), std::nullopt) << bad;
 }
 
 TEST_F(AppModelTest, TheLaunchAtLoginSwitchRegistersAndUnregistersAndLogsAFailure) {
