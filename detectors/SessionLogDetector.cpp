@@ -212,7 +212,7 @@ void SessionLogDetector::adopt(const Adoption& adoption) {
     const bool working = std::holds_alternative<PromptSent>(*facts.latest);
     qCInfo(lcDetector).noquote() << QStringLiteral("adopt %1 running session (working=%2) label=%3")
                                         .arg(m_config.kind, working ? u"true"_qs : u"false"_qs,
-                                             facts.label.value_or(QStringLiteral("?")));
+                                             Log::privateArg(facts.label.value_or(u"?"_qs)));
     summarize(*contextID, facts.prompt->text);
     m_signals->pending(*contextID, m_config.pendingDetail, adoption.modified);
     if (std::holds_alternative<TurnAborted>(*facts.latest))

@@ -6,6 +6,8 @@
 #include "detectors/TerminalDetector.h"
 #include "platform/linux/ProcTerminalJobs.h"
 
+#include <QDateTime>
+#include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -375,4 +377,117 @@ TEST(EngineEndToEndTest, EveryCommandOfTheCommandLineReachesTheEngine) {
     EXPECT_EQ(db.scalarInt(u"SELECT COUNT(*) FROM audit_log WHERE action IN ('capture_paused', "
                            "'capture_resumed', 'export_performed')"_qs),
               3);
+}
+
+namespace {
+
+// Every regular file under `folder` that holds one of `secrets` as UTF-8 or UTF-16, as
+// "path: secret". Only the folder itself with `recursive` false; only files changed since
+// `since` when it is given.
+QStringList filesHolding(const QString& folder, const QStringList& secrets,
+                         bool recursive = true, const QDateTime& since = {}) {
+    QStringList found;
+    QDirIterator files(folder, QDir::Files | QDir::Hidden | QDir::System,
+                       recursive ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
+    while (files.hasNext()) {
+        const QString path = files.next();
+        const QFileInfo info(path);
+        if (info.isSymLink() || info.size() > 64 * 1024 * 1024 ||
+            (since.isValid() && info.lastModified() < since))
+            continue;
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray bytes = file.readAll();
+        for (const QString& secret : secrets) {
+            const QByteArray utf16(reinterpret_cast<const char*>(secret.utf16()),
+                                   secret.size() * 2);
+            if (bytes.contains(secret.toUtf8()) || bytes.contains(utf16))
+                found.append(path + u": "_qs + secret);
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+TEST(EngineEndToEndTest, NoTextTheUserSawIsLeftReadableOnDisk) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    const QDateTime started = QDateTime::currentDateTime().addSecs(-1);
+    QTemporaryDir home;
+    QDir().mkpath(home.filePath(u"tmp"_qs));
+    const QString title = u"Zebra7741 payroll draft"_qs;
+    const QString prompt = u"Quokka9182 rotate the vault keys"_qs;
+    const QString project = u"Ocelot3310"_qs;
+    const QString note = u"Narwhal5521 call the bank"_qs;
+    const QString claudeLog =
+        home.filePath(u"home/.claude/projects/-home-me-"_qs + project + u"/a1.jsonl"_qs);
+    Engine engine(home,
+                  R"({"settings.engagementSeconds": 0, "settings.launchAtLogin.configured": true,
+                      "onboarding.completed": true, "settings.smartSummaries": true,
+                      "settings.urlReceipts": true})",
+                  {{u"HOME"_qs, home.filePath(u"home"_qs)},
+                   {u"CODEX_HOME"_qs, home.filePath(u"codex"_qs)},
+                   {u"TMPDIR"_qs, home.filePath(u"tmp"_qs)}});
+    ASSERT_TRUE(engine.waitForLog("Tessarine is running")) << engine.log();
+
+    QProcess secret;
+    QProcess other;
+    const QString secretWindow = startWindow(secret, u"PlainSecret"_qs, title);
+    const QString otherWindow = startWindow(other, u"PlainOther"_qs, u"Other"_qs);
+    ASSERT_TRUE(engine.activate(secretWindow, u"PlainSecret"_qs)) << engine.log();
+    ASSERT_TRUE(engine.activate(otherWindow, u"PlainOther"_qs)) << engine.log();
+    writeAll(claudeLog, (u"{\"type\":\"user\",\"cwd\":\"/home/me/"_qs + project +
+                         u"\",\"message\":{\"role\":\"user\",\"content\":\""_qs + prompt +
+                         u"\"}}\n"_qs)
+                            .toUtf8());
+    ASSERT_TRUE(engine.waitForLog("→ waiting")) << engine.log();
+    writeAll(claudeLog, R"({"type":"assistant","message":{"stop_reason":"end_turn","content":[]}})"
+                        "\n",
+             QIODevice::WriteOnly | QIODevice::Append);
+    ASSERT_TRUE(engine.waitForLog("→ ready")) << engine.log();
+    QByteArray said;
+    QString id;
+    ASSERT_TRUE(waitFor([&] {
+        runClient(engine.environment(), {u"loops"_qs, u"--json"_qs}, &said);
+        for (const QJsonValue& loop : QJsonDocument::fromJson(said).array())
+            if (loop[u"bundleID"_qs] == u"PlainSecret"_qs)
+                id = loop[u"id"_qs].toString();
+        return !id.isEmpty();
+    })) << said.toStdString();
+    ASSERT_EQ(runClient(engine.environment(), {u"note"_qs, id, note}, &said), 0) << said.data();
+    EXPECT_TRUE(waitFor([&] {
+        Database db(home.filePath(u"data/Kestrune/kestrune.db"_qs));
+        db.applyKey(EphemeralKeyProvider::developmentKey());
+        Statement row(db, u"SELECT COUNT(*) FROM context WHERE topic IS NOT NULL"_qs);
+        return row.step() && row.int64(0) > 0;
+    })) << "the topic is kept";
+    ASSERT_TRUE(engine.stop()) << engine.log();
+    secret.closeWriteChannel();
+    other.closeWriteChannel();
+
+    // Stored (so the scan means something) and readable only through the key.
+    Database db(home.filePath(u"data/Kestrune/kestrune.db"_qs));
+    db.applyKey(EphemeralKeyProvider::developmentKey());
+    Statement stored(db, u"SELECT group_concat(coalesce(label, '') || ' ' || coalesce(note, '') "
+                         "|| ' ' || coalesce(prompt_line, '') || ' ' || coalesce(topic, ''), "
+                         "' ') FROM context"_qs);
+    ASSERT_TRUE(stored.step());
+    const QString everything = stored.text(0).value_or(QString());
+    const QStringList secrets{title, prompt, project, note};
+    for (const QString& text : secrets)
+        EXPECT_TRUE(everything.contains(text)) << text.toStdString() << " was not stored";
+
+    // The database and its -wal/-shm, the key and settings folders, the runtime folder, the log
+    // and every file written to the temporary folder meanwhile (the agent's own log aside).
+    QStringList leaks = filesHolding(home.filePath(u"data"_qs), secrets) +
+                        filesHolding(home.filePath(u"config"_qs), secrets);
+    if (const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR"); !runtime.isEmpty())
+        leaks += filesHolding(runtime, secrets);
+    leaks += filesHolding(home.filePath(u"tmp"_qs), secrets);
+    leaks += filesHolding(u"/tmp"_qs, secrets, false, started);
+    for (const QString& text : secrets)
+        if (QByteArray::fromStdString(engine.log()).contains(text.toUtf8()))
+            leaks.append(u"the log: "_qs + text);
+    EXPECT_EQ(leaks, QStringList()) << engine.log();
 }
