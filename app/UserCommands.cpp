@@ -155,6 +155,11 @@ QString UserCommands::markNotReady(const QString& id) {
 }
 
 QString UserCommands::setNote(const QString& id, const QString& note) {
+    // A note is a reminder shown in the list and sent with every loop change, not a document.
+    if (note.size() > kNoteMaxCharacters)
+        return QStringLiteral("A note holds at most %1 characters; this one has %2.")
+            .arg(kNoteMaxCharacters)
+            .arg(note.size());
     return withLoop(id, [&](const ContextRecord& loop) {
         try {
             m_model.store()->setNote(loop.id, note);

@@ -31,6 +31,7 @@ public:
     QString markNotReady(const QString& id);
     // Answers the loop's approval prompt with the chat's own button, or takes the user there.
     QString respond(const QString& id, bool approve);
+    static constexpr qsizetype kNoteMaxCharacters = 2000;
     QString setNote(const QString& id, const QString& note);
     QString clearAll();
     QString pause();

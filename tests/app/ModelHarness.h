@@ -7,6 +7,7 @@
 #include "platform/LoginItem.h"
 #include "platform/SessionMonitor.h"
 #include "platform/fake/FakeAccessibilitySwitch.h"
+#include "platform/fake/FakeLanguageModel.h"
 #include "platform/fake/FakeWorkspace.h"
 #include "platform/fake/MemoryUserDefaults.h"
 
@@ -49,6 +50,8 @@ struct ModelHarness {
     bool storeFails = false;
     std::function<std::unique_ptr<Detector>()> makeDownloadsDetector;
     std::function<std::vector<std::unique_ptr<Detector>>()> makeDetectors;
+    // Here, so that it outlives models kept by fixtures built on this harness.
+    FakeLanguageModel fakeLanguageModel;
     LanguageModel* languageModel = nullptr;
 
     std::unique_ptr<AppModel> makeModel() {

@@ -25,7 +25,6 @@ private:
 
 class TopicSummariesTest : public ::testing::Test, public ModelHarness {
 protected:
-    FakeLanguageModel fakeModel;
     DetectorSignalsPtr signals;
 
     TopicSummariesTest() {
@@ -100,36 +99,36 @@ TEST(SummaryServiceTest, TheModelReadsTheLastSixThousandCharacters) {
 
 TEST_F(TopicSummariesTest, APromptGetsItsLineAtOnceAndTheModelsTopicLater) {
     settings.setBool(u"settings.smartSummaries"_qs, true);
-    fakeModel.setAnswer({u"\u201CNightly Sync Timeouts.\u201D"_qs, {}});
-    languageModel = &fakeModel;
+    fakeLanguageModel.setAnswer({u"\u201CNightly Sync Timeouts.\u201D"_qs, {}});
+    languageModel = &fakeLanguageModel;
     auto model = makeModel();
     ASSERT_TRUE(signals);
-    EXPECT_TRUE(waitFor([&] { return fakeModel.looks() == 1; })) << "looked for at launch";
+    EXPECT_TRUE(waitFor([&] { return fakeLanguageModel.looks() == 1; })) << "looked for at launch";
     const QString id = loopOf(*model);
 
     signals->summarize(id, kConversation);
     EXPECT_EQ(model->store()->context(id)->promptLine, u"Why does the nightly sync time out?"_qs);
     EXPECT_TRUE(waitFor([&] { return topic(*model, id).has_value(); }));
     EXPECT_EQ(topic(*model, id), u"Nightly Sync Timeouts"_qs);
-    EXPECT_EQ(fakeModel.prompts(), QStringList{SummaryService::prompt(kConversation.trimmed())});
+    EXPECT_EQ(fakeLanguageModel.prompts(), QStringList{SummaryService::prompt(kConversation.trimmed())});
     EXPECT_EQ(model->topicSummarizer()->availability()->model, u"fake-model"_qs);
 
     // A model that fails leaves the first line; switched off, nothing is asked or kept.
-    fakeModel.setAnswer({std::nullopt, u"the server answered HTTP 500"_qs});
+    fakeLanguageModel.setAnswer({std::nullopt, u"the server answered HTTP 500"_qs});
     signals->summarize(id, u"assistant: ok\nuser: Now add an index"_qs);
     EXPECT_TRUE(waitFor([&] { return topic(*model, id) == u"ok"_qs; }));
     settings.setBool(u"settings.smartSummaries"_qs, false);
     signals->summarize(id, u"Something else"_qs);
     runEventLoopFor(100);
-    EXPECT_EQ(fakeModel.prompts().size(), 2);
+    EXPECT_EQ(fakeLanguageModel.prompts().size(), 2);
     EXPECT_EQ(topic(*model, id), u"ok"_qs);
 }
 
 TEST_F(TopicSummariesTest, ALoopAskedAgainWhileWaitingKeepsOnlyItsNewestText) {
     settings.setBool(u"settings.smartSummaries"_qs, true);
-    fakeModel.setAnswer({u"Some Topic"_qs, {}});
-    fakeModel.hold();
-    languageModel = &fakeModel;
+    fakeLanguageModel.setAnswer({u"Some Topic"_qs, {}});
+    fakeLanguageModel.hold();
+    languageModel = &fakeLanguageModel;
     auto model = makeModel();
     const QString id = loopOf(*model);
     launch(20, "com.openai.chat", "ChatGPT");
@@ -137,27 +136,27 @@ TEST_F(TopicSummariesTest, ALoopAskedAgainWhileWaitingKeepsOnlyItsNewestText) {
     const QString other = model->store()->openContext(u"com.openai.chat"_qs)->id;
 
     signals->summarize(other, u"first"_qs);
-    ASSERT_TRUE(waitFor([&] { return fakeModel.prompts().size() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return fakeLanguageModel.prompts().size() == 1; }));
     signals->summarize(id, u"second"_qs);
     signals->summarize(id, u"third"_qs);
-    fakeModel.release();
+    fakeLanguageModel.release();
     EXPECT_TRUE(waitFor([&] { return topic(*model, id).has_value(); }));
-    EXPECT_EQ(fakeModel.prompts(), (QStringList{SummaryService::prompt(u"first"_qs),
+    EXPECT_EQ(fakeLanguageModel.prompts(), (QStringList{SummaryService::prompt(u"first"_qs),
                                                 SummaryService::prompt(u"third"_qs)}));
     EXPECT_EQ(topic(*model, other), u"Some Topic"_qs);
 
     // Closing while the model is still working does not wait for it.
-    fakeModel.hold();
+    fakeLanguageModel.hold();
     signals->summarize(id, u"fourth"_qs);
-    ASSERT_TRUE(waitFor([&] { return fakeModel.prompts().size() == 3; }));
+    ASSERT_TRUE(waitFor([&] { return fakeLanguageModel.prompts().size() == 3; }));
     model.reset();
 }
 
 TEST_F(TopicSummariesTest, TooManyWaitingLoopsGetTheirFirstLineAtOnce) {
     settings.setBool(u"settings.smartSummaries"_qs, true);
-    fakeModel.setAnswer({u"Model Topic"_qs, {}});
-    fakeModel.hold();
-    languageModel = &fakeModel;
+    fakeLanguageModel.setAnswer({u"Model Topic"_qs, {}});
+    fakeLanguageModel.hold();
+    languageModel = &fakeLanguageModel;
     auto model = makeModel();
     QStringList ids;
     for (int i = 0; i < int(TopicSummarizer::kMaxWaiting) + 2; ++i) {
@@ -167,12 +166,12 @@ TEST_F(TopicSummariesTest, TooManyWaitingLoopsGetTheirFirstLineAtOnce) {
         ids.append(model->store()->openContext(bundle)->id);
     }
     signals->summarize(ids[0], u"busy"_qs);
-    ASSERT_TRUE(waitFor([&] { return fakeModel.prompts().size() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return fakeLanguageModel.prompts().size() == 1; }));
     for (int i = 1; i < ids.size(); ++i)
         signals->summarize(ids[i], u"Question %1"_qs.arg(i));
     EXPECT_EQ(topic(*model, ids[1]), u"Question 1"_qs) << "the oldest waiting one";
     EXPECT_EQ(topic(*model, ids[2]), std::nullopt);
-    fakeModel.release();
+    fakeLanguageModel.release();
     EXPECT_TRUE(waitFor([&] { return topic(*model, ids.last()).has_value(); }));
     EXPECT_EQ(topic(*model, ids[2]), u"Model Topic"_qs);
     EXPECT_EQ(topic(*model, ids[1]), u"Question 1"_qs);

@@ -12,7 +12,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
+#include <QThread>
 #include <algorithm>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace EngineHarness;
 
@@ -490,4 +495,106 @@ TEST(EngineEndToEndTest, NoTextTheUserSawIsLeftReadableOnDisk) {
         if (QByteArray::fromStdString(engine.log()).contains(text.toUtf8()))
             leaks.append(u"the log: "_qs + text);
     EXPECT_EQ(leaks, QStringList()) << engine.log();
+}
+
+namespace {
+
+// The engine's resident memory in KiB, from /proc.
+qint64 residentKiB(qint64 pid) {
+    QFile status(u"/proc/%1/status"_qs.arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    return -1;
+}
+
+} // namespace
+
+TEST(EngineEndToEndTest, HostileWordsAndFloodsLeaveTheEngineAnsweringInBoundedMemory) {
+    ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";
+    QTemporaryDir home;
+    Engine engine(home, kLoopsAtOnce);
+    ASSERT_TRUE(engine.waitForLog("Tessarine is running")) << engine.log();
+    QProcess window;
+    QProcess other;
+    const QString windowID = startWindow(window, u"HostileTarget"_qs, u"Target"_qs);
+    const QString otherID = startWindow(other, u"HostileOther"_qs, u"Other"_qs);
+    ASSERT_TRUE(engine.activate(windowID, u"HostileTarget"_qs)) << engine.log();
+    ASSERT_TRUE(engine.activate(otherID, u"HostileOther"_qs)) << engine.log();
+    const QProcessEnvironment environment = engine.environment();
+    QByteArray said;
+    QString id;
+    ASSERT_TRUE(waitFor([&] {
+        runClient(environment, {u"loops"_qs, u"--json"_qs}, &said);
+        for (const QJsonValue& loop : QJsonDocument::fromJson(said).array())
+            if (loop[u"bundleID"_qs] == u"HostileTarget"_qs)
+                id = loop[u"id"_qs].toString();
+        return !id.isEmpty();
+    })) << said.toStdString();
+
+    // Huge, malformed and non-UTF-8 words from the command line: refused or kept within
+    // limits, each with a clear status.
+    // (One word of a command line holds at most 128 KiB: the kernel refuses longer ones.)
+    EXPECT_EQ(runClient(environment, {u"open"_qs, QString(120000, u'a')}, &said), 1);
+    EXPECT_EQ(runClient(environment, {u"snooze"_qs, id, u"99999999999999999999m"_qs}, &said), 2);
+    EXPECT_EQ(runClient(environment, {u"note"_qs, id, QString(120000, u'n')}, &said), 1);
+    EXPECT_TRUE(said.contains("at most 2000 characters")) << said.toStdString();
+    EXPECT_EQ(runClient(environment, {u"note"_qs, id, u"call back"_qs}, &said), 0);
+    QProcess raw;
+    raw.setProcessEnvironment(environment);
+    raw.start(u"bash"_qs, {u"-c"_qs, u"exec \"$0\" open $'\\xff\\xfe\\x80' && exit 9"_qs,
+                           QStringLiteral(TESSARINE_EXECUTABLE)});
+    ASSERT_TRUE(raw.waitForFinished(10000));
+    EXPECT_EQ(raw.exitCode(), 1) << raw.readAllStandardError().toStdString();
+    // The bus interface called directly with the wrong types and counts.
+    for (const QStringList& call :
+         {QStringList{u"Open"_qs, u"int32:7"_qs}, QStringList{u"Snooze"_qs, u"string:x"_qs},
+          QStringList{u"SetNote"_qs, u"string:"_qs + id, u"string:"_qs, u"string:extra"_qs},
+          QStringList{u"SetNote"_qs, u"string:"_qs + id, u"string:"_qs + QString(100000, u'n')}}) {
+        QProcess send;
+        send.setProcessEnvironment(environment);
+        send.start(u"dbus-send"_qs, QStringList{u"--session"_qs, u"--print-reply"_qs,
+                                                u"--dest=app.kestrune.Tessarine"_qs,
+                                                u"/app/kestrune/Tessarine"_qs,
+                                                u"app.kestrune.Tessarine1."_qs + call.first()} +
+                                        call.mid(1));
+        ASSERT_TRUE(send.waitForFinished(10000));
+        EXPECT_NE(send.exitCode(), 0) << call.join(u' ').toStdString();
+    }
+
+    // A flood on the companion's port: the engine reads it all and stays within bounds.
+    const QString socket =
+        environment.value(u"XDG_RUNTIME_DIR"_qs) + u"/kestrune/app.kestrune.tabctx"_qs;
+    const qint64 pid = engine.processId();
+    const qint64 before = residentKiB(pid);
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, QFile::encodeName(socket).constData(),
+                 sizeof address.sun_path - 1);
+    const QByteArray junk = QByteArray(60000, '{');
+    const QByteArray plausible =
+        R"({"event":"tab_context","origin":"https://claude.ai","path":"/c/1","tabId":7,)"
+        R"("title":")" + QByteArray(3000, 't') + R"("})";
+    int sent = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const QByteArray& message = i % 2 ? junk : plausible;
+        if (::sendto(fd, message.constData(), message.size(), 0,
+                     reinterpret_cast<sockaddr*>(&address), sizeof address) >= 0)
+            ++sent;
+        else if (errno == EAGAIN)
+            QThread::usleep(200); // the engine's queue is full: it is reading
+    }
+    ::close(fd);
+    EXPECT_GT(sent, 1000) << "the port took the flood";
+    EXPECT_EQ(runClient(environment, {u"loops"_qs}, &said), 0) << "still answering";
+    EXPECT_TRUE(said.contains("Target")) << said.toStdString();
+    runClient(environment, {u"loops"_qs, u"--json"_qs}, &said);
+    EXPECT_TRUE(said.contains("\"note\":\"call back\"")) << "the refused notes left it alone";
+    const qint64 after = residentKiB(pid);
+    EXPECT_LT(after, before + 64 * 1024) << "KiB before " << before << ", after " << after;
+    EXPECT_TRUE(engine.stop()) << engine.log();
 }

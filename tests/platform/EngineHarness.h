@@ -203,6 +203,7 @@ public:
     }
     QByteArray rawLog() const { return m_log; }
     QProcessEnvironment environment() const { return m_process.processEnvironment(); }
+    qint64 processId() const { return m_process.processId(); }
 
 private:
     const QTemporaryDir& m_home;
