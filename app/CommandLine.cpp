@@ -1,7 +1,7 @@
 #include "app/CommandLine.h"
 
-#include "app/ControlService.h"
 #include "app/CommandRequest.h"
+#include "app/ControlService.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

@@ -99,14 +99,14 @@ QString CommandRequest::listing(const QByteArray& loopsJson) {
     QString text;
     for (const QJsonValue& value : loops) {
         const QJsonObject loop = value.toObject();
-        text += QStringLiteral("%1  %2  %3  %4%5\n")
-                    .arg(column(loop, "id").left(8), column(loop, "group").leftJustified(12),
-                         column(loop, "displayName") == u"-" ? column(loop, "bundleID")
-                                                             : column(loop, "displayName"),
-                         column(loop, "label"),
-                         loop.value(QStringLiteral("isPinned")).toBool()
-                             ? QStringLiteral("  (pinned)")
-                             : QString());
+        text +=
+            QStringLiteral("%1  %2  %3  %4%5\n")
+                .arg(column(loop, "id").left(8), column(loop, "group").leftJustified(12),
+                     column(loop, "displayName") == u"-" ? column(loop, "bundleID")
+                                                         : column(loop, "displayName"),
+                     column(loop, "label"),
+                     loop.value(QStringLiteral("isPinned")).toBool() ? QStringLiteral("  (pinned)")
+                                                                     : QString());
     }
     return text;
 }

@@ -10,7 +10,7 @@ namespace CommandRequest {
 
 struct Request {
     QString command;
-    QString method;  // the control interface's method; empty for "loops", read here
+    QString method; // the control interface's method; empty for "loops", read here
     bool json = false;
     QStringList arguments;
 };

@@ -38,8 +38,8 @@ IntegrationRemoval::Outcome IntegrationRemoval::remove(const QList<Place>& place
         if (removed)
             outcome.removed.append(line);
         else
-            outcome.failed.append(line + (why.isEmpty() ? QString() : QStringLiteral(" (") + why +
-                                                                          u')'));
+            outcome.failed.append(line +
+                                  (why.isEmpty() ? QString() : QStringLiteral(" (") + why + u')'));
     }
     return outcome;
 }

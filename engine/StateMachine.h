@@ -1,10 +1,10 @@
 #pragma once
 
+#include "engine/TickTimer.h"
+#include "model/ContextRecord.h"
 #include "model/ContextState.h"
 #include "model/FocusEvent.h"
 #include "model/StateMachineConfiguration.h"
-#include "engine/TickTimer.h"
-#include "model/ContextRecord.h"
 
 #include <QSet>
 #include <QString>

@@ -309,7 +309,8 @@ int runStateDump(DesktopDetectors& detectors, Workspace& workspace, UserDefaults
 
 // --uninstall-integration: removes the current user's integration files, says which.
 int runUninstallIntegration() {
-    const QString configHome = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    const QString configHome =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     const IntegrationRemoval::Outcome outcome =
         IntegrationRemoval::remove(IntegrationRemoval::places({
@@ -325,8 +326,7 @@ int runUninstallIntegration() {
         std::fprintf(stderr, "Could not remove %s\n", qPrintable(line));
     if (outcome.removed.isEmpty() && outcome.failed.isEmpty())
         std::fputs("Nothing of Tessarine's integration was left in your home folder.\n", stdout);
-    std::fprintf(stdout,
-                 "Your loops are kept in %s; delete that folder to remove them too.\n",
+    std::fprintf(stdout, "Your loops are kept in %s; delete that folder to remove them too.\n",
                  qPrintable(QFileInfo(ContextStore::defaultDatabaseURL()).absolutePath()));
     return outcome.failed.isEmpty() ? 0 : 1;
 }

@@ -59,8 +59,8 @@ void XdgAutostartLoginItem::unregisterMainApplication() {
 QString XdgAutostartLoginItem::launcherPath(const QString& executablePath) {
     const QFileInfo executable(executablePath);
     const QDir folder = executable.absoluteDir();
-    if (folder.dirName() != u"tessarine" || QFileInfo(folder.absolutePath()).dir().dirName() !=
-                                                 QStringLiteral("libexec"))
+    if (folder.dirName() != u"tessarine" ||
+        QFileInfo(folder.absolutePath()).dir().dirName() != QStringLiteral("libexec"))
         return executablePath;
     const QString link = QDir::cleanPath(folder.absolutePath() + QStringLiteral("/../../bin/") +
                                          executable.fileName());

@@ -43,7 +43,8 @@ TEST(EngineKillTest, AHundredKillsLoseNoAnnouncedChangeAndNeverHarmTheFile) {
     int checkedLoops = 0;
     for (int round = 0; round < 100; ++round) {
         QProcess engine;
-        engine.start(QStringLiteral(TESSARINE_ENGINE_LOAD), {path, QString::fromLatin1(key.toHex())});
+        engine.start(QStringLiteral(TESSARINE_ENGINE_LOAD),
+                     {path, QString::fromLatin1(key.toHex())});
         ASSERT_TRUE(engine.waitForStarted());
         // Killed after a random number of announcements, a random moment later.
         const int announcements = std::uniform_int_distribution(1, 40)(random);
@@ -70,8 +71,8 @@ TEST(EngineKillTest, AHundredKillsLoseNoAnnouncedChangeAndNeverHarmTheFile) {
         for (auto loop = acknowledged.cbegin(); loop != acknowledged.cend(); ++loop) {
             Statement row(*db, u"SELECT state, state_changed_at FROM context WHERE id = ?"_qs);
             row.bindAll(loop.key());
-            ASSERT_TRUE(row.step()) << "round " << round << ": loop " << loop.key().toStdString()
-                                    << " lost";
+            ASSERT_TRUE(row.step())
+                << "round " << round << ": loop " << loop.key().toStdString() << " lost";
             const qint64 changedAt = row.int64(1).value_or(-1);
             ASSERT_GE(changedAt, loop->stateChangedAt) << "round " << round;
             if (changedAt == loop->stateChangedAt) {

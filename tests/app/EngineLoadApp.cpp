@@ -101,8 +101,8 @@ int main(int argc, char* argv[]) {
 
     constexpr int kApplications = 8;
     for (int i = 0; i < kApplications; ++i) {
-        workspace.launch(RunningApplication{QStringLiteral("org.example.Load%1").arg(i), {},
-                                            100 + i, true});
+        workspace.launch(
+            RunningApplication{QStringLiteral("org.example.Load%1").arg(i), {}, 100 + i, true});
         workspace.openWindow(100 + i, 1000 + i, QStringLiteral("Window %1").arg(i));
     }
     long tick = 0;
@@ -110,9 +110,8 @@ int main(int argc, char* argv[]) {
     QObject::connect(&load, &QTimer::timeout, [&] {
         ++tick;
         workspace.activate(100 + tick % kApplications);
-        const std::optional<ContextRecord> loop =
-            model.store()->openContext(QStringLiteral("org.example.Load%1").arg((tick + 3) %
-                                                                                kApplications));
+        const std::optional<ContextRecord> loop = model.store()->openContext(
+            QStringLiteral("org.example.Load%1").arg((tick + 3) % kApplications));
         if (!loop)
             return;
         const TimePoint now = std::chrono::system_clock::now();

@@ -15,8 +15,8 @@ class FullDiskTest : public ::testing::Test, public ModelHarness {
 protected:
     bool mounted = false;
     void SetUp() override {
-        mounted = ::mount("tmpfs", QFile::encodeName(dir.path()).constData(), "tmpfs", 0,
-                          "size=3m") == 0;
+        mounted =
+            ::mount("tmpfs", QFile::encodeName(dir.path()).constData(), "tmpfs", 0, "size=3m") == 0;
         if (!mounted && qgetenv("TESSARINE_EXPECT_MOUNT") == "1")
             FAIL() << "cannot mount a tmpfs: " << std::strerror(errno);
         if (!mounted)
@@ -78,7 +78,8 @@ TEST_F(FullDiskTest, WritesFailCleanlyTheEngineRunsOnAndStoresAgainWhenSpaceRetu
     launch(21, "org.example.AfterFull", "Window");
     workspace.activate(21);
     workspace.activate(11);
-    EXPECT_TRUE(waitFor([&] { return !openLoopOf(*model, u"org.example.AfterFull"_qs).isEmpty(); }));
+    EXPECT_TRUE(
+        waitFor([&] { return !openLoopOf(*model, u"org.example.AfterFull"_qs).isEmpty(); }));
     model.reset();
 
     auto db = TestSupport::openRaw(dir.filePath(u"kestrune.db"_qs), TestSupport::testKey());

@@ -110,7 +110,8 @@ TEST_F(TopicSummariesTest, APromptGetsItsLineAtOnceAndTheModelsTopicLater) {
     EXPECT_EQ(model->store()->context(id)->promptLine, u"Why does the nightly sync time out?"_qs);
     EXPECT_TRUE(waitFor([&] { return topic(*model, id).has_value(); }));
     EXPECT_EQ(topic(*model, id), u"Nightly Sync Timeouts"_qs);
-    EXPECT_EQ(fakeLanguageModel.prompts(), QStringList{SummaryService::prompt(kConversation.trimmed())});
+    EXPECT_EQ(fakeLanguageModel.prompts(),
+              QStringList{SummaryService::prompt(kConversation.trimmed())});
     EXPECT_EQ(model->topicSummarizer()->availability()->model, u"fake-model"_qs);
 
     // A model that fails leaves the first line; switched off, nothing is asked or kept.
@@ -142,7 +143,7 @@ TEST_F(TopicSummariesTest, ALoopAskedAgainWhileWaitingKeepsOnlyItsNewestText) {
     fakeLanguageModel.release();
     EXPECT_TRUE(waitFor([&] { return topic(*model, id).has_value(); }));
     EXPECT_EQ(fakeLanguageModel.prompts(), (QStringList{SummaryService::prompt(u"first"_qs),
-                                                SummaryService::prompt(u"third"_qs)}));
+                                                        SummaryService::prompt(u"third"_qs)}));
     EXPECT_EQ(topic(*model, other), u"Some Topic"_qs);
 
     // Closing while the model is still working does not wait for it.

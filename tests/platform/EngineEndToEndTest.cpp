@@ -389,8 +389,8 @@ namespace {
 // Every regular file under `folder` that holds one of `secrets` as UTF-8 or UTF-16, as
 // "path: secret". Only the folder itself with `recursive` false; only files changed since
 // `since` when it is given.
-QStringList filesHolding(const QString& folder, const QStringList& secrets,
-                         bool recursive = true, const QDateTime& since = {}) {
+QStringList filesHolding(const QString& folder, const QStringList& secrets, bool recursive = true,
+                         const QDateTime& since = {}) {
     QStringList found;
     QDirIterator files(folder, QDir::Files | QDir::Hidden | QDir::System,
                        recursive ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
@@ -442,13 +442,14 @@ TEST(EngineEndToEndTest, NoTextTheUserSawIsLeftReadableOnDisk) {
     const QString otherWindow = startWindow(other, u"PlainOther"_qs, u"Other"_qs);
     ASSERT_TRUE(engine.activate(secretWindow, u"PlainSecret"_qs)) << engine.log();
     ASSERT_TRUE(engine.activate(otherWindow, u"PlainOther"_qs)) << engine.log();
-    writeAll(claudeLog, (u"{\"type\":\"user\",\"cwd\":\"/home/me/"_qs + project +
-                         u"\",\"message\":{\"role\":\"user\",\"content\":\""_qs + prompt +
-                         u"\"}}\n"_qs)
-                            .toUtf8());
+    writeAll(claudeLog,
+             (u"{\"type\":\"user\",\"cwd\":\"/home/me/"_qs + project +
+              u"\",\"message\":{\"role\":\"user\",\"content\":\""_qs + prompt + u"\"}}\n"_qs)
+                 .toUtf8());
     ASSERT_TRUE(engine.waitForLog("→ waiting")) << engine.log();
-    writeAll(claudeLog, R"({"type":"assistant","message":{"stop_reason":"end_turn","content":[]}})"
-                        "\n",
+    writeAll(claudeLog,
+             R"({"type":"assistant","message":{"stop_reason":"end_turn","content":[]}})"
+             "\n",
              QIODevice::WriteOnly | QIODevice::Append);
     ASSERT_TRUE(engine.waitForLog("→ ready")) << engine.log();
     QByteArray said;
@@ -555,11 +556,11 @@ TEST(EngineEndToEndTest, HostileWordsAndFloodsLeaveTheEngineAnsweringInBoundedMe
           QStringList{u"SetNote"_qs, u"string:"_qs + id, u"string:"_qs + QString(100000, u'n')}}) {
         QProcess send;
         send.setProcessEnvironment(environment);
-        send.start(u"dbus-send"_qs, QStringList{u"--session"_qs, u"--print-reply"_qs,
-                                                u"--dest=app.kestrune.Tessarine"_qs,
-                                                u"/app/kestrune/Tessarine"_qs,
-                                                u"app.kestrune.Tessarine1."_qs + call.first()} +
-                                        call.mid(1));
+        send.start(u"dbus-send"_qs,
+                   QStringList{u"--session"_qs, u"--print-reply"_qs,
+                               u"--dest=app.kestrune.Tessarine"_qs, u"/app/kestrune/Tessarine"_qs,
+                               u"app.kestrune.Tessarine1."_qs + call.first()} +
+                       call.mid(1));
         ASSERT_TRUE(send.waitForFinished(10000));
         EXPECT_NE(send.exitCode(), 0) << call.join(u' ').toStdString();
     }
@@ -578,7 +579,8 @@ TEST(EngineEndToEndTest, HostileWordsAndFloodsLeaveTheEngineAnsweringInBoundedMe
     const QByteArray junk = QByteArray(60000, '{');
     const QByteArray plausible =
         R"({"event":"tab_context","origin":"https://claude.ai","path":"/c/1","tabId":7,)"
-        R"("title":")" + QByteArray(3000, 't') + R"("})";
+        R"("title":")" +
+        QByteArray(3000, 't') + R"("})";
     int sent = 0;
     for (int i = 0; i < 20000; ++i) {
         const QByteArray& message = i % 2 ? junk : plausible;
