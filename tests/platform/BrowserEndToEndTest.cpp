@@ -48,7 +48,8 @@ TEST(BrowserEndToEndTest, AChatInChromiumBecomesAWaitingThenReadyLoopAndItsTabCa
     const QString userData = home.filePath(u"config/chromium"_qs);
     QDir().mkpath(userData);
     PageServer server;
-    Engine engine(home, kLoopsAtOnce);
+    Engine engine(home, R"({"settings.engagementSeconds": 0, "settings.launchAtLogin.configured":
+        true, "onboarding.completed": true, "settings.urlReceipts": true})");
     ASSERT_TRUE(engine.waitForLog("Tessarine is running")) << engine.log();
     ASSERT_TRUE(QFile::exists(userData + u"/NativeMessagingHosts/app.kestrune.host.json"_qs));
 
@@ -120,4 +121,18 @@ TEST(BrowserEndToEndTest, AChatInChromiumBecomesAWaitingThenReadyLoopAndItsTabCa
                            u"browser ready response_complete:chatgpt"_qs}));
     ASSERT_TRUE(found.hasMatch()) << engine.log();
     EXPECT_TRUE(focusArrived) << browserLog.toStdString();
+
+    // The page's exact address is kept (exact pages are on), readable only through the key
+    // (Chromium's own folder holds it too, of course: only ours are read).
+    const QString address = server.url().mid(7); // "127.0.0.1:PORT/chat"
+    Database db(home.filePath(u"data/Kestrune/kestrune.db"_qs));
+    db.applyKey(EphemeralKeyProvider::developmentKey());
+    Statement kept(db, u"SELECT COUNT(*) FROM document_ref WHERE locator LIKE ?"_qs);
+    kept.bindAll(u"%"_qs + address + u"%"_qs);
+    ASSERT_TRUE(kept.step());
+    EXPECT_GT(kept.int64(0).value_or(0), 0) << "the address was not kept";
+    EXPECT_EQ(filesHolding(home.filePath(u"data"_qs), {address}) +
+                  filesHolding(home.filePath(u"config/Kestrune"_qs), {address}),
+              QStringList());
+    EXPECT_FALSE(engine.rawLog().contains(address.toUtf8())) << engine.log();
 }

@@ -7,7 +7,6 @@
 #include "platform/linux/ProcTerminalJobs.h"
 
 #include <QDateTime>
-#include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -383,38 +382,6 @@ TEST(EngineEndToEndTest, EveryCommandOfTheCommandLineReachesTheEngine) {
                            "'capture_resumed', 'export_performed')"_qs),
               3);
 }
-
-namespace {
-
-// Every regular file under `folder` that holds one of `secrets` as UTF-8 or UTF-16, as
-// "path: secret". Only the folder itself with `recursive` false; only files changed since
-// `since` when it is given.
-QStringList filesHolding(const QString& folder, const QStringList& secrets, bool recursive = true,
-                         const QDateTime& since = {}) {
-    QStringList found;
-    QDirIterator files(folder, QDir::Files | QDir::Hidden | QDir::System,
-                       recursive ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
-    while (files.hasNext()) {
-        const QString path = files.next();
-        const QFileInfo info(path);
-        if (info.isSymLink() || info.size() > 64 * 1024 * 1024 ||
-            (since.isValid() && info.lastModified() < since))
-            continue;
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray bytes = file.readAll();
-        for (const QString& secret : secrets) {
-            const QByteArray utf16(reinterpret_cast<const char*>(secret.utf16()),
-                                   secret.size() * 2);
-            if (bytes.contains(secret.toUtf8()) || bytes.contains(utf16))
-                found.append(path + u": "_qs + secret);
-        }
-    }
-    return found;
-}
-
-} // namespace
 
 TEST(EngineEndToEndTest, NoTextTheUserSawIsLeftReadableOnDisk) {
     ASSERT_EQ(qgetenv("TESSARINE_TEST_ENV"), "1") << "run through scripts/test-env.sh";

@@ -6,7 +6,9 @@
 #include "store/KeyProviders.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -93,6 +95,34 @@ inline QString activeWindow() {
     active.start(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")});
     active.waitForFinished(5000);
     return QString::fromUtf8(active.readAllStandardOutput()).trimmed();
+}
+
+// Every regular file under `folder` that holds one of `secrets` as UTF-8 or UTF-16, as
+// "path: secret". Only the folder itself with `recursive` false; only files changed since
+// `since` when it is given.
+inline QStringList filesHolding(const QString& folder, const QStringList& secrets,
+                                bool recursive = true, const QDateTime& since = {}) {
+    QStringList found;
+    QDirIterator files(folder, QDir::Files | QDir::Hidden | QDir::System,
+                       recursive ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
+    while (files.hasNext()) {
+        const QString path = files.next();
+        const QFileInfo info(path);
+        if (info.isSymLink() || info.size() > 64 * 1024 * 1024 ||
+            (since.isValid() && info.lastModified() < since))
+            continue;
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray bytes = file.readAll();
+        for (const QString& secret : secrets) {
+            const QByteArray utf16(reinterpret_cast<const char*>(secret.utf16()),
+                                   secret.size() * 2);
+            if (bytes.contains(secret.toUtf8()) || bytes.contains(utf16))
+                found.append(path + u": "_qs + secret);
+        }
+    }
+    return found;
 }
 
 // Loops from the first focus, no autostart entry, and no welcome window.
