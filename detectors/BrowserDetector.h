@@ -19,6 +19,9 @@ public:
     // The companion's fixed identity (from the public key in its manifest).
     static inline const QString defaultExtensionID =
         QStringLiteral("hnoljkljjchloidhpgffgagfecpcodbp");
+    // The companion's add-on id in Firefox (its manifest's browser_specific_settings): a
+    // Chromium extension id means nothing to Firefox.
+    static inline const QString firefoxAddonID = QStringLiteral("companion@tessarine.kestrune.app");
     static constexpr int kWatchdogSeconds = 480;
     static const QSet<QString>& browserBundleIDs();
 

@@ -1,8 +1,8 @@
 #include "detectors/HostManifestInstaller.h"
 
+#include "detectors/BrowserDetector.h"
 #include "model/KnownBrowsers.h"
 #include "model/Log.h"
-#include "detectors/BrowserDetector.h"
 #include "platform/UserDefaults.h"
 
 #include <QDir>
@@ -46,7 +46,8 @@ QJsonObject HostManifestInstaller::manifest(const QString& hostPath, const QStri
         {QStringLiteral("type"), QStringLiteral("stdio")},
     };
     if (firefox)
-        object.insert(QStringLiteral("allowed_extensions"), QJsonArray{extensionID});
+        object.insert(QStringLiteral("allowed_extensions"),
+                      QJsonArray{BrowserDetector::firefoxAddonID});
     else
         object.insert(QStringLiteral("allowed_origins"),
                       QJsonArray{QStringLiteral("chrome-extension://") + extensionID + u'/'});

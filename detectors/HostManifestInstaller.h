@@ -34,6 +34,7 @@ public:
     static QList<Folder> linuxFolders(const QString& configHome, const QString& home);
     // "settings.browserExtensionID" trimmed; the companion's own id when unset or blank.
     static QString extensionID(const UserDefaults& settings);
+    // Chromium manifests allow `extensionID`; Firefox ones the companion's add-on id.
     static QJsonObject manifest(const QString& hostPath, const QString& extensionID, bool firefox);
 
     // Writes every manifest; returns how many were written.

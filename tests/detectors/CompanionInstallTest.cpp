@@ -92,7 +92,8 @@ TEST_F(HostManifestTest, OnlyInstalledBrowsersGetAManifest) {
     const QJsonObject firefox =
         readJson(home.filePath(u".mozilla/native-messaging-hosts/app.kestrune.host.json"_qs));
     EXPECT_EQ(firefox.value(u"allowed_extensions"_qs).toArray(),
-              QJsonArray{u"abcdefghijklmnopabcdefghijklmnop"_qs});
+              QJsonArray{u"companion@tessarine.kestrune.app"_qs})
+        << "Firefox knows the companion by its add-on id, whatever the Chromium id";
     EXPECT_FALSE(firefox.contains(u"allowed_origins"_qs));
 
     // Blank means the companion's own id; the file is replaced in place.
