@@ -158,6 +158,27 @@ TEST(CompanionExtension, ItsKeyYieldsTheDefaultExtensionID) {
             << file.toStdString();
 }
 
+TEST(CompanionExtension, TheFirefoxBuildIsTheSameCompanionUnderTheAddOnIDTheManifestAllows) {
+    const QString firefox = QStringLiteral(TESSARINE_FIREFOX_COMPANION "/Firefox/");
+    const QJsonObject manifest = readJson(firefox + u"manifest.json"_qs);
+    const QJsonObject chromium =
+        readJson(QStringLiteral(TESSARINE_SOURCE_DIR "/extension/manifest.json"));
+    EXPECT_EQ(manifest[u"browser_specific_settings"_qs][u"gecko"_qs][u"id"_qs].toString(),
+              BrowserDetector::firefoxAddonID);
+    EXPECT_EQ(manifest[u"background"_qs].toObject(),
+              (QJsonObject{{u"scripts"_qs, QJsonArray{u"background.js"_qs}}}))
+        << "Firefox runs no extension service workers";
+    EXPECT_FALSE(manifest.contains(u"key"_qs));
+    for (const char* same :
+         {"manifest_version", "name", "version", "permissions", "content_scripts", "options_ui"})
+        EXPECT_EQ(manifest[QLatin1String(same)], chromium[QLatin1String(same)]) << same;
+    for (const QString& file : BrowserExtensionBundle::requiredFiles())
+        EXPECT_TRUE(QFileInfo::exists(firefox + file)) << file.toStdString();
+    EXPECT_TRUE(
+        QFileInfo(QStringLiteral(TESSARINE_FIREFOX_COMPANION "/tessarine-companion-firefox.xpi"))
+            .size() > 0);
+}
+
 namespace {
 
 class CompanionSetupTest : public ::testing::Test {
