@@ -420,14 +420,8 @@ TEST(EngineEndToEndTest, NoTextTheUserSawIsLeftReadableOnDisk) {
              QIODevice::WriteOnly | QIODevice::Append);
     ASSERT_TRUE(engine.waitForLog("→ ready")) << engine.log();
     QByteArray said;
-    QString id;
-    ASSERT_TRUE(waitFor([&] {
-        runClient(engine.environment(), {u"loops"_qs, u"--json"_qs}, &said);
-        for (const QJsonValue& loop : QJsonDocument::fromJson(said).array())
-            if (loop[u"bundleID"_qs] == u"PlainSecret"_qs)
-                id = loop[u"id"_qs].toString();
-        return !id.isEmpty();
-    })) << said.toStdString();
+    const QString id = loopIDOf(engine.environment(), u"PlainSecret"_qs, said);
+    ASSERT_FALSE(id.isEmpty()) << said.toStdString();
     ASSERT_EQ(runClient(engine.environment(), {u"note"_qs, id, note}, &said), 0) << said.data();
     EXPECT_TRUE(waitFor([&] {
         Database db(home.filePath(u"data/Kestrune/kestrune.db"_qs));
@@ -493,14 +487,8 @@ TEST(EngineEndToEndTest, HostileWordsAndFloodsLeaveTheEngineAnsweringInBoundedMe
     ASSERT_TRUE(engine.activate(otherID, u"HostileOther"_qs)) << engine.log();
     const QProcessEnvironment environment = engine.environment();
     QByteArray said;
-    QString id;
-    ASSERT_TRUE(waitFor([&] {
-        runClient(environment, {u"loops"_qs, u"--json"_qs}, &said);
-        for (const QJsonValue& loop : QJsonDocument::fromJson(said).array())
-            if (loop[u"bundleID"_qs] == u"HostileTarget"_qs)
-                id = loop[u"id"_qs].toString();
-        return !id.isEmpty();
-    })) << said.toStdString();
+    const QString id = loopIDOf(environment, u"HostileTarget"_qs, said);
+    ASSERT_FALSE(id.isEmpty()) << said.toStdString();
 
     // Huge, malformed and non-UTF-8 words from the command line: refused or kept within
     // limits, each with a clear status.

@@ -2,6 +2,7 @@
 
 // The real tessarine executable with an ephemeral key, and real X windows, for the
 // end-to-end tests run inside scripts/test-env.sh.
+#include "Wait.h"
 #include "store/Database.h"
 #include "store/KeyProviders.h"
 
@@ -12,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -123,6 +125,21 @@ inline QStringList filesHolding(const QString& folder, const QStringList& secret
         }
     }
     return found;
+}
+
+// The id of the open loop of `bundleID` as `tessarine loops --json` lists it, waited for;
+// empty when none appeared. `said` keeps the last answer.
+inline QString loopIDOf(const QProcessEnvironment& environment, const QString& bundleID,
+                        QByteArray& said) {
+    QString id;
+    waitFor([&] {
+        runClient(environment, {QStringLiteral("loops"), QStringLiteral("--json")}, &said);
+        for (const QJsonValue& loop : QJsonDocument::fromJson(said).array())
+            if (loop[QStringLiteral("bundleID")] == bundleID)
+                id = loop[QStringLiteral("id")].toString();
+        return !id.isEmpty();
+    });
+    return id;
 }
 
 // Loops from the first focus, no autostart entry, and no welcome window.
