@@ -46,6 +46,7 @@ DesktopDetectors::DesktopDetectors(Workspace& workspace, UserDefaults& settings,
           .installManifests = [this] { m_manifests.installAll(); },
           .revealInFileViewer = [this](const QString& path) { m_desktop.revealInFileViewer(path); },
           .openExtensionsPage = [this] { return m_desktop.openExtensionsPage(); },
+          .findFirefox = &LinuxDesktopServices::installedFirefox,
       })
     , m_accessibilityGranted(std::move(accessibilityGranted))
     , m_accessibility(m_atspiBus, [this] { return m_accessibilityGranted(); })

@@ -18,6 +18,15 @@ const QStringList& requiredFiles() {
     return files;
 }
 
+namespace {
+
+std::filesystem::path installParent(const QString& dataHome) {
+    return std::filesystem::path(QFile::encodeName(dataHome).toStdString()) / "Kestrune" /
+           "BrowserExtension";
+}
+
+} // namespace
+
 InstallError::InstallError(Kind which)
     : std::runtime_error(which == Kind::MissingSource ? "companion source folder missing"
                                                       : "companion bundle incomplete")
@@ -31,8 +40,7 @@ QString install(const QString& source, const QString& dataHome) {
         if (!QFileInfo::exists(QDir(source).filePath(file)))
             throw InstallError(InstallError::Kind::InvalidBundle);
     }
-    const fs::path parent =
-        fs::path(QFile::encodeName(dataHome).toStdString()) / "Kestrune" / "BrowserExtension";
+    const fs::path parent = installParent(dataHome);
     const fs::path installed = parent / installedDirectoryName.toStdString();
     const fs::path staging = parent / ("." + installedDirectoryName.toStdString() + ".new");
     fs::create_directories(parent);
@@ -40,6 +48,20 @@ QString install(const QString& source, const QString& dataHome) {
     fs::copy(fs::path(QFile::encodeName(source).toStdString()), staging,
              fs::copy_options::recursive);
     fs::remove_all(installed);
+    fs::rename(staging, installed);
+    return QFile::decodeName(installed.c_str());
+}
+
+QString installFirefoxPackage(const QString& source, const QString& dataHome) {
+    namespace fs = std::filesystem;
+    if (!QFileInfo(source).isFile())
+        throw InstallError(InstallError::Kind::MissingSource);
+    const fs::path parent = installParent(dataHome);
+    const fs::path installed = parent / firefoxPackageName.toStdString();
+    const fs::path staging = parent / ("." + firefoxPackageName.toStdString() + ".new");
+    fs::create_directories(parent);
+    fs::copy_file(fs::path(QFile::encodeName(source).toStdString()), staging,
+                  fs::copy_options::overwrite_existing);
     fs::rename(staging, installed);
     return QFile::decodeName(installed.c_str());
 }

@@ -6,9 +6,10 @@
 
 class UserDefaults;
 
-// The settings screen's "prepare the companion" command: installs the extension folder,
-// rewrites the host manifests for the companion's own id, shows the folder and opens the
-// browser's extension page. Answers with one line for the user.
+// The settings screen's "prepare the companion" command: installs the extension folder and
+// the Firefox package, rewrites the host manifests for the companion's own id, shows what to
+// load and opens a Chromium-family browser's extension page. Answers with one line for the
+// user.
 class CompanionSetup {
 public:
     struct Dependencies {
@@ -20,6 +21,8 @@ public:
         // Opens the extension page of an installed Chromium-family browser; that browser's
         // name, or nothing when there is none.
         std::function<std::optional<QString>()> openExtensionsPage;
+        // The name of the installed Firefox ("Firefox ESR"), or nothing.
+        std::function<std::optional<QString>()> findFirefox;
     };
 
     explicit CompanionSetup(Dependencies dependencies);

@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
+#include <QSet>
 
 HostManifestInstaller::HostManifestInstaller(QString hostPath, std::function<QString()> extensionID,
                                              QList<Folder> folders)
@@ -21,9 +22,12 @@ QList<HostManifestInstaller::Folder> HostManifestInstaller::linuxFolders(const Q
                                                                          const QString& home) {
     QList<Folder> folders;
     for (const KnownBrowsers::Browser& browser : KnownBrowsers::all()) {
-        for (const KnownBrowsers::ManifestFolder& folder : browser.manifestFolders)
-            folders.append({(folder.inHome ? home : configHome) + u'/' + folder.path,
-                            browser.firefox, folder.usable, browser.name});
+        for (const KnownBrowsers::ManifestFolder& folder : browser.manifestFolders) {
+            const QString base = (folder.inHome ? home : configHome) + u'/';
+            folders.append(
+                {base + folder.path, browser.firefox, folder.usable, browser.name,
+                 folder.installedWhen.isEmpty() ? QString() : base + folder.installedWhen});
+        }
     }
     return folders;
 }
@@ -60,10 +64,13 @@ int HostManifestInstaller::installAll() const {
         return 0;
     }
     const QString id = m_extensionID();
-    int written = 0;
+    QSet<QString> written;
     for (const Folder& folder : m_folders) {
         if (folder.usable) {
-            written += write(manifest(m_hostPath, id, folder.firefox), folder.path);
+            // Two installs of one browser may share a folder: one manifest serves both.
+            if (!written.contains(folder.path) &&
+                write(manifest(m_hostPath, id, folder.firefox), folder))
+                written.insert(folder.path);
         } else if (QFileInfo(QFileInfo(folder.path).path()).isDir()) {
             qCInfo(lcDetector).noquote()
                 << QStringLiteral("%1 runs in a sandbox (Flatpak or Snap) that cannot start "
@@ -72,19 +79,20 @@ int HostManifestInstaller::installAll() const {
                        .arg(folder.browser);
         }
     }
-    return written;
+    return static_cast<int>(written.size());
 }
 
-bool HostManifestInstaller::write(const QJsonObject& manifest, const QString& folder) {
-    const QFileInfo parent(QFileInfo(folder).path());
-    if (!parent.isDir())
+bool HostManifestInstaller::write(const QJsonObject& manifest, const Folder& folder) {
+    const QFileInfo parent(QFileInfo(folder.path).path());
+    if (!QFileInfo(folder.installedWhen.isEmpty() ? parent.filePath() : folder.installedWhen)
+             .isDir())
         return false; // that browser is not installed for this user
     QString failure;
-    if (!QDir().mkpath(folder)) {
+    if (!QDir().mkpath(folder.path)) {
         failure = QStringLiteral("cannot create the folder");
     } else {
         // Keys come out sorted: a JSON object keeps them in order.
-        QSaveFile file(QDir(folder).filePath(fileName));
+        QSaveFile file(QDir(folder.path).filePath(fileName));
         if (!file.open(QIODevice::WriteOnly) ||
             file.write(QJsonDocument(manifest).toJson(QJsonDocument::Indented)) < 0 ||
             !file.commit())

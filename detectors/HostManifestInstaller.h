@@ -17,12 +17,15 @@ public:
     static inline const QString fileName = QStringLiteral("app.kestrune.host.json");
 
     struct Folder {
-        QString path;         // the NativeMessagingHosts folder; its parent must exist
+        QString path;         // the NativeMessagingHosts folder
         bool firefox = false; // "allowed_extensions" rather than "allowed_origins"
         // A sandboxed browser's folder: it cannot start the host, so nothing is written and
         // its presence is only reported.
         bool usable = true;
         QString browser; // the browser's name, for that report
+        // The folder that must exist, else the browser is not installed: `path`'s parent
+        // when empty.
+        QString installedWhen;
     };
 
     // `hostPath`: the kestrune-native-host executable; `extensionID` is asked at each install.
@@ -40,7 +43,7 @@ public:
     // Writes every manifest; returns how many were written.
     int installAll() const;
     // One manifest into one folder; false when skipped or failed (failures are logged).
-    static bool write(const QJsonObject& manifest, const QString& folder);
+    static bool write(const QJsonObject& manifest, const Folder& folder);
 
 private:
     QString m_hostPath;

@@ -10,15 +10,15 @@ namespace {
 QList<ManifestFolder> chromiumFamily(const QString& folder, const QString& flatpakID,
                                      const QString& snap = QString()) {
     const QString hosts = QStringLiteral("/NativeMessagingHosts");
-    QList<ManifestFolder> folders{{folder + hosts, false, true}};
+    QList<ManifestFolder> folders{{folder + hosts, false, true, QString()}};
     if (!flatpakID.isEmpty())
         folders.append(
             {QStringLiteral(".var/app/") + flatpakID + QStringLiteral("/config/") + folder + hosts,
-             true, false});
+             true, false, QString()});
     if (!snap.isEmpty())
         folders.append(
             {QStringLiteral("snap/") + snap + QStringLiteral("/common/") + folder + hosts, true,
-             false});
+             false, QString()});
     return folders;
 }
 
@@ -67,10 +67,14 @@ const QList<Browser>& all() {
          QStringLiteral("Firefox"),
          {QStringLiteral("firefox"), QStringLiteral("firefox-esr"),
           QStringLiteral("org.mozilla.firefox"), QStringLiteral("firefox_firefox")},
-         {{QStringLiteral(".mozilla/native-messaging-hosts"), true, true},
+         // Debian's firefox-esr shares the regular install's folder. Snap's Firefox starts
+         // hosts outside its sandbox through the desktop portal (Ubuntu 22.04 and later),
+         // which reads the common folder; Flatpak's cannot start one at all.
+         {{QStringLiteral(".mozilla/native-messaging-hosts"), true, true, QString()},
+          {QStringLiteral(".mozilla/native-messaging-hosts"), true, true,
+           QStringLiteral("snap/firefox")},
           {QStringLiteral(".var/app/org.mozilla.firefox/.mozilla/native-messaging-hosts"), true,
-           false},
-          {QStringLiteral("snap/firefox/common/.mozilla/native-messaging-hosts"), true, false}},
+           false, QString()}},
          true},
         // No Linux builds: known by identity only.
         {QStringLiteral("company.thebrowser.Browser"), QStringLiteral("Arc"), {}, {}, false},

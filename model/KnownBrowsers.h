@@ -19,6 +19,9 @@ struct ManifestFolder {
     // A sandboxed browser (Flatpak, Snap) cannot start a host outside its sandbox: nothing is
     // written there.
     bool usable = true;
+    // The folder (same base as `path`) whose presence shows the browser is installed; empty
+    // means `path`'s parent. Snap's Firefox has its own folder yet reads the common one.
+    QString installedWhen;
 };
 
 struct Browser {

@@ -23,10 +23,12 @@ packages=(
   # a real terminal window and a real browser for the end-to-end tests
   xterm chromium
 )
-# Headless Wayland compositors for the Wayland tests, and what their clients need. Their
-# recommendations (whole desktops) are left out.
-compositors=(
+# Installed without their recommendations (whole desktops, codecs): headless Wayland
+# compositors for the Wayland tests and what their clients need, and Firefox ESR for the
+# companion's Firefox test.
+lean=(
   sway kwin-wayland gnome-shell xwayland x11-xserver-utils qt6-wayland
+  firefox-esr
 )
 
 installed() {
@@ -36,29 +38,29 @@ missing=()
 for package in "${packages[@]}"; do
   installed "$package" || missing+=("$package")
 done
-missing_compositors=()
-for package in "${compositors[@]}"; do
-  installed "$package" || missing_compositors+=("$package")
+missing_lean=()
+for package in "${lean[@]}"; do
+  installed "$package" || missing_lean+=("$package")
 done
-[ ${#missing[@]} -eq 0 ] && [ ${#missing_compositors[@]} -eq 0 ] && exit 0
+[ ${#missing[@]} -eq 0 ] && [ ${#missing_lean[@]} -eq 0 ] && exit 0
 
 # Root runs apt-get itself; anyone else goes through sudo. The environment is passed as an
 # argument of env, so sudo's env_reset cannot drop it (sudo -E may be refused by policy).
 as_root=(env DEBIAN_FRONTEND=noninteractive)
 if [ "$(id -u)" -ne 0 ]; then
   if ! command -v sudo >/dev/null 2>&1; then
-    echo "install-deps.sh: these packages are missing: ${missing[*]}${missing_compositors[*]:+ }${missing_compositors[*]}" >&2
+    echo "install-deps.sh: these packages are missing: ${missing[*]}${missing_lean[*]:+ }${missing_lean[*]}" >&2
     echo "install-deps.sh: run this script as root, or install sudo and try again." >&2
     exit 1
   fi
   as_root=(sudo "${as_root[@]}")
 fi
-all_missing=("${missing[@]}" "${missing_compositors[@]}")
+all_missing=("${missing[@]}" "${missing_lean[@]}")
 echo "Installing: ${all_missing[*]}"
 "${as_root[@]}" apt-get update -qq
 if [ ${#missing[@]} -gt 0 ]; then
   "${as_root[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
-if [ ${#missing_compositors[@]} -gt 0 ]; then
-  "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing_compositors[@]}" >/dev/null
+if [ ${#missing_lean[@]} -gt 0 ]; then
+  "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing_lean[@]}" >/dev/null
 fi

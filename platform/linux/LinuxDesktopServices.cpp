@@ -44,6 +44,14 @@ std::optional<QString> LinuxDesktopServices::installedChromiumBrowser() {
     return std::nullopt;
 }
 
+std::optional<QString> LinuxDesktopServices::installedFirefox() {
+    if (!QStandardPaths::findExecutable(QStringLiteral("firefox-esr")).isEmpty())
+        return QStringLiteral("Firefox ESR");
+    if (!QStandardPaths::findExecutable(QStringLiteral("firefox")).isEmpty())
+        return QStringLiteral("Firefox");
+    return std::nullopt;
+}
+
 QString LinuxDesktopServices::browserName(const QString& executable) {
     const QString name = QFileInfo(executable).fileName();
     if (name.startsWith(u"google-chrome"))

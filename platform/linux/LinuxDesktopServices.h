@@ -19,4 +19,7 @@ public:
     // A browser executable's name as people know it.
     static QString browserName(const QString& executable);
     static std::optional<QString> installedChromiumBrowser();
+    // The installed Firefox as people know it: "Firefox ESR" (Debian's firefox-esr) or
+    // "Firefox"; nothing when neither is on the PATH.
+    static std::optional<QString> installedFirefox();
 };

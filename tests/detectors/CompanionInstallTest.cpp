@@ -110,14 +110,24 @@ TEST_F(HostManifestTest, OneBrowserTableDrivesManifestsAndTheBrowserSet) {
     QDir().mkpath(config + u"/vivaldi"_qs);
     // Sandboxed builds cannot start the host: their folders get nothing.
     QDir().mkpath(home.filePath(u".var/app/com.google.Chrome/config/google-chrome"_qs));
+    QDir().mkpath(home.filePath(u".var/app/org.mozilla.firefox/.mozilla"_qs));
+    // Snap's Firefox (with no ~/.mozilla of its own) reaches the host through the portal,
+    // which reads the common folder.
     QDir().mkpath(home.filePath(u"snap/firefox/common/.mozilla"_qs));
-    EXPECT_EQ(installer().installAll(), 1);
+    EXPECT_EQ(installer().installAll(), 2);
     EXPECT_TRUE(
         QFileInfo::exists(config + u"/vivaldi/NativeMessagingHosts/app.kestrune.host.json"_qs));
+    EXPECT_EQ(readJson(home.filePath(u".mozilla/native-messaging-hosts/app.kestrune.host.json"_qs))
+                  .value(u"allowed_extensions"_qs)
+                  .toArray(),
+              QJsonArray{BrowserDetector::firefoxAddonID});
     EXPECT_FALSE(QFileInfo::exists(
         home.filePath(u".var/app/com.google.Chrome/config/google-chrome/NativeMessagingHosts"_qs)));
     EXPECT_FALSE(QFileInfo::exists(
+        home.filePath(u".var/app/org.mozilla.firefox/.mozilla/native-messaging-hosts"_qs)));
+    EXPECT_FALSE(QFileInfo::exists(
         home.filePath(u"snap/firefox/common/.mozilla/native-messaging-hosts"_qs)));
+    EXPECT_EQ(installer().installAll(), 2) << "the regular Firefox and the Snap share one manifest";
 
     for (const HostManifestInstaller::Folder& folder :
          HostManifestInstaller::linuxFolders(config, home.path())) {
@@ -193,10 +203,12 @@ protected:
     QStringList revealed;
     int pagesOpened = 0;
     std::optional<QString> browserFound = u"Chromium"_qs;
+    std::optional<QString> firefoxFound;
 
     CompanionSetupTest() {
         for (const QString& file : BrowserExtensionBundle::requiredFiles())
             touch(source + u'/' + file, file.toUtf8());
+        touch(resources + u"/tessarine-companion-firefox.xpi"_qs, "PK package");
     }
     QString prepare(std::optional<QString> resourcesDir) {
         CompanionSetup setup({resourcesDir, dataHome, settings, [this] { ++manifestInstalls; },
@@ -204,7 +216,8 @@ protected:
                               [this] {
                                   ++pagesOpened;
                                   return browserFound;
-                              }});
+                              },
+                              [this] { return firefoxFound; }});
         return setup.prepareBrowserExtension();
     }
 };
@@ -252,4 +265,42 @@ TEST_F(CompanionSetupTest, AMissingOrIncompleteCompanionIsReportedAndNothingCopi
     } catch (const BrowserExtensionBundle::InstallError& error) {
         EXPECT_EQ(error.kind, BrowserExtensionBundle::InstallError::Kind::MissingSource);
     }
+}
+
+TEST_F(CompanionSetupTest, FirefoxGetsThePackageAndHonestWordsAboutSigning) {
+    const QString package =
+        dataHome + u"/Kestrune/BrowserExtension/tessarine-companion-firefox.xpi"_qs;
+    EXPECT_FALSE(prepare(resources).contains(u"Firefox"_qs)) << "no Firefox, no Firefox words";
+    EXPECT_FALSE(QFileInfo::exists(package));
+
+    firefoxFound = u"Firefox ESR"_qs;
+    browserFound.reset();
+    touch(package, "an older package");
+    const QString alone = prepare(resources);
+    EXPECT_TRUE(alone.startsWith(u"Ready in your file manager. In Firefox ESR, open about:addons, "
+                                 "choose Install Add-on From File, and pick "
+                                 "\u201Ctessarine-companion-firefox.xpi.\u201D"_qs))
+        << alone.toStdString();
+    for (const QString& caveat : {u"xpinstall.signatures.required is false"_qs,
+                                  u"temporary add-on from about:debugging"_qs})
+        EXPECT_TRUE(alone.contains(caveat)) << caveat.toStdString();
+    EXPECT_FALSE(alone.contains(u"Developer mode"_qs)) << "no Chromium-family browser to name";
+    EXPECT_EQ(revealed.last(), package) << "the file Firefox wants is the one shown";
+    QFile copied(package);
+    ASSERT_TRUE(copied.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copied.readAll(), "PK package");
+
+    browserFound = u"Chromium"_qs;
+    const QString both = prepare(resources);
+    EXPECT_TRUE(both.contains(u"In Chromium, turn on Developer mode"_qs)) << both.toStdString();
+    EXPECT_TRUE(both.contains(u"In Firefox ESR, open about:addons"_qs)) << both.toStdString();
+    EXPECT_EQ(revealed.last(), installed);
+
+    // A Firefox package missing from the installation is a broken installation.
+    QFile::remove(resources + u"/tessarine-companion-firefox.xpi"_qs);
+    EXPECT_EQ(prepare(resources),
+              u"Couldn't prepare the companion. Reinstall Tessarine and try again."_qs);
+    EXPECT_TRUE(QFileInfo::exists(package)) << "the earlier copy stays";
+    EXPECT_EQ(filesBelow(dataHome + u"/Kestrune/BrowserExtension"_qs).filter(u".new"_qs),
+              QStringList());
 }

@@ -56,9 +56,9 @@ list() {
     tr -s ' \n' ' ' | sed 's/^ //;s/ $//'
 }
 expected_packages=$(list packages)
-expected_compositors=$(list compositors)
+expected_lean=$(list lean)
 [ -n "$expected_packages" ] || fail setup "no package list found in install-deps.sh"
-[ -n "$expected_compositors" ] || fail setup "no compositor list found in install-deps.sh"
+[ -n "$expected_lean" ] || fail setup "no list of packages without recommendations in install-deps.sh"
 
 # As root: apt-get directly, non-interactive, every package.
 make_bin 0
@@ -70,8 +70,8 @@ else
     fail root "no non-interactive apt-get update"
   grep -qx "apt-get \[DEBIAN_FRONTEND=noninteractive\] install -y -qq $expected_packages" \
     "$work/calls" || fail root "apt-get install did not get every package"
-  grep -qx "apt-get \[DEBIAN_FRONTEND=noninteractive\] install -y -qq --no-install-recommends $expected_compositors" \
-    "$work/calls" || fail root "the compositors were not installed without their desktops"
+  grep -qx "apt-get \[DEBIAN_FRONTEND=noninteractive\] install -y -qq --no-install-recommends $expected_lean" \
+    "$work/calls" || fail root "the compositors and Firefox were not installed without their recommendations"
 fi
 
 # As a user with sudo: both apt-get calls through sudo, still non-interactive.

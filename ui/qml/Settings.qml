@@ -267,7 +267,8 @@ Rectangle {
             ColumnLayout {
                 spacing: 8
                 Heading { text: "Tessarine Companion" }
-                Help { text: "The companion extension tells Tessarine when an AI chat in Chrome, Chromium, Brave, Edge or Vivaldi finishes, and lets it bring the exact tab back." }
+                Help { text: "The companion extension tells Tessarine when an AI chat in Chrome, Chromium, Brave, Edge, Vivaldi or Firefox finishes, and lets it bring the exact tab back." }
+                Help { text: "Firefox installs it from a file. Mozilla has not signed it yet, so Firefox ESR, Developer Edition and Nightly keep it only with signature checks off (xpinstall.signatures.required in about:config); other Firefox releases load it as a temporary add-on until they restart." }
                 Action { text: "Prepare the Companion"; onClicked: root.settings.prepareCompanion() }
                 Help { text: root.settings.companionStatus; color: "#1d1d1f" }
                 Item { Layout.fillHeight: true }
