@@ -40,7 +40,7 @@ void StateMachine::ingest(const FocusEvent& event) {
 
     // The event's transitions and its event row go to disk as one commit. The event ends
     // at a failing step; what was written before it stays (each write is its own savepoint).
-    m_failedThisEvent = false;
+    // The store says why a write failed.
     try {
         m_store.inOneCommit([&] {
             try {
@@ -61,28 +61,14 @@ void StateMachine::ingest(const FocusEvent& event) {
                     break;
                 }
                 m_store.record(event);
-            } catch (const std::exception& error) {
+            } catch (const std::exception&) {
                 // A failing step: the steps before it still commit below.
-                noteStoreFailure(error);
             }
         });
-    } catch (const std::exception& error) {
+    } catch (const std::exception&) {
         // The commit itself failed (a full disk, a lost file): the event is not stored.
-        noteStoreFailure(error);
     }
-    if (!m_failedThisEvent)
-        m_storeFailing = false;
     rearmTimer(event.occurredAt);
-}
-
-void StateMachine::noteStoreFailure(const std::exception& error) {
-    m_failedThisEvent = true;
-    if (std::exchange(m_storeFailing, true))
-        return; // said once until a write succeeds again
-    qCWarning(lcStore).noquote()
-        << "Cannot store window switches (" + QString::fromUtf8(error.what()) + ")."
-        << "Tessarine keeps running and stores them again as soon as it can; if the disk is"
-        << "full, free some space.";
 }
 
 void StateMachine::handleFocusGained(const FocusEvent& event) {

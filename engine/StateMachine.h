@@ -104,16 +104,12 @@ private:
     void notifyObserver(const QString& contextID, ContextState state);
     void notifyDismissed(const QString& contextID);
     std::optional<TimePoint> rearmTimer(TimePoint now);
-    // Logs a failed write once, until one succeeds again.
-    void noteStoreFailure(const std::exception& error);
     std::optional<TimePoint> earliestDeadline();
 
     std::weak_ptr<TransitionObserver> m_observer;
     ContextStore& m_store;
     Configuration m_configuration;
     TickTimer* m_timer;
-    bool m_storeFailing = false;    // a write failed and none has succeeded since (said once)
-    bool m_failedThisEvent = false; // during `ingest`
     Clock m_clock;
     QSet<QString> m_pendingWhileActive;
     std::optional<PendingVisit> m_pendingVisit;

@@ -9,6 +9,7 @@
 #include "store/Database.h"
 #include "store/LoopObservation.h"
 #include "store/PrivacyRules.h"
+#include "store/StoreError.h"
 #include "store/WalCheckpointer.h"
 
 #include <QList>
@@ -81,18 +82,26 @@ public:
             return;
         }
         m_db->takeChangedTables();
-        Transaction transaction(*m_db, Transaction::Kind::Write);
-        ++m_oneCommitDepth;
         try {
-            body();
-        } catch (...) {
+            Transaction transaction(*m_db, Transaction::Kind::Write);
+            ++m_oneCommitDepth;
+            try {
+                body();
+            } catch (...) {
+                --m_oneCommitDepth;
+                throw;
+            }
             --m_oneCommitDepth;
+            if (!m_db->inTransaction()) {
+                // A full disk or an I/O error ended it; what it held is gone.
+                noteTransactionLost();
+                return;
+            }
+            transaction.commit();
+        } catch (const StoreError& error) {
+            noteWriteFailure(error);
             throw;
         }
-        --m_oneCommitDepth;
-        if (!m_db->inTransaction())
-            return; // a full disk or an I/O error ended it; what it held is gone
-        transaction.commit();
         afterCommit();
     }
     // A new active loop; nothing (and no id) for an excluded application or label.
@@ -222,33 +231,47 @@ private:
         std::lock_guard lock(m_dbMutex);
         if (m_oneCommitDepth > 0) {
             // Inside inOneCommit: a failing step is undone alone; the steps before it stay.
-            Savepoint step(*m_db);
-            if constexpr (std::is_void_v<std::invoke_result_t<Body, Database&>>) {
-                body(*m_db);
-                step.release();
-                return;
-            } else {
-                auto result = body(*m_db);
-                step.release();
-                return result;
+            try {
+                Savepoint step(*m_db);
+                if constexpr (std::is_void_v<std::invoke_result_t<Body, Database&>>) {
+                    body(*m_db);
+                    step.release();
+                    return;
+                } else {
+                    auto result = body(*m_db);
+                    step.release();
+                    return result;
+                }
+            } catch (const StoreError& error) {
+                noteWriteFailure(error);
+                throw;
             }
         }
         m_db->takeChangedTables();
-        Transaction transaction(*m_db, Transaction::Kind::Write);
-        if constexpr (std::is_void_v<std::invoke_result_t<Body, Database&>>) {
-            body(*m_db);
-            transaction.commit();
-            afterCommit();
-        } else {
-            auto result = body(*m_db);
-            transaction.commit();
-            afterCommit();
-            return result;
+        try {
+            Transaction transaction(*m_db, Transaction::Kind::Write);
+            if constexpr (std::is_void_v<std::invoke_result_t<Body, Database&>>) {
+                body(*m_db);
+                transaction.commit();
+                afterCommit();
+            } else {
+                auto result = body(*m_db);
+                transaction.commit();
+                afterCommit();
+                return result;
+            }
+        } catch (const StoreError& error) {
+            noteWriteFailure(error);
+            throw;
         }
     }
 
     // Called with the connection locked, after each committed write.
     void afterCommit();
+    // A write that failed, said once until a commit succeeds again (connection locked): every
+    // writer (window switches, detectors, topics, the user's commands) goes through here.
+    void noteWriteFailure(const StoreError& error);
+    void noteTransactionLost(); // a full disk or an I/O error rolled it back by itself
     // Folds the log into the main file and empties it, so erased rows leave the disk.
     void checkpointErasedPages();
     void checkpoint(); // connection locked
@@ -276,6 +299,7 @@ private:
     int m_oneCommitDepth = 0;         // guarded by m_dbMutex
     qsizetype m_openCountHint = 0;    // open loops last read (guarded by m_dbMutex)
     bool m_checkpointPending = false; // an erase's checkpoint was blocked by a reader
+    bool m_writesFailing = false;     // a write failed and no commit succeeded since
     PrivacyRules m_cachedRules;
     mutable std::mutex m_rulesMutex;
     std::vector<std::shared_ptr<LoopObservationState>> m_observers; // guarded by m_dbMutex

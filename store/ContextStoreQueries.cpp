@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <sqlcipher.h>
 
 namespace {
 
@@ -222,7 +223,35 @@ LoopObservation ContextStore::observeOpenLoops(std::function<void(const GroupedL
     return LoopObservation(state);
 }
 
+void ContextStore::noteWriteFailure(const StoreError& error) {
+    if (std::exchange(m_writesFailing, true))
+        return;
+    QString said = QStringLiteral("Cannot save to the database (%1).").arg(error.message());
+    switch (error.primaryCode()) {
+    case SQLITE_FULL:
+    case SQLITE_IOERR:
+    case SQLITE_READONLY:
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        // The disk or another program is at fault, not the change.
+        said += QStringLiteral(" Tessarine keeps running and saves again as soon as it can; "
+                               "if the disk is full, free some space.");
+        break;
+    default:
+        break;
+    }
+    qCWarning(lcStore).noquote() << said;
+}
+
+void ContextStore::noteTransactionLost() {
+    noteWriteFailure(StoreError(SQLITE_IOERR, QStringLiteral("the transaction was rolled back")));
+}
+
 void ContextStore::afterCommit() {
+    if (std::exchange(m_writesFailing, false))
+        qCInfo(lcStore) << "The database takes changes again";
     if (m_checkpointPending)
         checkpoint();
     const QSet<QString> changed = m_db->takeChangedTables();

@@ -5,6 +5,7 @@
 #include "LogCapture.h"
 #include "Wait.h"
 #include "app/ModelHarness.h"
+#include "store/StoreError.h"
 
 #include <QDir>
 #include <sys/mount.h>
@@ -68,7 +69,7 @@ TEST_F(FullDiskTest, WritesFailCleanlyTheEngineRunsOnAndStoresAgainWhenSpaceRetu
     workspace.activate(10);
     model->refresh();
     EXPECT_TRUE(openLoopOf(*model, u"org.example.WhileFull"_qs).isEmpty());
-    EXPECT_EQ(log.count(u"Cannot store window switches"_qs), 1)
+    EXPECT_EQ(log.count(u"Cannot save to the database"_qs), 1)
         << "said once, not per switch: " << log.lines().join(u'\n').toStdString();
     EXPECT_EQ(log.count(u"free some space"_qs), 1);
 
@@ -78,8 +79,21 @@ TEST_F(FullDiskTest, WritesFailCleanlyTheEngineRunsOnAndStoresAgainWhenSpaceRetu
     launch(21, "org.example.AfterFull", "Window");
     workspace.activate(21);
     workspace.activate(11);
-    EXPECT_TRUE(
-        waitFor([&] { return !openLoopOf(*model, u"org.example.AfterFull"_qs).isEmpty(); }));
+    const QString afterFull = [&] {
+        QString id;
+        waitFor([&] { return !(id = openLoopOf(*model, u"org.example.AfterFull"_qs)).isEmpty(); });
+        return id;
+    }();
+    EXPECT_FALSE(afterFull.isEmpty());
+    EXPECT_EQ(log.count(u"The database takes changes again"_qs), 1);
+
+    // Any writer's failure is said, not only the window switches': a note on a full disk.
+    ASSERT_TRUE(fill(filler));
+    EXPECT_THROW(model->store()->setNote(afterFull, u"call the venue"_qs), StoreError);
+    EXPECT_EQ(log.count(u"Cannot save to the database"_qs), 2)
+        << log.lines().join(u'\n').toStdString();
+    filler.close();
+    ASSERT_TRUE(filler.remove());
     model.reset();
 
     auto db = TestSupport::openRaw(dir.filePath(u"kestrune.db"_qs), TestSupport::testKey());
