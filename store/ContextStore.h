@@ -299,7 +299,10 @@ private:
     int m_oneCommitDepth = 0;         // guarded by m_dbMutex
     qsizetype m_openCountHint = 0;    // open loops last read (guarded by m_dbMutex)
     bool m_checkpointPending = false; // an erase's checkpoint was blocked by a reader
-    bool m_writesFailing = false;     // a write failed and no commit succeeded since
+    // Since the last commit that succeeded (said once each): the disk or file failed a
+    // write; a change was refused (a constraint).
+    bool m_diskFailing = false;
+    bool m_changeRefused = false;
     PrivacyRules m_cachedRules;
     mutable std::mutex m_rulesMutex;
     std::vector<std::shared_ptr<LoopObservationState>> m_observers; // guarded by m_dbMutex

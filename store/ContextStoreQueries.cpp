@@ -224,9 +224,7 @@ LoopObservation ContextStore::observeOpenLoops(std::function<void(const GroupedL
 }
 
 void ContextStore::noteWriteFailure(const StoreError& error) {
-    if (std::exchange(m_writesFailing, true))
-        return;
-    QString said = QStringLiteral("Cannot save to the database (%1).").arg(error.message());
+    bool diskAtFault = false;
     switch (error.primaryCode()) {
     case SQLITE_FULL:
     case SQLITE_IOERR:
@@ -235,13 +233,18 @@ void ContextStore::noteWriteFailure(const StoreError& error) {
     case SQLITE_PERM:
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-        // The disk or another program is at fault, not the change.
-        said += QStringLiteral(" Tessarine keeps running and saves again as soon as it can; "
-                               "if the disk is full, free some space.");
+        diskAtFault = true; // the disk or another program, not the change
         break;
     default:
         break;
     }
+    // Once per kind until a commit succeeds: a streak on a full disk is one line.
+    if (std::exchange(diskAtFault ? m_diskFailing : m_changeRefused, true))
+        return;
+    QString said = QStringLiteral("Cannot save to the database (%1).").arg(error.message());
+    if (diskAtFault)
+        said += QStringLiteral(" Tessarine keeps running and saves again as soon as it can; "
+                               "if the disk is full, free some space.");
     qCWarning(lcStore).noquote() << said;
 }
 
@@ -250,7 +253,8 @@ void ContextStore::noteTransactionLost() {
 }
 
 void ContextStore::afterCommit() {
-    if (std::exchange(m_writesFailing, false))
+    m_changeRefused = false;
+    if (std::exchange(m_diskFailing, false))
         qCInfo(lcStore) << "The database takes changes again";
     if (m_checkpointPending)
         checkpoint();

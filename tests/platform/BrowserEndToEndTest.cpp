@@ -190,11 +190,11 @@ TEST(BrowserEndToEndTest, AChatInFirefoxBecomesAWaitingThenReadyLoopAndItsTabCan
         QStringLiteral(TESSARINE_FIREFOX_COMPANION "/Firefox"), home.filePath(u"companion"_qs));
     QProcess zip;
     zip.setWorkingDirectory(companion);
-    zip.start(u"python3"_qs,
-              {u"-m"_qs, u"zipfile"_qs, u"-c"_qs,
-               profile + u"/extensions/"_qs + BrowserDetector::firefoxAddonID + u".xpi"_qs,
-               u"manifest.json"_qs, u"background.js"_qs, u"options.html"_qs, u"options.js"_qs,
-               u"content-scripts"_qs});
+    zip.start(
+        u"python3"_qs,
+        QStringList{u"-m"_qs, u"zipfile"_qs, u"-c"_qs,
+                    profile + u"/extensions/"_qs + BrowserDetector::firefoxAddonID + u".xpi"_qs} +
+            QDir(companion).entryList(QDir::AllEntries | QDir::NoDotAndDotDot));
     ASSERT_TRUE(zip.waitForFinished(10000) && zip.exitCode() == 0) << zip.readAll().toStdString();
     QFile preferences(profile + u"/user.js"_qs);
     ASSERT_TRUE(preferences.open(QIODevice::WriteOnly));

@@ -1,3 +1,4 @@
+#include "LogCapture.h"
 #include "Wait.h"
 #include "model/StateReason.h"
 #include "store/StoreError.h"
@@ -285,6 +286,7 @@ TEST_F(ContextWritesTest, CorrectionsAreLoggedAndFailuresLeaveNoPartialChange) {
               1);
     // Foreign keys are enforced on the store's connection: a correction of a loop that
     // does not exist is refused with the database error.
+    LogCapture log;
     try {
         store->recordCorrection(u"missing"_qs, u"not_ready"_qs, std::nullopt, std::nullopt, at(2));
         FAIL() << "expected a foreign-key error";
@@ -299,6 +301,12 @@ TEST_F(ContextWritesTest, CorrectionsAreLoggedAndFailuresLeaveNoPartialChange) {
     EXPECT_THROW(store->attachDocumentRef(id, u"file"_qs, u"/tmp/x"_qs, std::nullopt, at(3)),
                  StoreError);
     EXPECT_EQ(rows("document_ref"), 0);
+    // Refused changes are said once until a commit succeeds, without disk advice: the disk
+    // is fine.
+    EXPECT_EQ(log.count(u"Cannot save to the database (FOREIGN KEY constraint failed)."_qs), 1)
+        << log.lines().join(u'\n').toStdString();
+    EXPECT_EQ(log.count(u"Cannot save to the database"_qs), 1);
+    EXPECT_EQ(log.count(u"free some space"_qs) + log.count(u"takes changes again"_qs), 0);
 }
 
 TEST_F(ContextWritesTest, TheLogIsFoldedBackOnItsOwnThreadOnceTheWritesPause) {
