@@ -157,10 +157,12 @@ bool X11Workspace::addWindow(quint32 window) {
                 QString::fromUtf8(static_cast<const char*>(xcb_get_property_value(gtk.get())),
                                   xcb_get_property_value_length(gtk.get()));
     };
-    toplevel.title = readTitle(window);
-    toplevel.isRegular = readIsRegular(window);
+    // Changes are watched before the title is read: a title set in between (a shell's first
+    // prompt, just after its terminal appears) would otherwise be missed until the next one.
     const quint32 mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(m_connection, window, XCB_CW_EVENT_MASK, &mask);
+    toplevel.title = readTitle(window);
+    toplevel.isRegular = readIsRegular(window);
     return addToplevel(std::move(toplevel), gtkApplicationID);
 }
 
