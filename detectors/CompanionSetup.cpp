@@ -10,8 +10,6 @@ CompanionSetup::CompanionSetup(Dependencies dependencies)
     : m_dependencies(std::move(dependencies)) {}
 
 QString CompanionSetup::prepareBrowserExtension() {
-    static const QString reinstall =
-        QStringLiteral("Couldn't prepare the companion. Reinstall Tessarine and try again.");
     if (!m_dependencies.resourcesDir)
         return QStringLiteral(
             "The bundled companion is missing. Reinstall Tessarine and try again.");
@@ -29,7 +27,7 @@ QString CompanionSetup::prepareBrowserExtension() {
                 resources.filePath(BrowserExtensionBundle::firefoxPackageName),
                 m_dependencies.dataHome);
     } catch (const std::exception&) {
-        return reinstall;
+        return QStringLiteral("Couldn't prepare the companion. Reinstall Tessarine and try again.");
     }
     // The companion's own id applies from now on.
     m_dependencies.settings.remove(QStringLiteral("settings.browserExtensionID"));
@@ -40,11 +38,11 @@ QString CompanionSetup::prepareBrowserExtension() {
     if (m_dependencies.revealInFileViewer)
         m_dependencies.revealInFileViewer(firefox && !browser ? package : installed);
 
+    const QString loadUnpacked = QStringLiteral(
+        "turn on Developer mode, click Load unpacked, and choose \u201CTessarine Companion.\u201D");
     QString status = QStringLiteral("Ready in your file manager.");
     if (browser)
-        status += QStringLiteral(" In %1, turn on Developer mode, click Load unpacked, and choose "
-                                 "\u201CTessarine Companion.\u201D")
-                      .arg(*browser);
+        status += QStringLiteral(" In %1, ").arg(*browser) + loadUnpacked;
     if (firefox)
         // Until Mozilla signs the companion, only these Firefoxes install it for good.
         status += QStringLiteral(
@@ -56,7 +54,7 @@ QString CompanionSetup::prepareBrowserExtension() {
                       .arg(*firefox, BrowserExtensionBundle::firefoxPackageName);
     if (!browser && !firefox)
         status += QStringLiteral(" No Chromium-family browser was found: in yours, open "
-                                 "chrome://extensions, turn on Developer mode, click Load "
-                                 "unpacked, and choose \u201CTessarine Companion.\u201D");
+                                 "chrome://extensions, ") +
+                  loadUnpacked;
     return status;
 }
